@@ -1,0 +1,26 @@
+#pragma once
+
+// The session's cookie text: name=value items separated by "; ".
+
+#include <string>
+#include <vector>
+
+namespace sharelink {
+
+// Folds received cookies into cookies: received items first, in their order, then
+// held items whose names were not received; items ending in "=deleted" drop out;
+// every space disappears. Both arguments are rewritten; returns the new cookies.
+std::string merge_cookies(std::string& cookies, std::string& received);
+
+// The text of an item before its first "=", trimmed of spaces.
+std::string cookie_name(const std::string& item);
+
+bool has_cookie_named(const std::vector<std::string>& items, const std::string& name);
+
+// Keeps the first occurrence of every distinct part of text cut at separator.
+std::string remove_duplicates(const std::string& text, const std::string& separator);
+
+// 1-based position of the first element equal to text, -1 when none.
+int item_position(const std::vector<std::string>& items, const std::string& text);
+
+}  // namespace sharelink

@@ -1,0 +1,29 @@
+#pragma once
+
+// Result codes: the service's errno values, 0 for success, and the program's own
+// codes below -990, each with the Chinese message the job shows.
+
+#include <string>
+
+namespace sharelink {
+
+// The program's own result codes.
+constexpr int kRequestFailed = -996;    // a request never got an answer
+constexpr int kLinkInvalid = -997;      // the share page says the link does not exist
+constexpr int kJsonParseFailed = -998;  // a reply that should be JSON is not
+constexpr int kBadCaptchaKind = -999;   // a captcha of a kind the client does not know
+// The service codes the job reacts to.
+constexpr int kWrongExtractionCode = -9;
+constexpr int kWrongExtractionCodeAlt = -12;
+constexpr int kWrongDownloadCaptcha = -20;
+constexpr int kWrongVerifyCaptcha = -62;
+
+// The errno number of a reply: the number after the first `errno":`, ending at a
+// comma, a closing brace, white space or the end of the text. 0 when the marker
+// is missing.
+int read_errno(const std::string& reply);
+
+// The message for any result code; unknown codes give "未知错误ID:" and the number.
+std::string error_message(int code);
+
+}  // namespace sharelink

@@ -1,0 +1,98 @@
+#include "http/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+namespace sharelink {
+namespace {
+
+Bytes bytes(std::initializer_list<int> values) {
+  Bytes out;
+  for (int v : values)
+    out += static_cast<char>(v);
+  return out;
+}
+
+TEST(WideText, TerminatorRules) {
+  EXPECT_EQ(gbk_to_utf16(""), Bytes());
+  EXPECT_EQ(gbk_to_utf16("", true), Bytes());
+  EXPECT_EQ(gbk_to_utf16("/"), bytes({0x2F, 0, 0, 0}));
+  EXPECT_EQ(gbk_to_utf16("/", true), bytes({0x2F, 0}));
+  EXPECT_EQ(gbk_to_utf16(bytes({0xD6, 0xD0})), bytes({0x2D, 0x4E, 0, 0}));
+  // Local text ends at its first zero byte.
+  EXPECT_EQ(gbk_to_utf16(std::string("a\0b", 3), true), bytes({'a', 0}));
+}
+
+TEST(WideText, BackToLocalStopsAtFirstZeroUnitAndIgnoresOddByte) {
+  EXPECT_EQ(utf16_to_gbk(bytes({0x2D, 0x4E, 0, 0})), bytes({0xD6, 0xD0}));
+  EXPECT_EQ(utf16_to_gbk(bytes({0x2D, 0x4E, 0x41})), bytes({0xD6, 0xD0}));
+  EXPECT_EQ(utf16_to_gbk(bytes({'a', 0, 0, 0, 'b', 0})), "a");
+  EXPECT_EQ(utf16_to_gbk(Bytes()), "");
+  // A zero byte that is half of a non-zero unit does not end the text.
+  EXPECT_EQ(utf16_to_gbk(bytes({0x00, 0x4E, 'x', 0})), utf16_to_gbk(bytes({0x00, 0x4E})) + "x");
+}
+
+TEST(WideText, RoundTripKeepsCharactersOutsideGbk) {
+  // U+1F600 (an emoji) and U+20BB7 are not in GBK; GB18030 keeps them as four bytes.
+  const std::string emoji_utf8 = u8"\U0001F600";
+  const std::string local = utf8_to_gbk(std::string(u8"文件") + emoji_utf8 + u8"\U00020BB7.txt");
+  EXPECT_EQ(local.find('?'), std::string::npos);
+  const Bytes wide = gbk_to_utf16(local, true);
+  // 2 BMP characters, two surrogate pairs, 4 ASCII letters.
+  EXPECT_EQ(wide.size(), 2u * (2 + 4 + 4));
+  EXPECT_EQ(utf16_to_gbk(wide), local);
+  EXPECT_EQ(gbk_to_utf8(local), std::string(u8"文件") + emoji_utf8 + u8"\U00020BB7.txt");
+}
+
+TEST(WideText, CodePageConversions) {
+  EXPECT_EQ(utf8_to_gbk("\xE4\xB8\xAD"), "\xD6\xD0");
+  EXPECT_EQ(utf8_to_gbk("plain ascii"), "plain ascii");
+  EXPECT_EQ(decode_to_utf16(""), bytes({0, 0}));
+  EXPECT_EQ(decode_to_utf16("\xE4\xB8\xAD"), bytes({0x2D, 0x4E, 0, 0}));
+  EXPECT_EQ(decode_to_utf16("\xD6\xD0", kCodePageGbk), bytes({0x2D, 0x4E, 0, 0}));
+  EXPECT_EQ(encode_from_utf16(bytes({0x2D, 0x4E, 0, 0}), kCodePageUtf8), "\xE4\xB8\xAD");
+  EXPECT_EQ(encode_from_utf16(bytes({0x2D, 0x4E})), "\xD6\xD0");
+  // An unknown code page converts nothing but keeps the terminator rules.
+  EXPECT_EQ(decode_to_utf16("abc", 12345), bytes({0, 0}));
+  EXPECT_EQ(encode_from_utf16(bytes({'a', 0}), 12345), "");
+}
+
+TEST(WideText, InvalidInputBecomesReplacementNotLoss) {
+  // A lone lead byte and a broken UTF-8 sequence both turn into something visible
+  // and the text after them survives.
+  EXPECT_EQ(utf8_to_gbk("a\xE4\xB8z").back(), 'z');
+  const Bytes wide = gbk_to_utf16("\xFFz", true);
+  ASSERT_GE(wide.size(), 2u);
+  EXPECT_EQ(wide.substr(wide.size() - 2), bytes({'z', 0}));
+}
+
+TEST(RecodeByCharset, DecodesDeclaredCharsetsToLocalText) {
+  const std::string local = "中文页面";
+  EXPECT_EQ(recode_by_charset(gbk_to_utf8(local), "utf-8"), local);
+  EXPECT_EQ(recode_by_charset(gbk_to_utf8(local), "UTF8"), local);
+  EXPECT_EQ(recode_by_charset(local, "GB2312"), local);
+  EXPECT_EQ(recode_by_charset(local, "gbk"), local);
+  // 中文 in Big5 is A4 A4 A4 E5.
+  EXPECT_EQ(recode_by_charset("\xA4\xA4\xA4\xE5", "big5"), "中文");
+  // e-acute in Latin-1 and the euro sign in windows-1252.
+  EXPECT_EQ(recode_by_charset("\xE9", "iso-8859-1"), utf8_to_gbk(u8"\u00E9"));
+  EXPECT_EQ(recode_by_charset("\x80", "Windows-1252"), utf8_to_gbk(u8"\u20AC"));
+  EXPECT_EQ(recode_by_charset("", "utf-8"), "");
+}
+
+TEST(RecodeByCharset, DropsByteOrderMark) {
+  EXPECT_EQ(recode_by_charset("\xEF\xBB\xBF"
+                              "abc",
+                              "utf-8"),
+            "abc");
+  EXPECT_EQ(recode_by_charset(bytes({0xFF, 0xFE, 'a', 0}), "utf-16"), "a");
+}
+
+TEST(RecodeByCharset, UnknownOrUnsafeNamesAreRefused) {
+  EXPECT_FALSE(recode_by_charset("abc", "no-such-charset"));
+  EXPECT_FALSE(recode_by_charset("abc", ""));
+  EXPECT_FALSE(recode_by_charset("abc", "utf-8//IGNORE"));
+  EXPECT_FALSE(recode_by_charset("abc", "utf 8"));
+}
+
+}  // namespace
+}  // namespace sharelink
