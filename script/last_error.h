@@ -17,6 +17,7 @@ enum class ScriptError {
   pattern_invalid,  // a regular expression that does not compile
   match_limit,      // a match that hit the engine's limits
   conversion,       // a value that does not convert to the requested type
+  too_large,        // a write that would nest too deeply or grow an array too far
   internal,         // an unexpected library failure
 };
 

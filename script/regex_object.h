@@ -42,6 +42,8 @@ class RegexObject {
 
  private:
   struct State;
+  std::string span_text(int match_no, int group_no, int& position, bool want_position) const;
+
   std::shared_ptr<State> state_;
 };
 
