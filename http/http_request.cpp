@@ -1,0 +1,93 @@
+#include "http/http_request.h"
+
+#include <optional>
+#include <string>
+
+#include "http/cookies.h"
+#include "http/http_message.h"
+#include "http/http_transport.h"
+#include "http/local_text.h"
+#include "http/text_encoding.h"
+#include "script/regex_object.h"
+
+namespace sharelink {
+namespace {
+
+// Pages declare their charset in a meta tag near the top; only that much is searched.
+constexpr std::size_t kCharsetSearchLength = 1024;
+
+std::string meta_charset(const std::string& text) {
+  RegexObject regex;
+  if (!regex.execute("<meta.+?charset=[^\\w]?([-\\w]+)", text.substr(0, kCharsetSearchLength))) {
+    return std::string();
+  }
+  return regex.submatch_text(1, 1);
+}
+
+// A meta tag decides; without one, the charset of the Content-Type header does, so
+// that a JSON reply in UTF-8 is not read as local text. "gbk" and "gb2312" pages are
+// local text already.
+void recode_page(HttpResponse& response) {
+  std::string charset = meta_charset(response.text);
+  if (charset.empty()) charset = content_type_charset(response.response_headers);
+  if (charset.empty() || charset == "gbk" || charset == "gb2312") return;
+  std::optional<std::string> recoded = recode_by_charset(response.body, charset);
+  if (recoded) response.text = until_zero(*recoded);
+}
+
+}  // namespace
+
+std::string http_failure_text(int number) {
+  switch (number) {
+    case 700:
+      return "700 当前系统不支持WinHttp服务!";
+    case 701:
+      return "701 解析URL地址失败!";
+    case 702:
+      return "702 创建WinHttp会话失败!";
+    case 703:
+      return "703 创建WinHttp连接失败!";
+    case 704:
+      return "704 创建WinHttp请求失败!";
+    case 705:
+      return "705 设置超时时间失败!";
+    case 707:
+      return "707 设置代理凭证失败!";
+    case 708:
+      return "708 禁止自动设置Cookies失败!";
+    case 709:
+      return "709 重定向设置失败!";
+    case 710:
+      return "710 设置协议头失败!";
+    case 711:
+      return "711 发送请求失败!";
+    case 712:
+      return "712 服务器未响应!";
+    case 713:
+      return "713 读取数据失败!";
+    default:
+      return std::string();
+  }
+}
+
+HttpResponse http_request(const HttpRequest& request) {
+  HttpResponse response;
+  response.cookies = request.cookies;
+  std::string block = build_header_block(request.headers, request.cookies.value_or(""));
+  Exchange exchange = perform_exchange(request, block);
+  response.failure = exchange.failure;
+  response.status_text = http_failure_text(exchange.failure);
+  if (exchange.failure != 0 && exchange.failure != kHttpFailureBodyRead) return response;
+
+  // A body that broke off still has its response: the status line replaces 713.
+  response.response_headers = std::move(exchange.raw_headers);
+  response.status_text = status_from_headers(response.response_headers);
+  read_header_lines(response.response_headers, response.set_cookies, response.location);
+  if (response.cookies) merge_cookies(*response.cookies, response.set_cookies);
+  response.body = std::move(exchange.body);
+  response.text = until_zero(response.body);
+  recode_page(response);
+  return response;
+}
+
+}  // namespace sharelink

@@ -1,0 +1,91 @@
+#pragma once
+
+// One complete HTTP exchange per call: the request goes out with the program's
+// default header rows, the whole response comes back, the response's cookies are
+// merged into the caller's cookie text and the body is handed back both as raw
+// bytes and as local text (re-decoded when the page declares a charset). Nothing
+// is kept from one call to the next; calls on different threads are independent.
+
+#include <optional>
+#include <string>
+
+#include "http/local_text.h"
+
+namespace sharelink {
+
+// Values of HttpRequest::method; any other value sends a GET.
+constexpr int kHttpGet = 0;
+constexpr int kHttpPost = 1;
+constexpr int kHttpHead = 2;
+constexpr int kHttpPut = 3;
+
+// Failure numbers reported in HttpResponse::failure (texts in status_text).
+constexpr int kHttpFailureFirst = 700;
+constexpr int kHttpFailureBodyRead = 713;
+
+struct HttpRequest {
+  // Absolute http or https address in local text. Non-ASCII characters, spaces and
+  // the other characters not allowed in an address are sent percent-escaped as
+  // UTF-8; everything else, existing escapes included, goes out as written. An
+  // address without a path (host directly followed by "?") requests "/" and drops
+  // its query.
+  std::string url;
+  int method = kHttpGet;
+  // The request body, sent as its bytes (also with a GET); HEAD sends none.
+  std::string post_data;
+  // Absent: no Cookie line is built and no cookie the server sets during the
+  // exchange is sent back. Present (even empty): sent as the Cookie line, and
+  // cookies set by a redirect response go with the redirected request. The text
+  // never goes to another host, port or scheme than that of url.
+  std::optional<std::string> cookies;
+  // Extra request header lines separated by CR LF, without a final CR LF. A line
+  // whose name one of the default rows searches for keeps that default line out.
+  std::string headers;
+  // True: a 3xx response is returned itself instead of being followed.
+  bool no_redirect = false;
+  // Basic credentials for the server, used only when both are non-empty.
+  std::string user;
+  std::string password;
+  // "host:port" of an HTTP proxy for http and https addresses; empty: direct.
+  std::string proxy;
+  // Basic credentials for the proxy, used only when both are non-empty.
+  std::string proxy_user;
+  std::string proxy_password;
+  // Limit in seconds for resolving and connecting and for every stall while
+  // sending or receiving; 0 or less means 30.
+  int timeout_seconds = 0;
+};
+
+struct HttpResponse {
+  // The result: body up to its first zero byte as local text, re-decoded from the
+  // charset a meta tag in its first 1024 bytes names or, without such a tag, the
+  // charset of the Content-Type header ("gbk" and "gb2312" mean as received).
+  // Empty after failures 700 to 712.
+  std::string text;
+  // The request's cookies merged with set_cookies (every space removed); absent
+  // when the request had none. A failure leaves the request's text unchanged.
+  std::optional<std::string> cookies;
+  // name=value of every Set-Cookie line, joined by "; " (by ";" when the request
+  // had cookies, since the merge removes spaces).
+  std::string set_cookies;
+  // Header block of the final response (status line first, CR LF line ends,
+  // ending with the empty line), every spelling of Set-Cookie written Set-Cookie.
+  std::string response_headers;
+  // The value of the last "Location: " line; empty when there is none.
+  std::string location;
+  // Status code and reason phrase ("302 Found"), or the text of failure 700-712.
+  std::string status_text;
+  // All body bytes received (at most 64 MiB).
+  Bytes body;
+  // 0, or the failure number 700-713. 713: the body broke off (or passed 64 MiB)
+  // after the headers arrived; everything above is filled from what came, and
+  // status_text is the response's status.
+  int failure = 0;
+};
+
+HttpResponse http_request(const HttpRequest& request);
+
+// The exact text of a failure number, "" for numbers without one.
+std::string http_failure_text(int number);
+
+}  // namespace sharelink

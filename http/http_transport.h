@@ -1,0 +1,23 @@
+#pragma once
+
+// The HTTP stack under http_request: the only code that talks to libcurl.
+
+#include <string>
+
+#include "http/http_request.h"
+#include "http/local_text.h"
+
+namespace sharelink {
+
+struct Exchange {
+  int failure = 0;          // 0, or a failure number 700-713 (713: raw_headers and body are valid)
+  std::string raw_headers;  // header block of the final response, CR LF line ends
+  Bytes body;
+};
+
+// Sends request with header_block (the complete set of request header lines) and
+// receives the final response. header_block's Cookie lines ride with the cookie
+// engine when request.cookies is present.
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block);
+
+}  // namespace sharelink

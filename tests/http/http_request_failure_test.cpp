@@ -1,0 +1,123 @@
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "http/http_request.h"
+#include "test_server.h"
+
+namespace sharelink {
+namespace {
+
+using test::Clock;
+using test::PageServer;
+using test::RawConnection;
+using test::RawServer;
+
+HttpRequest with_cookies(const std::string& url) {
+  HttpRequest request;
+  request.url = url;
+  request.cookies = "A=1";
+  request.timeout_seconds = 1;
+  return request;
+}
+
+// Failures before a response leave every output as it was.
+void expect_failure(const HttpResponse& response, int number, const std::string& text) {
+  EXPECT_EQ(response.failure, number);
+  EXPECT_EQ(response.status_text, text);
+  EXPECT_EQ(response.text, "");
+  EXPECT_EQ(response.cookies, "A=1");
+  EXPECT_EQ(response.set_cookies + response.response_headers + response.location + response.body,
+            "");
+}
+
+TEST(HttpFailure, NothingSentOrNothingAnswered) {
+  HttpRequest malformed = with_cookies("http://127.0.0.1:1/");
+  malformed.headers = "Referer: r\r\nno colon";
+  expect_failure(http_request(malformed), 710, "710 设置协议头失败!");
+
+  std::string port = std::to_string(test::unused_port());
+  expect_failure(http_request(with_cookies("http://127.0.0.1:" + port + "/")), 711,
+                 "711 发送请求失败!");
+
+  RawServer not_tls([](RawConnection& connection) {
+    std::string hello;
+    connection.read_some(hello);
+    connection.send_text("HTTP/1.1 200 OK\r\n\r\n");
+  });
+  expect_failure(http_request(with_cookies(not_tls.url("/", "https"))), 711, "711 发送请求失败!");
+
+  RawServer hangs_up([](RawConnection& connection) { connection.read_request(); });
+  expect_failure(http_request(with_cookies(hangs_up.url("/"))), 712, "712 服务器未响应!");
+
+  RawServer silent([](RawConnection& connection) {
+    connection.read_request();
+    connection.hold();
+  });
+  auto start = Clock::now();
+  expect_failure(http_request(with_cookies(silent.url("/"))), 712, "712 服务器未响应!");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(HttpFailure, RedirectLoopsEnd) {
+  PageServer home;
+  PageServer away;
+  auto loop = [](PageServer& to, const std::string& target) {
+    return [&to, target](const httplib::Request&, httplib::Response& response) {
+      response.status = 302;
+      response.set_header("Location", to.url(target));
+    };
+  };
+  home->Get("/loop", loop(home, "/loop"));
+  home->Get("/ping", loop(away, "/pong"));
+  away->Get("/pong", loop(home, "/ping"));
+  expect_failure(http_request(with_cookies(home.url("/loop"))), 712, "712 服务器未响应!");
+  // Each departure from the origin restarts the transfer; the count goes on.
+  expect_failure(http_request(with_cookies(home.url("/ping"))), 712, "712 服务器未响应!");
+}
+
+TEST(HttpFailure, BodyBreakingOffKeepsTheResponseAndItsBytes) {
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: K=1\r\n\r\npartial";
+  RawServer closes([&](RawConnection& connection) {
+    connection.read_request();
+    connection.send_text(head);
+  });
+  RawServer stalls([&](RawConnection& connection) {
+    connection.read_request();
+    connection.send_text(head);
+    connection.hold();
+  });
+  for (const RawServer* server : {&closes, &stalls}) {
+    auto start = Clock::now();
+    HttpResponse response = http_request(with_cookies(server->url("/")));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(response.failure, kHttpFailureBodyRead);
+    EXPECT_EQ(response.status_text, "200 OK");
+    EXPECT_EQ(response.body, "partial");
+    EXPECT_EQ(response.text, "partial");
+    EXPECT_EQ(response.cookies, "K=1; A=1");
+  }
+}
+
+TEST(HttpFailure, BodyStopsAt64MiB) {
+  constexpr std::size_t kLimit = std::size_t{64} << 20;
+  PageServer pages;
+  pages->Get("/huge", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(
+        kLimit + 1, "application/octet-stream",
+        [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          static const std::string block(1 << 16, 'z');
+          sink.write(block.data(), std::min(length, block.size()));
+          return offset < kLimit + 1;
+        });
+  });
+  HttpResponse response = http_request(with_cookies(pages.url("/huge")));
+  EXPECT_EQ(response.failure, kHttpFailureBodyRead);
+  EXPECT_EQ(response.status_text, "200 OK");
+  EXPECT_EQ(response.body.size(), kLimit);
+}
+
+}  // namespace
+}  // namespace sharelink

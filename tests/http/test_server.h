@@ -1,0 +1,206 @@
+#pragma once
+
+// Servers for the HTTP client tests, all on ephemeral loopback ports: a
+// cpp-httplib server for well-formed exchanges, and a raw socket server for the
+// misbehaving ones (never answering, cutting a body, speaking no HTTP).
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <httplib.h>
+
+namespace sharelink::test {
+
+using Clock = std::chrono::steady_clock;
+
+// Spins until ready() holds or the deadline passes; returns ready().
+template <typename Ready>
+bool wait_for(Ready ready, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  auto deadline = Clock::now() + limit;
+  while (!ready() && Clock::now() < deadline)
+    std::this_thread::yield();
+  return ready();
+}
+
+// Texts written by server threads and read by the test.
+class Recorder {
+ public:
+  void add(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    texts_.push_back(std::move(text));
+  }
+  std::vector<std::string> all() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
+
+class PageServer {
+ public:
+  PageServer() {
+    // Without it every small response waits for a delayed acknowledgement.
+    server_.set_tcp_nodelay(true);
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    wait_for([this] { return server_.is_running(); });
+  }
+  ~PageServer() {
+    server_.stop();
+    thread_.join();
+  }
+  httplib::Server& operator*() { return server_; }
+  httplib::Server* operator->() { return &server_; }
+  int port() const { return port_; }
+  std::string url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + target;
+  }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// One accepted connection of RawServer.
+class RawConnection {
+ public:
+  RawConnection(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  // Reads one request: its header block and as many body bytes as its
+  // Content-Length names (5 s at most).
+  std::string read_request() {
+    std::string text;
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!complete(text) && Clock::now() < deadline && read_some(text)) {
+    }
+    return text;
+  }
+  // Appends what arrives next; false when the peer closed or the server stops.
+  bool read_some(std::string& text) {
+    char buffer[4096];
+    pollfd fds[] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    if (poll(fds, 2, 5000) <= 0 || fds[1].revents != 0) return false;
+    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    text.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  void send_text(const std::string& text) { ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+  // Holds the connection open until the server stops (10 s at most).
+  void hold() {
+    pollfd stop = {stop_fd_, POLLIN, 0};
+    poll(&stop, 1, 10000);
+  }
+
+ private:
+  static bool complete(const std::string& text) {
+    std::size_t end = text.find("\r\n\r\n");
+    if (end == std::string::npos) return false;
+    std::string head = text.substr(0, end);
+    for (char& c : head)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t field = head.find("\r\ncontent-length:");
+    std::size_t length = field == std::string::npos ? 0 : std::stoul(head.substr(field + 18));
+    return text.size() >= end + 4 + length;
+  }
+
+  int fd_;
+  int stop_fd_;
+};
+
+// Accepts connections one after another and hands each to the handler.
+class RawServer {
+ public:
+  explicit RawServer(std::function<void(RawConnection&)> handler) : handler_(std::move(handler)) {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listen_fd_, 8);
+    socklen_t length = sizeof address;
+    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    if (pipe(stop_pipe_) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~RawServer() {
+    char byte = 0;
+    if (write(stop_pipe_[1], &byte, 1) != 1) shutdown(listen_fd_, SHUT_RDWR);
+    thread_.join();
+    close(listen_fd_);
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+  }
+  int port() const { return port_; }
+  std::string url(const std::string& target, const std::string& scheme = "http") const {
+    return scheme + "://127.0.0.1:" + std::to_string(port_) + target;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
+      int fd = accept(listen_fd_, nullptr, nullptr);
+      if (fd < 0) return;
+      RawConnection connection(fd, stop_pipe_[0]);
+      handler_(connection);
+      close(fd);
+    }
+  }
+
+  std::function<void(RawConnection&)> handler_;
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// Answers every request with one fixed response and keeps each request's text.
+struct CannedServer {
+  explicit CannedServer(std::string response)
+      : server([this, response](RawConnection& connection) {
+          requests.add(connection.read_request());
+          connection.send_text(response);
+        }) {}
+  std::string request(std::size_t index = 0) const {
+    std::vector<std::string> all = requests.all();
+    return index < all.size() ? all[index] : std::string();
+  }
+  Recorder requests;
+  RawServer server;
+};
+
+inline std::string first_line(const std::string& text) {
+  return text.substr(0, text.find("\r\n"));
+}
+
+// A loopback port nobody listens on: connecting to it is refused.
+inline int unused_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+}  // namespace sharelink::test
