@@ -40,4 +40,8 @@ std::string text_between(const std::string& text, const std::string& before,
 // and converted to local text.
 std::string percent_decode(const std::string& text, bool from_utf8 = false);
 
+// Local text as UTF-8 with every byte but A-Z a-z 0-9 - _ . ~ written %XX, for
+// values that go into an address or a form body.
+std::string percent_encode(const std::string& text);
+
 }  // namespace sharelink

@@ -1,0 +1,233 @@
+#include "share/share_client.h"
+
+#include <cstdlib>
+
+#include "http/http_request.h"
+#include "script/json_document.h"
+#include "share/reply_text.h"
+#include "share/request_params.h"
+#include "share/result_codes.h"
+
+namespace sharelink {
+
+namespace {
+
+const std::string kFixedBlock = "&bdstoken=null&channel=chunlei&clienttype=0&web=1&app_id=";
+const std::string kDataMarker = "yunData.setData(";
+
+bool contains(const std::string& text, const std::string& part) {
+  return find_local(text, part) != std::string::npos;
+}
+
+int to_count(const std::string& text) {
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 && value < 1000000000 ? static_cast<int>(value) : 0;
+}
+
+}  // namespace
+
+// Values of the share page that every request of one resolve carries.
+struct ShareClient::PageData {
+  std::string sign, timestamp, bdstoken, uk, shareid;
+  std::string logid;        // one per resolve
+  std::string sekey_extra;  // {"sekey":"<BDCLND value>"} or ""
+};
+
+HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
+  if (with_cookies) request.cookies = cookies_;
+  HttpResponse response = http_request(request);
+  if (with_cookies && response.cookies) cookies_ = *response.cookies;
+  return response;
+}
+
+int ShareClient::reply_code(const HttpResponse& response, JsonDocument& reply) {
+  if (response.failure != 0) return kRequestFailed;
+  if (!reply.parse(response.text) || reply.type_of() != JsonDocument::kTypeObject) {
+    return kJsonParseFailed;
+  }
+  return sharelink::read_errno(response.text);
+}
+
+std::string ShareClient::take_vcode_str() {
+  std::string id;
+  id.swap(vcode_str_);
+  return id;
+}
+
+int ShareClient::fetch_page(const std::string& share_link, std::string& page) {
+  HttpRequest request;
+  request.url = share_link;
+  HttpResponse response = send(request, true);
+  if (response.failure != 0) return kRequestFailed;
+  page = response.text;
+  return 0;
+}
+
+int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
+                         const std::string& extraction_code, const std::string& captcha_answer) {
+  origin_ = origin_of(share_link);
+  std::string page;
+  int code = fetch_page(share_link, page);
+  if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
+  if (code != 0) return code;
+  if (contains(page, "链接不存在")) return kLinkInvalid;
+  if (contains(page, "请输入提取密码")) {
+    code = verify_extraction_code(share_link, extraction_code, captcha_answer);
+    if (code == 0) code = fetch_page(share_link, page);
+    if (code != 0) return code;
+  }
+
+  PageData page_data;
+  const std::string sekey = cookie_value(cookies_, "BDCLND");
+  if (!sekey.empty()) page_data.sekey_extra = "{\"sekey\":\"" + sekey + "\"}";
+
+  JsonDocument data;
+  if (!data.parse(cut_json_object(page, kDataMarker))) return kJsonParseFailed;
+  page_data.sign = data.get_text("sign");
+  page_data.timestamp = data.get_text("timestamp");
+  page_data.bdstoken = data.get_text("bdstoken");
+  page_data.logid = make_logid();
+  page_data.uk = data.get_text("uk");
+  page_data.shareid = data.get_text("shareid");
+
+  if (files.empty()) {
+    code = build_file_list(data, page_data, files);
+    if (code != 0) {
+      // A partial list would be reported as the whole share.
+      files.clear();
+      return code;
+    }
+  }
+  return request_links(share_link, page_data, files, index, captcha_answer);
+}
+
+int ShareClient::build_file_list(const JsonDocument& data, const PageData& page_data,
+                                 FileList& files) {
+  const int count = to_count(data.get_text("file_list.list.length"));
+  if (count == 0) return 0;
+  files.assign(static_cast<std::size_t>(count), FileEntry{});
+  Listing listing{page_data.uk, page_data.shareid, files, {}};
+  for (int i = 0; i < count; ++i) {
+    const std::string base = "file_list.list[" + std::to_string(i) + "]";
+    const std::vector<std::string> texts =
+        data.get_texts(base, {"size", "path", "isdir", "app_id", "parent_path", "server_filename"});
+    // Entries are reached by position: listing a folder appends to files.
+    FileEntry& entry = files[static_cast<std::size_t>(i)];
+    entry.size = texts[0];
+    entry.path = texts[1];
+    entry.fs_id = data.get_text(base + ".fs_id", true);
+    entry.isdir = texts[2];
+    entry.app_id = texts[3];
+    entry.parent_path = texts[4];
+    entry.decoded_parent_path = percent_decode(entry.parent_path, true);
+    entry.server_filename = texts[5];
+    if (entry.isdir == "1") {
+      const std::string dir = entry.path;
+      const int code = list_folder_into(listing, dir, 1);
+      if (code != 0) return code;
+    }
+  }
+  return 0;
+}
+
+int ShareClient::request_links(const std::string& share_link, const PageData& page_data,
+                               FileList& files, int& index, const std::string& captcha_answer) {
+  if (index < 1) index = 1;
+  const int count = static_cast<int>(files.size());
+  for (; index <= count; ++index) {
+    FileEntry& entry = files[static_cast<std::size_t>(index - 1)];
+    if (entry.isdir != "0") continue;
+    HttpRequest request;
+    request.url = origin_ + "/api/sharedownload?sign=" + page_data.sign +
+                  "&timestamp=" + page_data.timestamp + "&bdstoken=" + page_data.bdstoken +
+                  "&channel=chunlei&clienttype=0&web=1&app_id=" + entry.app_id +
+                  "&logid=" + page_data.logid;
+    request.method = kHttpPost;
+    request.post_data =
+        "encrypt=0&product=share&uk=" + page_data.uk + "&primaryid=" + page_data.shareid +
+        "&vcode_input=" + percent_encode(captcha_answer) + "&vcode_str=" + take_vcode_str() +
+        "&extra=" + page_data.sekey_extra + "&fid_list=%5B" + entry.fs_id + "%5D";
+    request.headers = "Referer:" + share_link;
+    JsonDocument reply;
+    const HttpResponse response = send(request, true);
+    const int code = reply_code(response, reply);
+    if (code != 0) return code;
+    std::string link = json_string_member(response.text, "dlink");
+    // A success without a link is no success: the entry would be reported empty.
+    if (link.empty()) return kJsonParseFailed;
+    entry.dlink = std::move(link);
+  }
+  return 0;
+}
+
+int ShareClient::verify_extraction_code(std::string& share_link, const std::string& extraction_code,
+                                        const std::string& captcha_answer) {
+  if (origin_.empty()) origin_ = origin_of(share_link);
+  HttpRequest probe;
+  probe.url = share_link;
+  probe.no_redirect = true;
+  const HttpResponse redirect = send(probe, true);
+  if (redirect.failure != 0) return kRequestFailed;
+  if (!redirect.location.empty()) share_link = resolve_location(share_link, redirect.location);
+
+  const std::string shareid = text_between(share_link, "shareid=", "&");
+  const std::string uk = text_between(share_link + "&", "uk=", "&");
+  HttpRequest request;
+  request.url = origin_ + "/share/verify?shareid=" + shareid + "&uk=" + uk +
+                "&t=" + timestamp_text() + kFixedBlock + kWebAppId + "&logid=" + make_logid();
+  request.method = kHttpPost;
+  request.post_data = "pwd=" + percent_encode(extraction_code) +
+                      "&vcode=" + percent_encode(captcha_answer) + "&vcode_str=" + take_vcode_str();
+  request.headers = "Referer:" + share_link;
+  JsonDocument reply;
+  return reply_code(send(request, true), reply);
+}
+
+int ShareClient::fetch_captcha(Bytes& image, int code) {
+  std::string prod;
+  if (code == kWrongVerifyCaptcha) {
+    prod = "shareverify";
+  } else if (code == kWrongDownloadCaptcha) {
+    prod = "pan";
+  } else {
+    return kBadCaptchaKind;
+  }
+  HttpRequest request;
+  request.url = origin_ + "/api/getcaptcha?prod=" + prod + "&web=1&t=0." + random_digits(16) +
+                kFixedBlock + kWebAppId + "&logid=" + make_logid();
+  const HttpResponse response = send(request, false);
+  JsonDocument reply;
+  const int result = reply_code(response, reply);
+  if (result != 0) return result;
+  const std::string picture_url = json_string_member(response.text, "vcode_img");
+  std::string id = json_string_member(response.text, "vcode_str");
+  if (picture_url.empty() || id.empty()) return kJsonParseFailed;
+
+  // The picture goes without cookies, as a browser's image request to another
+  // host would.
+  HttpRequest picture;
+  picture.url = resolve_location(origin_ + "/", picture_url);
+  const HttpResponse bytes = send(picture, false);
+  if (bytes.failure != 0) return kRequestFailed;
+  image = bytes.body;
+  vcode_str_ = std::move(id);
+  return 0;
+}
+
+std::string ShareClient::strip_slashes(const std::string& text, bool forward) {
+  return sharelink::strip_slashes(text, forward);
+}
+std::string ShareClient::make_logid() {
+  return sharelink::make_logid();
+}
+std::string ShareClient::random_digits(int count) {
+  return sharelink::random_digits(count);
+}
+int ShareClient::read_errno(const std::string& reply) {
+  return sharelink::read_errno(reply);
+}
+std::string ShareClient::error_message(int code) {
+  return sharelink::error_message(code);
+}
+
+}  // namespace sharelink

@@ -1,0 +1,95 @@
+#pragma once
+
+// The client of the cloud-disk service's share pages: turns a share link into a
+// list of entries with direct download links. Requests go to the origin (scheme,
+// host, port) of the share link as typed.
+
+#include <set>
+#include <string>
+
+#include "http/local_text.h"
+#include "share/file_entry.h"
+
+namespace sharelink {
+
+class JsonDocument;
+struct HttpRequest;
+struct HttpResponse;
+
+class ShareClient {
+ public:
+  // The app id the web client identifies itself with.
+  static constexpr const char* kWebAppId = "250528";
+  // Items asked for per folder-listing page.
+  static constexpr int kListPageSize = 100;
+
+  // Fetches the share page, verifies the extraction code when the page asks for
+  // one, builds files (only when it is empty) and requests a link for every file
+  // from the 1-based index on. Returns 0, or the code at which it stopped; index
+  // then names the entry it stopped at. share_link may be replaced by the target
+  // of its redirect during verification.
+  int resolve(std::string& share_link, FileList& files, int& index,
+              const std::string& extraction_code, const std::string& captcha_answer);
+
+  // Unlocks a protected share: probes the link's redirect for shareid and uk
+  // (share_link becomes the redirect target) and posts the code. The service's
+  // errno, or -996 / -998 when no usable reply came.
+  int verify_extraction_code(std::string& share_link, const std::string& extraction_code,
+                             const std::string& captcha_answer);
+
+  // Appends the contents of the folder dir (and of its sub-folders, depth first)
+  // to files. Returns 0 or the code of the first listing that failed.
+  int list_folder(const std::string& uk, const std::string& shareid, const std::string& dir,
+                  FileList& files);
+
+  // A new captcha for code -62 (verification) or -20 (download): the picture
+  // into image and its id into vcode_str. Otherwise the code, with both
+  // unchanged; -999 for other codes.
+  int fetch_captcha(Bytes& image, int code);
+
+  std::string get_cookies() const { return cookies_; }
+  bool clear_cookies() {
+    cookies_.clear();
+    return true;
+  }
+  const std::string& vcode_str() const { return vcode_str_; }
+
+  // The origin requests go to: that of the last resolve's share link.
+  const std::string& service_origin() const { return origin_; }
+
+  static std::string strip_slashes(const std::string& text, bool forward = false);
+  static std::string make_logid();
+  static std::string random_digits(int count = 0);
+  static int read_errno(const std::string& reply);
+  static std::string error_message(int code);
+
+ private:
+  struct PageData;
+  // One walk through a share's folders.
+  struct Listing {
+    std::string uk;
+    std::string shareid;
+    FileList& files;
+    std::set<std::string> listed;
+  };
+
+  // Sends request, with the session's cookies and merging the reply's into them
+  // when with_cookies.
+  HttpResponse send(HttpRequest request, bool with_cookies);
+  // -996 for a request that got no answer, -998 for an answer that is not a JSON
+  // object, else the reply's errno. reply holds the parsed answer.
+  static int reply_code(const HttpResponse& response, JsonDocument& reply);
+
+  int fetch_page(const std::string& share_link, std::string& page);
+  int build_file_list(const JsonDocument& data, const PageData& page_data, FileList& files);
+  int list_folder_into(Listing& listing, const std::string& dir, int depth);
+  int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
+                    int& index, const std::string& captcha_answer);
+  std::string take_vcode_str();
+
+  std::string vcode_str_;
+  std::string cookies_;
+  std::string origin_;
+};
+
+}  // namespace sharelink
