@@ -1,0 +1,17 @@
+#pragma once
+
+// Texts the front ends show besides the job's log lines.
+
+namespace sharelink {
+
+constexpr const char* kMessageCaption = "信息：";
+constexpr const char* kCaptchaFailedCaption = "验证码获取失败";
+constexpr const char* kCopiedMessage = "下载地址,已复制到剪贴板!";
+constexpr const char* kEnterCaptchaMessage = "请输入验证码!";
+constexpr const char* kEnterCodeMessage = "请输入提取密码!";
+constexpr const char* kCaptchaTitle = "请输入验证码";
+constexpr const char* kCodeTitle = "请输入提取密码";
+constexpr const char* kSampleCode = "r5kw";
+constexpr const char* kUrlPlaceholder = "复制链接";
+
+}  // namespace sharelink

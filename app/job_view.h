@@ -1,0 +1,30 @@
+#pragma once
+
+// What the resolve job needs of the windows: the desktop front end, the terminal
+// front end and the tests each provide one. Every call is synchronous: it returns
+// when the front end has done it, so lines appear in call order.
+
+#include <string>
+
+namespace sharelink {
+
+class JobView {
+ public:
+  virtual ~JobView() = default;
+
+  // The text of the URL box.
+  virtual std::string read_url() = 0;
+  // Enables or disables the URL box and the parse button together.
+  virtual void set_input_enabled(bool enabled) = 0;
+  // Appends text as it is to the end of the log box and scrolls it into view.
+  virtual void append_log(const std::string& text) = 0;
+  // Shows the extraction-code prompt and returns when it has closed. Its OK
+  // handler stores the (non-empty) answer in AppState::extraction_code; its
+  // close box stores nothing.
+  virtual void show_extraction_code_prompt() = 0;
+  // The same for the captcha prompt and AppState::captcha_answer; the prompt
+  // fetches its picture with AppState::job_status as the captcha kind.
+  virtual void show_captcha_prompt() = 0;
+};
+
+}  // namespace sharelink

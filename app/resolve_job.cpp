@@ -1,0 +1,101 @@
+#include "app/resolve_job.h"
+
+#include "app/datetime_text.h"
+#include "app/share_text.h"
+#include "share/result_codes.h"
+
+namespace sharelink {
+
+const std::string kLogSeparator = "\r\n" + std::string(88, '-') + "\r\n\r\n";
+
+void append_log_line(JobView& view, const std::string& text) {
+  view.append_log(log_line(text, local_now()));
+}
+
+JobOutcome ResolveJob::run() {
+  state_.job_status = 1;
+  view_.set_input_enabled(false);
+  state_.extraction_code.clear();
+  state_.captcha_answer.clear();
+  int resolve_index = 1;
+  state_.share_client.clear_cookies();
+  FileList files;
+  state_.publish_files(files);
+
+  const ShareText typed = parse_share_text(view_.read_url());
+  state_.suggested_code = typed.code;
+  append_log_line(view_, "解析URL: " + typed.link);
+
+  bool gave_up = false;
+  while (state_.job_status != 0) {
+    append_log_line(view_, "解析状态: 正在解析,请稍后...");
+    // The URL box is disabled, so it still holds the link of the first read.
+    std::string link = parse_share_text(view_.read_url()).link;
+    const int code = state_.share_client.resolve(link, files, resolve_index, state_.extraction_code,
+                                                 state_.captcha_answer);
+    state_.job_status = code;
+    // The copy button sees what this pass obtained.
+    state_.publish_files(files);
+    if (code != kWrongDownloadCaptcha) append_log_line(view_, "解析状态: " + error_message(code));
+    const bool prompt = code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha ||
+                        code == kWrongExtractionCode || code == kWrongExtractionCodeAlt;
+    if (!prompt) break;
+    if (!ask_for_answer(code, resolve_index)) {
+      gave_up = true;
+      break;
+    }
+  }
+
+  write_report(files, resolve_index);
+  view_.append_log(kLogSeparator);
+  view_.set_input_enabled(true);
+  if (gave_up) return JobOutcome::gave_up;
+  return state_.job_status == 0 ? JobOutcome::success : JobOutcome::failure;
+}
+
+bool ResolveJob::ask_for_answer(int code, int resolve_index) {
+  if (code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha) {
+    if (code == kWrongDownloadCaptcha) {
+      append_log_line(view_, "解析状态: 第[ " + std::to_string(resolve_index) + " ]编号文件," +
+                                 error_message(kWrongDownloadCaptcha));
+    }
+    // Cleared first: "" after the prompt closed can only mean the user gave up.
+    state_.captcha_answer.clear();
+    view_.show_captcha_prompt();
+    if (!state_.captcha_answer.empty()) return true;
+    append_log_line(view_, "解析状态: 用户主动放弃,输入验证码");
+    return false;
+  }
+  state_.extraction_code.clear();
+  view_.show_extraction_code_prompt();
+  if (!state_.extraction_code.empty()) return true;
+  append_log_line(view_, "解析状态: 用户主动放弃,输入提取密码");
+  return false;
+}
+
+void ResolveJob::write_report(const FileList& files, int resolve_index) {
+  if (files.empty()) return;
+  view_.append_log("\r\n");
+  append_log_line(view_, "文件总数: " + std::to_string(files.size()));
+  view_.append_log("\r\n");
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileEntry& entry = files[i];
+    const int number = static_cast<int>(i) + 1;
+    append_log_line(view_, "文件编号: " + std::to_string(number));
+    if (entry.isdir == "1") {
+      append_log_line(view_, "文件类型: 目录");
+      append_log_line(view_, "[" + entry.server_filename + "] 目录下的文件列表");
+    } else {
+      append_log_line(view_, "文件类型: 文件");
+      append_log_line(view_, "文件名称: " + entry.server_filename);
+      append_log_line(view_, "文件大小: " + entry.size);
+      append_log_line(view_, "网盘路径: " + entry.path);
+      append_log_line(view_, number < resolve_index
+                                 ? "下载地址: " + entry.dlink
+                                 : std::string("下载地址: 用户主动放弃解析或解析失败"));
+    }
+    view_.append_log("\r\n");
+  }
+}
+
+}  // namespace sharelink

@@ -1,0 +1,39 @@
+#pragma once
+
+// One press of the parse button: drives ShareClient::resolve from the link in
+// the URL box until it succeeds, fails or the user gives up at a prompt, and
+// writes the course of the job and a report of every entry into the log.
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/job_view.h"
+
+namespace sharelink {
+
+enum class JobOutcome { success, failure, gave_up };
+
+// The line after the report: CR LF, 88 hyphen-minus, CR LF CR LF.
+extern const std::string kLogSeparator;
+
+// Appends "[time] text\r\n" to the view's log.
+void append_log_line(JobView& view, const std::string& text);
+
+class ResolveJob {
+ public:
+  ResolveJob(AppState& state, JobView& view) : state_(state), view_(view) {}
+
+  // Runs the whole job on the calling thread. The caller has claimed the job
+  // (AppState::try_begin_job) and releases it afterwards.
+  JobOutcome run();
+
+ private:
+  // Shows the prompt the code asks for; false when the user closed it.
+  bool ask_for_answer(int code, int resolve_index);
+  void write_report(const FileList& files, int resolve_index);
+
+  AppState& state_;
+  JobView& view_;
+};
+
+}  // namespace sharelink
