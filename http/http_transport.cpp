@@ -417,7 +417,8 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
   for (const std::string& line : headers.lines) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
     if (grown == nullptr) return failed(710);
-    list.release();
+    // curl_slist_append returns the same head it was given, or a new list.
+    static_cast<void>(list.release());
     list.reset(grown);
   }
   if (!headers.valid || !set(easy.get(), CURLOPT_HTTPHEADER, list.get())) return failed(710);
