@@ -1,0 +1,336 @@
+// Fixture files are one JSON object; every member is optional unless noted.
+//
+// {
+//   "options": {
+//     "raw_utf8": false,         replies carry raw UTF-8 instead of \uXXXX escapes
+//     "hex_amp": false,          "&" in replies written as \u0026
+//     "captcha_format": "png",   or "jpeg"
+//     "latency_ms": 0,           added to every request
+//     "endpoint_latency_ms": {"list": 50},
+//     "faults": ["list:http500@3", "image:corrupt_captcha@every2", "page:close"],
+//     "hang_ms": 120000,         how long a "hang" fault holds a request
+//     "huge_bytes": 104857600,   size of a "huge" reply
+//     "file_cap_bytes": 1048576, most bytes a download link serves
+//     "seed": 0,                 fixed captcha answers when not 0
+//     "quiet": false             no violation lines on stderr
+//   },
+//   "shares": [{
+//     "surl": "1AbCdEf", "shareid": 101, "uk": 202,      required
+//     "code": "ab12",                                    absent: a public share
+//     "wrong_code_errno": -9, "empty_code_errno": -12,
+//     "verify_captcha": "always" | "after:N",            N wrong codes
+//     "download_captcha": "from:K" | "every:K",          K-th download request
+//     "page_missing_first_fetch": false,
+//     "root": "/",                                       folder holding the top level
+//     "title": "...",                                    default: the first entry's path
+//     "tree": [ENTRY, ...]   and/or   "generate": {"files": N, "depth": D, "fanout": F}
+//   }]
+// }
+//
+// ENTRY: {"name": "a.txt", "size": 12, "fs_id": 7, "app_id": "250528", "mtime": 1600000000}
+// A folder has "children": [ENTRY, ...] and/or "generated_files": N instead of "size".
+// Entries without fs_id get one counting up from 300000000000001.
+
+#include "sim/fixture.h"
+
+#include <algorithm>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/generator.h"
+
+namespace sharelink::sim {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr std::uint64_t kBaseMtime = 1600000000;
+
+bool fail(std::string& error, const std::string& message) {
+  if (error.empty()) error = message;
+  return false;
+}
+
+bool known_members(const Json& object, std::initializer_list<const char*> names,
+                   const std::string& where, std::string& error) {
+  if (!object.is_object()) return fail(error, where + " is not a JSON object");
+  for (const auto& item : object.items()) {
+    bool known = false;
+    for (const char* name : names)
+      known = known || item.key() == name;
+    if (!known) return fail(error, where + " has an unknown member '" + item.key() + "'");
+  }
+  return true;
+}
+
+bool read_uint(const Json& value, std::uint64_t& out) {
+  if (value.is_number_unsigned()) {
+    out = value.get<std::uint64_t>();
+    return true;
+  }
+  return value.is_string() && parse_uint(value.get<std::string>(), out);
+}
+
+bool read_uint_member(const Json& object, const char* name, std::uint64_t& out,
+                      const std::string& where, std::string& error) {
+  if (!object.contains(name)) return true;
+  if (!read_uint(object[name], out)) {
+    return fail(error, where + ": '" + name + "' is not an unsigned integer");
+  }
+  return true;
+}
+
+bool read_policy(const Json& object, const char* name, bool for_download, CaptchaPolicy& policy,
+                 const std::string& where, std::string& error) {
+  if (!object.contains(name)) return true;
+  const std::string text = object[name].is_string() ? object[name].get<std::string>() : "";
+  using Mode = CaptchaPolicy::Mode;
+  const auto colon = text.find(':');
+  const std::string mode = text.substr(0, colon);
+  if (mode == "never" || mode == "always") {
+    policy.mode = mode == "never" ? Mode::never : (for_download ? Mode::from : Mode::always);
+    policy.n = 1;
+    if (colon == std::string::npos) return true;
+  } else if (colon != std::string::npos && parse_uint(text.substr(colon + 1), policy.n) &&
+             policy.n > 0) {
+    const bool fits = for_download ? (mode == "from" || mode == "every") : mode == "after";
+    policy.mode = mode == "after" ? Mode::after : (mode == "from" ? Mode::from : Mode::every);
+    if (fits) return true;
+  }
+  return fail(error,
+              where + ": '" + name + "' is not " +
+                  (for_download ? "\"from:K\" or \"every:K\"" : "\"always\" or \"after:N\""));
+}
+
+bool read_entries(const Json& list, Share& share, std::optional<std::size_t> parent,
+                  const std::string& where, std::string& error);
+
+bool read_entry(const Json& item, Share& share, std::optional<std::size_t> parent,
+                const std::string& where, std::string& error) {
+  if (!known_members(item,
+                     {"name", "size", "fs_id", "app_id", "mtime", "children", "generated_files"},
+                     where, error)) {
+    return false;
+  }
+  Entry entry;
+  entry.name = item.value("name", "");
+  entry.is_dir = item.contains("children") || item.contains("generated_files");
+  entry.mtime = kBaseMtime + share.entries.size() * 37;
+  if (item.contains("app_id")) {
+    std::uint64_t app_id = 0;
+    if (!read_uint(item["app_id"], app_id)) return fail(error, where + ": bad 'app_id'");
+    entry.app_id = std::to_string(app_id);
+  }
+  if (!read_uint_member(item, "size", entry.size, where, error) ||
+      !read_uint_member(item, "fs_id", entry.fs_id, where, error) ||
+      !read_uint_member(item, "mtime", entry.mtime, where, error)) {
+    return false;
+  }
+  if (entry.is_dir && item.contains("size")) return fail(error, where + ": a folder has no size");
+  const std::size_t index = share.add_entry(parent, std::move(entry), error);
+  if (!error.empty()) return fail(error, where + ": " + error);
+  std::uint64_t generated = 0;
+  if (!read_uint_member(item, "generated_files", generated, where, error)) return false;
+  if (generated > 0 && !add_generated_tree(share, index, TreeShape{generated, 0, 0}, error)) {
+    return false;
+  }
+  return !item.contains("children") || read_entries(item["children"], share, index,
+                                                    where + "/" + share.entries[index].name, error);
+}
+
+bool read_entries(const Json& list, Share& share, std::optional<std::size_t> parent,
+                  const std::string& where, std::string& error) {
+  if (!list.is_array()) return fail(error, where + ": entries must be an array");
+  for (const auto& item : list) {
+    if (!read_entry(item, share, parent, where, error)) return false;
+  }
+  return true;
+}
+
+bool read_share(const Json& object, Fixture& fixture, std::string& error) {
+  const std::string where = "share " + object.value("surl", std::string("?"));
+  if (!known_members(object,
+                     {"surl", "shareid", "uk", "code", "wrong_code_errno", "empty_code_errno",
+                      "verify_captcha", "download_captcha", "page_missing_first_fetch", "root",
+                      "title", "tree", "generate"},
+                     where, error)) {
+    return false;
+  }
+  Share share;
+  share.surl = object.value("surl", "");
+  if (share.surl.empty() || !is_percent_encoded(share.surl) ||
+      share.surl.find('%') != std::string::npos) {
+    return fail(error, where + ": 'surl' must be a non-empty run of A-Z a-z 0-9 - _ . ~");
+  }
+  if (!object.contains("shareid") || !object.contains("uk") ||
+      !read_uint_member(object, "shareid", share.shareid, where, error) ||
+      !read_uint_member(object, "uk", share.uk, where, error)) {
+    return fail(error, where + ": 'shareid' and 'uk' are required unsigned integers");
+  }
+  if (fixture.find_surl(share.surl) || fixture.find_share(share.shareid, share.uk)) {
+    return fail(error, where + ": surl or shareid/uk used twice");
+  }
+  if (object.contains("code")) share.code = object["code"].get<std::string>();
+  share.wrong_code_errno = object.value("wrong_code_errno", -9);
+  share.empty_code_errno = object.value("empty_code_errno", -12);
+  share.page_missing_first_fetch = object.value("page_missing_first_fetch", false);
+  share.root = object.value("root", "/");
+  share.title = object.value("title", "");
+  if (share.root.empty() || share.root[0] != '/' ||
+      (share.root.size() > 1 && share.root.back() == '/') || !is_valid_utf8(share.root)) {
+    return fail(error, where + ": 'root' must be an absolute path without a final slash");
+  }
+  if (!read_policy(object, "verify_captcha", false, share.verify_captcha, where, error) ||
+      !read_policy(object, "download_captcha", true, share.download_captcha, where, error)) {
+    return false;
+  }
+  if (object.contains("tree") && !read_entries(object["tree"], share, std::nullopt, where, error)) {
+    return false;
+  }
+  if (object.contains("generate")) {
+    const Json& spec = object["generate"];
+    TreeShape shape;
+    std::uint64_t depth = 0, fanout = 0;
+    if (!known_members(spec, {"files", "depth", "fanout"}, where + " generate", error) ||
+        !read_uint_member(spec, "files", shape.files, where, error) ||
+        !read_uint_member(spec, "depth", depth, where, error) ||
+        !read_uint_member(spec, "fanout", fanout, where, error) || depth > 64 || fanout > 100000) {
+      return fail(error, where + ": bad 'generate'");
+    }
+    shape.depth = static_cast<std::uint32_t>(depth);
+    shape.fanout = static_cast<std::uint32_t>(fanout);
+    if (!add_generated_tree(share, std::nullopt, shape, error)) return false;
+  }
+  fixture.shares.push_back(std::move(share));
+  return true;
+}
+
+bool read_options(const Json& object, Fixture& fixture, std::string& error) {
+  if (!known_members(object,
+                     {"raw_utf8", "hex_amp", "captcha_format", "latency_ms", "endpoint_latency_ms",
+                      "faults", "hang_ms", "huge_bytes", "file_cap_bytes", "seed", "quiet"},
+                     "options", error)) {
+    return false;
+  }
+  fixture.style.raw_utf8 = object.value("raw_utf8", fixture.style.raw_utf8);
+  fixture.style.hex_amp = object.value("hex_amp", fixture.style.hex_amp);
+  fixture.quiet = object.value("quiet", fixture.quiet);
+  const std::string format = object.value("captcha_format", std::string());
+  if (format == "png" || format == "jpeg") {
+    fixture.captcha_format = format == "png" ? ImageFormat::png : ImageFormat::jpeg;
+  } else if (!format.empty()) {
+    return fail(error, "options: 'captcha_format' is \"png\" or \"jpeg\"");
+  }
+  Knobs& knobs = fixture.knobs;
+  std::uint64_t latency = knobs.latency_ms, hang = knobs.hang_ms;
+  if (!read_uint_member(object, "latency_ms", latency, "options", error) ||
+      !read_uint_member(object, "hang_ms", hang, "options", error) ||
+      !read_uint_member(object, "huge_bytes", knobs.huge_bytes, "options", error) ||
+      !read_uint_member(object, "file_cap_bytes", fixture.file_cap_bytes, "options", error) ||
+      !read_uint_member(object, "seed", fixture.seed, "options", error)) {
+    return false;
+  }
+  if (latency > 3600000) return fail(error, "options: 'latency_ms' is more than an hour");
+  knobs.latency_ms = static_cast<std::uint32_t>(latency);
+  knobs.hang_ms = static_cast<std::uint32_t>(std::min<std::uint64_t>(hang, 3600000));
+  const Json endpoint_latency = object.value("endpoint_latency_ms", Json::object());
+  for (const auto& item : endpoint_latency.items()) {
+    if (!parse_latency(item.key() + "=" + item.value().dump(), knobs, error)) return false;
+  }
+  for (const auto& spec : object.value("faults", Json::array())) {
+    const auto rule = parse_fault(spec.is_string() ? spec.get<std::string>() : "?", error);
+    if (!rule) return false;
+    knobs.faults.push_back(*rule);
+  }
+  return true;
+}
+
+}  // namespace
+
+const Entry* Share::find_path(std::string_view path) const {
+  const auto found = by_path_.find(std::string(path));
+  return found == by_path_.end() ? nullptr : &entries[found->second];
+}
+
+const Entry* Share::find_fs_id(std::uint64_t fs_id) const {
+  const auto found = by_fs_id_.find(fs_id);
+  return found == by_fs_id_.end() ? nullptr : &entries[found->second];
+}
+
+std::size_t Share::add_entry(std::optional<std::size_t> parent, Entry entry, std::string& error) {
+  error.clear();
+  if (entry.name.empty() || entry.name.find('/') != std::string::npos ||
+      !is_valid_utf8(entry.name)) {
+    error = "entry name '" + entry.name + "' is empty, holds a slash or is not UTF-8";
+    return 0;
+  }
+  entry.parent = parent ? entries[*parent].path : root;
+  entry.path = (entry.parent == "/" ? "" : entry.parent) + "/" + entry.name;
+  if (by_path_.count(entry.path) > 0) {
+    error = "two entries named '" + entry.path + "'";
+    return 0;
+  }
+  if (entry.fs_id == 0) {
+    static constexpr std::uint64_t kFirstAutoFsId = 300000000000001;
+    entry.fs_id = kFirstAutoFsId + entries.size();
+    while (by_fs_id_.count(entry.fs_id) > 0)
+      ++entry.fs_id;
+  }
+  if (by_fs_id_.count(entry.fs_id) > 0) {
+    error = "fs_id " + std::to_string(entry.fs_id) + " used twice";
+    return 0;
+  }
+  const std::size_t index = entries.size();
+  by_path_.emplace(entry.path, index);
+  by_fs_id_.emplace(entry.fs_id, index);
+  entries.push_back(std::move(entry));
+  (parent ? entries[*parent].children : top).push_back(index);
+  return index;
+}
+
+const Share* Fixture::find_surl(std::string_view surl) const {
+  for (const Share& share : shares) {
+    if (share.surl == surl) return &share;
+  }
+  return nullptr;
+}
+
+const Share* Fixture::find_share(std::uint64_t shareid, std::uint64_t uk) const {
+  for (const Share& share : shares) {
+    if (share.shareid == shareid && share.uk == uk) return &share;
+  }
+  return nullptr;
+}
+
+bool parse_fixture(std::string_view json_text, Fixture& fixture, std::string& error) {
+  error.clear();
+  try {
+    const Json root = Json::parse(json_text.begin(), json_text.end());
+    if (!known_members(root, {"options", "shares"}, "fixture", error)) return false;
+    if (root.contains("options") && !read_options(root["options"], fixture, error)) return false;
+    for (const auto& share : root.value("shares", Json::array())) {
+      if (!read_share(share, fixture, error)) return false;
+    }
+    return true;
+  } catch (const nlohmann::json::exception& e) {
+    return fail(error, std::string("fixture: ") + e.what());
+  }
+}
+
+bool load_fixture_file(const std::string& path, Fixture& fixture, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read fixture " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (parse_fixture(text.str(), fixture, error)) return true;
+  error = path + ": " + error;
+  return false;
+}
+
+}  // namespace sharelink::sim

@@ -1,0 +1,140 @@
+#include "sim/knobs.h"
+
+#include <limits>
+
+namespace sharelink::sim {
+namespace {
+
+constexpr const char* kEndpointNames[kEndpointCount] = {"page", "verify",   "captcha", "image",
+                                                        "list", "download", "file"};
+constexpr const char* kFaultNames[] = {"close",    "hang",      "http500",
+                                       "truncate", "malformed", "errno_last",
+                                       "huge",     "self_loop", "corrupt_captcha"};
+
+bool is_json_endpoint(Endpoint endpoint) {
+  return endpoint == Endpoint::verify || endpoint == Endpoint::captcha ||
+         endpoint == Endpoint::list || endpoint == Endpoint::download;
+}
+
+}  // namespace
+
+bool FaultRule::selects(std::uint64_t count) const {
+  if (nth > 0) return count == nth;
+  if (every > 0) return count % every == 0;
+  return true;
+}
+
+const char* endpoint_name(Endpoint endpoint) {
+  return kEndpointNames[static_cast<std::size_t>(endpoint)];
+}
+
+std::optional<Endpoint> parse_endpoint(std::string_view name) {
+  for (std::size_t i = 0; i < kEndpointCount; ++i) {
+    if (name == kEndpointNames[i]) return static_cast<Endpoint>(i);
+  }
+  return std::nullopt;
+}
+
+const char* fault_kind_name(FaultKind kind) {
+  return kFaultNames[static_cast<std::size_t>(kind)];
+}
+
+std::optional<FaultKind> parse_fault_kind(std::string_view name) {
+  for (std::size_t i = 0; i < std::size(kFaultNames); ++i) {
+    if (name == kFaultNames[i]) return static_cast<FaultKind>(i);
+  }
+  return std::nullopt;
+}
+
+bool fault_fits(FaultKind kind, Endpoint endpoint) {
+  switch (kind) {
+    case FaultKind::malformed:
+      return is_json_endpoint(endpoint) || endpoint == Endpoint::page;
+    case FaultKind::errno_last:
+      return is_json_endpoint(endpoint);
+    case FaultKind::self_loop:
+      return endpoint == Endpoint::list;
+    case FaultKind::corrupt_captcha:
+      return endpoint == Endpoint::image;
+    default:
+      return true;
+  }
+}
+
+bool parse_uint(std::string_view text, std::uint64_t& value) {
+  if (text.empty() || text.size() > 20) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const std::uint64_t digit = c - '0';
+    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error) {
+  error.clear();
+  const std::string text(spec);
+  const auto colon = spec.find(':');
+  if (colon == std::string_view::npos) {
+    error = "fault '" + text + "' is not ENDPOINT:KIND[@N|@everyK]";
+    return std::nullopt;
+  }
+  const auto at = spec.find('@', colon);
+  const auto endpoint = parse_endpoint(spec.substr(0, colon));
+  const auto kind = parse_fault_kind(spec.substr(colon + 1, at == spec.npos ? at : at - colon - 1));
+  if (!endpoint || !kind) {
+    error = "fault '" + text + "' names an unknown endpoint or kind";
+    return std::nullopt;
+  }
+  FaultRule rule{*endpoint, *kind, 0, 0};
+  if (at != std::string_view::npos) {
+    std::string_view when = spec.substr(at + 1);
+    const bool every = when.substr(0, 5) == "every";
+    if (every) when.remove_prefix(5);
+    std::uint64_t n = 0;
+    if (!parse_uint(when, n) || n == 0) {
+      error = "fault '" + text + "' has no request number after '@'";
+      return std::nullopt;
+    }
+    (every ? rule.every : rule.nth) = n;
+  }
+  if (!fault_fits(rule.kind, rule.endpoint)) {
+    error = std::string("fault ") + fault_kind_name(rule.kind) + " does not apply to endpoint " +
+            endpoint_name(rule.endpoint);
+    return std::nullopt;
+  }
+  return rule;
+}
+
+std::string fault_spec(const FaultRule& rule) {
+  std::string spec = std::string(endpoint_name(rule.endpoint)) + ":" + fault_kind_name(rule.kind);
+  if (rule.nth > 0) spec += "@" + std::to_string(rule.nth);
+  if (rule.every > 0) spec += "@every" + std::to_string(rule.every);
+  return spec;
+}
+
+bool parse_latency(std::string_view spec, Knobs& knobs, std::string& error) {
+  error.clear();
+  const auto equals = spec.find('=');
+  std::uint64_t ms = 0;
+  const std::string_view number = equals == spec.npos ? spec : spec.substr(equals + 1);
+  if (!parse_uint(number, ms) || ms > 3600000) {
+    error = "latency '" + std::string(spec) + "' is not MS or ENDPOINT=MS (at most an hour)";
+    return false;
+  }
+  if (equals == spec.npos) {
+    knobs.latency_ms = static_cast<std::uint32_t>(ms);
+    return true;
+  }
+  const auto endpoint = parse_endpoint(spec.substr(0, equals));
+  if (!endpoint) {
+    error = "latency '" + std::string(spec) + "' names an unknown endpoint";
+    return false;
+  }
+  knobs.endpoint_latency_ms[static_cast<std::size_t>(*endpoint)] = static_cast<std::uint32_t>(ms);
+  return true;
+}
+
+}  // namespace sharelink::sim

@@ -1,0 +1,72 @@
+#pragma once
+
+// What can be turned on the simulator besides its shares: latency and injected
+// faults, per endpoint and per n-th request. The same spelling serves the
+// command line and the fixture files.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sharelink::sim {
+
+// The service calls as the simulator counts them; `file` is the GET of a
+// download link, `image` the GET of a captcha picture.
+enum class Endpoint { page, verify, captcha, image, list, download, file };
+constexpr std::size_t kEndpointCount = 7;
+
+enum class FaultKind {
+  close,            // the connection is closed without an answer
+  hang,             // no answer until the server stops or hang_ms passes
+  http500,          // status 500 with a short HTML body
+  truncate,         // half the body, then the connection is closed
+  malformed,        // a JSON reply (or a page's data object) cut short
+  errno_last,       // the errno member moved to the end of the reply
+  huge,             // the reply padded to huge_bytes, streamed
+  self_loop,        // a folder listing names the folder itself as a sub-folder
+  corrupt_captcha,  // a captcha picture with garbage after its signature
+};
+
+// nth > 0: only the nth request to the endpoint; every > 0: each every-th
+// request; neither: every request. Counting starts at 1 with the server.
+struct FaultRule {
+  Endpoint endpoint = Endpoint::page;
+  FaultKind kind = FaultKind::http500;
+  std::uint64_t nth = 0;
+  std::uint64_t every = 0;
+
+  bool selects(std::uint64_t count) const;
+};
+
+struct Knobs {
+  std::uint32_t latency_ms = 0;  // every counted request
+  std::array<std::uint32_t, kEndpointCount> endpoint_latency_ms{};
+  std::vector<FaultRule> faults;
+  std::uint32_t hang_ms = 120000;
+  std::uint64_t huge_bytes = 100ull << 20;
+};
+
+const char* endpoint_name(Endpoint endpoint);
+std::optional<Endpoint> parse_endpoint(std::string_view name);
+const char* fault_kind_name(FaultKind kind);
+std::optional<FaultKind> parse_fault_kind(std::string_view name);
+
+// Whether the fault makes sense on the endpoint (errno_last needs a JSON reply,
+// self_loop a listing, corrupt_captcha a picture).
+bool fault_fits(FaultKind kind, Endpoint endpoint);
+
+// "ENDPOINT:KIND", "ENDPOINT:KIND@N" or "ENDPOINT:KIND@everyK". Empty error on
+// success.
+std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error);
+std::string fault_spec(const FaultRule& rule);
+
+// "MS" for every request or "ENDPOINT=MS" for one endpoint.
+bool parse_latency(std::string_view spec, Knobs& knobs, std::string& error);
+
+// Decimal digits only, no sign, no overflow.
+bool parse_uint(std::string_view text, std::uint64_t& value);
+
+}  // namespace sharelink::sim

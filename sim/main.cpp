@@ -1,0 +1,236 @@
+// sharelink-sim: the local stand-in for the cloud-disk service.
+
+#include <pthread.h>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/fixture.h"
+#include "sim/knobs.h"
+#include "sim/server.h"
+
+namespace {
+
+using namespace sharelink::sim;
+
+constexpr const char* kHelp = R"(Usage: sharelink-sim [OPTION]... [FIXTURE.json]...
+Serves the shares of the fixture files (none given: the demo fixture) over HTTP
+on a loopback port, the way the cloud-disk service answers a share client: share
+pages, extraction-code verification, captchas, folder listing, download links
+and the files behind them. Prints the port as the first line on stdout, then
+one line per share; runs until SIGINT or SIGTERM.
+
+Options (they override the fixtures' options):
+  --host ADDR                 listen address (default 127.0.0.1)
+  --port N                    port; 0 (default) picks a free one
+  --generate SURL:N,D,F       add a public share of N files over a folder tree
+                              D levels deep with F sub-folders each
+  --latency MS                delay every request by MS milliseconds
+  --latency ENDPOINT=MS       delay one endpoint's requests
+  --fault ENDPOINT:KIND[@N|@everyK]
+                              inject a fault into every request of the
+                              endpoint, only its N-th, or every K-th
+  --raw-utf8                  JSON with raw UTF-8 instead of \uXXXX escapes
+  --hex-amp                   "&" written as \u0026 in JSON
+  --captcha-format png|jpeg   captcha picture format (default png)
+  --file-cap BYTES            most bytes a download link serves (default 1 MiB)
+  --hang-ms MS                how long a "hang" fault holds a request
+  --huge-bytes N              size of a "huge" reply (default 100 MiB)
+  --seed N                    fixed secrets and captcha answers (0: random)
+  --quiet                     no violation lines on stderr
+  --help                      this text
+
+Endpoints: page (/s/SURL, /share/init), verify (/share/verify), captcha
+(/api/getcaptcha), image (the captcha picture), list (/share/list), download
+(/api/sharedownload), file (a download link).
+Fault kinds: close, hang, http500, truncate, malformed, errno_last (JSON
+endpoints), huge, self_loop (list), corrupt_captcha (image).
+
+Wrong codes, download requests (for the captcha policies) and the first page
+fetch count per share since the start or the last POST /__sim/reset. Extraction
+codes and captcha answers are compared without regard to letter case.
+
+A request that breaks the service's rules (parameter names, order and forms,
+fixed values, Referer and Content-Type of the POSTs, signatures, tokens) is
+answered {"errno":2,...} and named in one line on stderr and in the log.
+
+Fixture file (JSON; all members optional unless marked):
+  {"options": {"raw_utf8": false, "hex_amp": false, "captcha_format": "png",
+               "latency_ms": 0, "endpoint_latency_ms": {"list": 50},
+               "faults": ["list:http500@3"], "hang_ms": 120000,
+               "huge_bytes": 104857600, "file_cap_bytes": 1048576,
+               "seed": 0, "quiet": false},
+   "shares": [{"surl": "1AbC", "shareid": 101, "uk": 202,       (required)
+               "code": "ab12",                   (absent: a public share)
+               "wrong_code_errno": -9, "empty_code_errno": -12,
+               "verify_captcha": "always" | "after:N",  (N wrong codes)
+               "download_captcha": "from:K" | "every:K", (K-th request)
+               "page_missing_first_fetch": false,
+               "root": "/",            (the sharer's folder of the top level)
+               "title": "...",         (default: the first entry's path)
+               "tree": [ENTRY, ...],
+               "generate": {"files": N, "depth": D, "fanout": F}}]}
+  ENTRY: {"name": "a.txt", "size": 12, "fs_id": 7, "app_id": "250528",
+          "mtime": 1600000000}; a folder has "children": [ENTRY, ...] and/or
+          "generated_files": N instead of "size".
+
+Test hooks: GET /__sim/requests (the request log as JSON),
+GET /__sim/captcha?vcode_str=ID (a captcha's answer), POST /__sim/reset.
+)";
+
+struct Arguments {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  std::vector<std::string> fixtures;
+  std::vector<std::string> generate;
+  std::vector<std::pair<std::string, std::string>> overrides;  // applied after the fixtures
+};
+
+bool fail(const std::string& message) {
+  std::fprintf(stderr, "sharelink-sim: %s\n", message.c_str());
+  return false;
+}
+
+bool apply(const std::string& option, const std::string& value, Fixture& fixture) {
+  std::string error;
+  std::uint64_t number = 0;
+  const bool numeric = parse_uint(value, number);
+  if (option == "--latency") return parse_latency(value, fixture.knobs, error) || fail(error);
+  if (option == "--fault") {
+    const auto rule = parse_fault(value, error);
+    if (rule) fixture.knobs.faults.push_back(*rule);
+    return rule || fail(error);
+  }
+  if (option == "--raw-utf8" || option == "--hex-amp" || option == "--quiet") {
+    (option == "--raw-utf8" ? fixture.style.raw_utf8
+                            : (option == "--hex-amp" ? fixture.style.hex_amp : fixture.quiet)) =
+        true;
+    return true;
+  }
+  if (option == "--captcha-format" && (value == "png" || value == "jpeg")) {
+    fixture.captcha_format = value == "png" ? ImageFormat::png : ImageFormat::jpeg;
+    return true;
+  }
+  if (!numeric) return fail(option + " needs a number, not '" + value + "'");
+  if (option == "--file-cap") fixture.file_cap_bytes = number;
+  if (option == "--hang-ms") fixture.knobs.hang_ms = static_cast<std::uint32_t>(number);
+  if (option == "--huge-bytes") fixture.knobs.huge_bytes = number;
+  if (option == "--seed") fixture.seed = number;
+  return true;
+}
+
+// An exit status when the program is done (help shown, bad arguments).
+std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
+  static const char* const kWithValue[] = {
+      "--host",           "--port",     "--generate", "--latency",    "--fault",
+      "--captcha-format", "--file-cap", "--hang-ms",  "--huge-bytes", "--seed"};
+  static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    bool known = false;
+    for (const char* flag : kFlags)
+      known = known || arg == flag;
+    if (known) {
+      args.overrides.emplace_back(arg, "");
+      continue;
+    }
+    for (const char* option : kWithValue)
+      known = known || arg == option;
+    if (!known && arg.rfind("--", 0) == 0) {
+      fail("unknown option " + arg);
+      return 2;
+    }
+    if (!known) {
+      args.fixtures.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= argc) {
+      fail(arg + " needs a value");
+      return 2;
+    }
+    const std::string value = argv[++i];
+    std::uint64_t port = 0;
+    if (arg == "--host") {
+      args.host = value;
+    } else if (arg == "--port") {
+      if (!parse_uint(value, port) || port > 65535) {
+        fail("bad port " + value);
+        return 2;
+      }
+      args.port = static_cast<int>(port);
+    } else if (arg == "--generate") {
+      args.generate.push_back(value);
+    } else {
+      args.overrides.emplace_back(arg, value);
+    }
+  }
+  return std::nullopt;
+}
+
+bool build_fixture(const Arguments& args, Fixture& fixture) {
+  std::string error;
+  std::vector<std::string> files = args.fixtures;
+  if (files.empty() && args.generate.empty()) {
+    files.push_back(std::string(SHARELINK_SIM_FIXTURE_DIR) + "/demo.json");
+  }
+  for (const std::string& file : files) {
+    if (!load_fixture_file(file, fixture, error)) return fail(error);
+  }
+  for (const std::string& spec : args.generate) {
+    std::string surl;
+    TreeShape shape;
+    if (!parse_generate_spec(spec, surl, shape, error) ||
+        !add_generated_share(fixture, surl, shape, error)) {
+      return fail(error);
+    }
+  }
+  for (const auto& [option, value] : args.overrides) {
+    if (!apply(option, value, fixture)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Blocked from the start, before any thread exists, so that a stop request
+  // during a long fixture generation waits for sigwait instead of killing.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  Arguments args;
+  if (const auto status = parse_arguments(argc, argv, args)) return *status;
+  Fixture fixture;
+  if (!build_fixture(args, fixture)) return 2;
+
+  std::vector<std::pair<std::string, std::string>> shares;
+  for (const Share& share : fixture.shares)
+    shares.emplace_back(share.surl, share.code.value_or(""));
+  Simulator simulator(std::move(fixture));
+  std::string error;
+  if (!simulator.start(args.host, args.port, error)) {
+    fail(error);
+    return 1;
+  }
+  std::printf("%d\n", simulator.port());
+  for (const auto& [surl, code] : shares) {
+    std::printf("%s%s%s\n", simulator.share_url(surl).c_str(), code.empty() ? "" : " code ",
+                code.c_str());
+  }
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&stop_signals, &received);
+  simulator.stop();
+  return 0;
+}

@@ -1,0 +1,312 @@
+#include "sim/server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <httplib.h>
+
+#include "sim/service.h"
+#include "sim/tokens.h"
+
+namespace sharelink::sim {
+namespace {
+
+constexpr std::size_t kServingThreads = 32;  // room for held requests besides busy clients
+constexpr std::size_t kStreamPiece = 64 * 1024;
+constexpr int kListenBacklog = 256;
+
+// cpp-httplib offers no way to drop a connection unanswered, so the socket is
+// found among the process's descriptors by its two ends and shut down; the
+// server then fails to write and closes it.
+void drop_connection(const httplib::Request& req) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  const auto port_of = [](const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+      return static_cast<int>(ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port));
+    }
+    if (address.ss_family == AF_INET6) {
+      return static_cast<int>(ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port));
+    }
+    return -1;
+  };
+  while (const dirent* item = readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(item->d_name, &end, 10);
+    if (end == item->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t local_size = sizeof local, peer_size = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &local_size) != 0 ||
+        getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+      continue;
+    }
+    if (port_of(local) == req.local_port && port_of(peer) == req.remote_port) {
+      shutdown(static_cast<int>(fd), SHUT_RDWR);
+    }
+  }
+  closedir(dir);
+}
+
+Incoming incoming_of(const httplib::Request& req, int port) {
+  Incoming in;
+  in.method = req.method;
+  const auto question = req.target.find('?');
+  in.path = req.target.substr(0, question);
+  in.query = question == std::string::npos ? "" : req.target.substr(question + 1);
+  in.body = req.body;
+  in.host = req.get_header_value("Host");
+  if (in.host.empty()) in.host = "127.0.0.1:" + std::to_string(port);
+  const auto joined = [&req](const char* name, const char* separator) {
+    std::string value;
+    for (std::size_t i = 0; i < req.get_header_value_count(name); ++i) {
+      value += (i > 0 ? separator : "") + req.get_header_value(name, i);
+    }
+    return value;
+  };
+  in.cookie = joined("Cookie", "; ");
+  in.referer = joined("Referer", ", ");
+  in.content_type = joined("Content-Type", ", ");  // two lines fail the form check
+  return in;
+}
+
+// Streams length bytes of source, breaking the connection at cut.
+void stream(httplib::Response& res, std::uint64_t length, std::uint64_t cut,
+            std::function<std::string(std::uint64_t, std::size_t)> source,
+            const std::string& content_type) {
+  res.set_content_provider(
+      length, content_type,
+      [cut, source = std::move(source)](std::size_t offset, std::size_t want,
+                                        httplib::DataSink& sink) {
+        if (offset >= cut) return false;
+        const std::size_t n = std::min<std::uint64_t>({want, kStreamPiece, cut - offset});
+        const std::string piece = source(offset, n);
+        return sink.write(piece.data(), piece.size());
+      });
+}
+
+void move_errno_last(nlohmann::ordered_json& json) {
+  nlohmann::ordered_json moved;
+  for (const auto& item : json.items()) {
+    if (item.key() != "errno") moved[item.key()] = item.value();
+  }
+  moved["errno"] = json["errno"];
+  json = std::move(moved);
+}
+
+}  // namespace
+
+// cpp-httplib comes as a shared library built without TSan. Its function-local
+// statics (the set of known methods, for one) are set up behind a guard whose
+// fast path TSan cannot see, so the library's own memcmp and memcpy calls on
+// them look like races between serving threads. Those calls say nothing about
+// this code; everything the handlers touch is still checked. Weak, so that a
+// program with suppressions of its own keeps them.
+extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {  // NOLINT
+  return "called_from_lib:libcpp-httplib.so\n";
+}
+
+struct Simulator::Impl {
+  explicit Impl(Fixture fixture) : service(std::move(fixture)) {}
+
+  void serve(const httplib::Request& req, httplib::Response& res);
+  void report(const LogEntry& entry);
+  void deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,
+               std::optional<FaultKind> fault);
+
+  Service service;
+  httplib::Server server;
+  std::thread thread;
+  int listen_socket = -1;
+  bool started = false;
+  std::string host;
+  int port = 0;
+};
+
+void Simulator::Impl::serve(const httplib::Request& req, httplib::Response& res) {
+  const Incoming in = incoming_of(req, port);
+  if (auto hook = service.handle_hook(in)) {
+    res.status = hook->status;
+    res.set_content(hook->body, hook->content_type.c_str());
+    return;
+  }
+  LogEntry entry{0, in.method, in.path, in.query, in.body, in.cookie, in.referer, "", "", ""};
+  const auto endpoint = Service::classify(in.path);
+  if (!endpoint) {
+    entry.violation = "no such address: " + in.method + " " + in.path;
+    report(entry);
+    res.status = 404;
+    res.set_content("not found", "text/plain; charset=utf-8");
+    return;
+  }
+  SimState& state = service.state();
+  const Admission admission = state.admit(*endpoint);
+  if (admission.latency_ms > 0) state.wait_for_stop(admission.latency_ms);
+  Reply reply = service.handle(*endpoint, in, admission.fault);
+  entry.endpoint = endpoint_name(*endpoint);
+  entry.violation = reply.violation;
+  entry.fault = admission.fault ? fault_kind_name(*admission.fault) : "";
+  report(entry);
+  if (admission.fault == FaultKind::errno_last && reply.json) move_errno_last(*reply.json);
+  service.finish(reply);
+  deliver(req, res, reply, admission.fault);
+}
+
+void Simulator::Impl::report(const LogEntry& entry) {
+  if (!entry.violation.empty() && !service.fixture().quiet) {
+    const std::string line = "sharelink-sim: " + entry.violation + "\n";
+    std::fputs(line.c_str(), stderr);
+  }
+  service.state().log(entry);
+}
+
+void Simulator::Impl::deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,
+                              std::optional<FaultKind> fault) {
+  if (fault == FaultKind::close) return drop_connection(req);
+  if (fault == FaultKind::hang) {
+    service.state().wait_for_stop(service.state().knobs().hang_ms);
+    return drop_connection(req);
+  }
+  if (fault == FaultKind::http500) {
+    res.status = 500;
+    res.set_content("<html><body><h1>500 Internal Server Error</h1></body></html>",
+                    "text/html; charset=utf-8");
+    return;
+  }
+  if (fault == FaultKind::malformed && reply.json) reply.body.resize(reply.body.size() / 2);
+  res.status = reply.status;
+  for (const auto& [name, value] : reply.headers)
+    res.set_header(name.c_str(), value);
+
+  std::uint64_t length = reply.streamed_file ? reply.file_length : reply.body.size();
+  std::function<std::string(std::uint64_t, std::size_t)> source;
+  if (reply.streamed_file) {
+    source = [id = reply.file_id](std::uint64_t offset, std::size_t n) {
+      return file_bytes(id, offset, n);
+    };
+  } else {
+    source = [body = std::make_shared<std::string>(std::move(reply.body))](std::uint64_t offset,
+                                                                           std::size_t n) {
+      std::string piece = offset < body->size() ? body->substr(offset, n) : "";
+      piece.resize(n, ' ');  // the "huge" padding: blanks keep a JSON reply valid
+      return piece;
+    };
+  }
+  if (fault == FaultKind::huge) length = service.state().knobs().huge_bytes;
+  const std::uint64_t cut = fault == FaultKind::truncate ? length / 2 : length;
+  if (length == 0) {
+    res.set_content("", reply.content_type.c_str());
+  } else {
+    stream(res, length, cut, std::move(source), reply.content_type);
+  }
+}
+
+Simulator::Simulator(Fixture fixture) : impl_(std::make_unique<Impl>(std::move(fixture))) {
+  Impl* impl = impl_.get();
+  const auto handler = [impl](const httplib::Request& req, httplib::Response& res) {
+    impl->serve(req, res);
+  };
+  impl->server.Get(".*", handler);
+  impl->server.Post(".*", handler);
+  impl->server.new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
+  impl->server.set_keep_alive_timeout(1);
+  impl->server.set_read_timeout(10);
+  impl->server.set_write_timeout(10);
+  impl->server.set_payload_max_length(4u << 20);
+  impl->server.set_socket_options([impl](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    impl->listen_socket = sock;
+  });
+}
+
+Simulator::~Simulator() {
+  stop();
+}
+
+bool Simulator::start(const std::string& host, int port, std::string& error) {
+  if (impl_->started) {
+    error = "the simulator was started before";
+    return false;
+  }
+  std::signal(SIGPIPE, SIG_IGN);  // a dropped connection must not end the process
+  const int bound = port == 0 ? impl_->server.bind_to_any_port(host)
+                              : (impl_->server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) {
+    error = "cannot listen on " + host + ":" + std::to_string(port);
+    return false;
+  }
+  // cpp-httplib listens with a backlog of 5: a burst of clients would see
+  // their connects dropped and retried a second later. Listening again on
+  // the bound socket raises it.
+  listen(impl_->listen_socket, kListenBacklog);
+  impl_->started = true;
+  impl_->host = host;
+  impl_->port = bound;
+  impl_->thread = std::thread([impl = impl_.get()] { impl->server.listen_after_bind(); });
+  // stop() only reaches a server whose loop has begun.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!impl_->server.is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void Simulator::stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->service.state().request_stop();
+  impl_->server.stop();
+  impl_->thread.join();
+}
+
+int Simulator::port() const {
+  return impl_->port;
+}
+
+std::string Simulator::origin() const {
+  return "http://" + impl_->host + ":" + std::to_string(impl_->port);
+}
+
+std::string Simulator::share_url(const std::string& surl) const {
+  return origin() + "/s/" + surl;
+}
+
+std::vector<LogEntry> Simulator::requests() const {
+  return impl_->service.state().log_entries();
+}
+
+std::optional<std::string> Simulator::captcha_answer(const std::string& vcode_str) const {
+  const auto record = impl_->service.state().find_captcha(vcode_str);
+  if (!record) return std::nullopt;
+  return record->answer;
+}
+
+Knobs Simulator::knobs() const {
+  return impl_->service.state().knobs();
+}
+
+void Simulator::set_knobs(const Knobs& knobs) {
+  impl_->service.state().set_knobs(knobs);
+}
+
+void Simulator::add_fault(const FaultRule& rule) {
+  Knobs knobs = impl_->service.state().knobs();
+  knobs.faults.push_back(rule);
+  impl_->service.state().set_knobs(knobs);
+}
+
+void Simulator::reset() {
+  impl_->service.state().reset();
+}
+
+}  // namespace sharelink::sim

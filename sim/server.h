@@ -1,0 +1,50 @@
+#pragma once
+
+// The simulator as an HTTP server on a loopback port, for tests in-process and
+// for the sharelink-sim program.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/fixture.h"
+#include "sim/knobs.h"
+#include "sim/state.h"
+
+namespace sharelink::sim {
+
+class Simulator {
+ public:
+  explicit Simulator(Fixture fixture);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Binds host:port (0: an ephemeral port) and serves on background threads.
+  // False with a reason when the port cannot be bound or it already runs.
+  bool start(const std::string& host, int port, std::string& error);
+  bool start() {
+    std::string error;
+    return start("127.0.0.1", 0, error);
+  }
+  // Ends held ("hang") requests and waits for the serving threads. Idempotent.
+  void stop();
+
+  int port() const;
+  std::string origin() const;  // "http://127.0.0.1:PORT"
+  std::string share_url(const std::string& surl) const;
+
+  std::vector<LogEntry> requests() const;
+  std::optional<std::string> captcha_answer(const std::string& vcode_str) const;
+  Knobs knobs() const;
+  void set_knobs(const Knobs& knobs);
+  void add_fault(const FaultRule& rule);
+  void reset();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sharelink::sim

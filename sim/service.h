@@ -1,0 +1,92 @@
+#pragma once
+
+// The service's behaviour, apart from the HTTP transport: one request in, one
+// reply out. Requests are checked the way the real service is strict; a
+// violation is refused with errno 2 and named in Reply::violation.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/fixture.h"
+#include "sim/knobs.h"
+#include "sim/state.h"
+#include "sim/tokens.h"
+
+namespace sharelink::sim {
+
+struct Incoming {
+  std::string method;
+  std::string path;   // raw, without the query
+  std::string query;  // raw, as sent
+  std::string body;
+  std::string host;  // the Host line: every absolute address the service writes uses it
+  std::string cookie;
+  std::string referer;
+  std::string content_type;
+};
+
+struct Reply {
+  int status = 200;
+  std::string content_type = "text/html; charset=utf-8";
+  std::string body;
+  std::optional<nlohmann::ordered_json> json;  // a JSON reply, written out by Service::finish
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string violation;
+  // A download link's content is streamed, not held: file_length bytes of file_id.
+  bool streamed_file = false;
+  std::uint64_t file_id = 0;
+  std::uint64_t file_length = 0;
+};
+
+class Service {
+ public:
+  explicit Service(Fixture fixture);
+
+  const Fixture& fixture() const { return fixture_; }
+  SimState& state() { return state_; }
+
+  // The endpoint a request counts at; none for test hooks and unknown addresses.
+  static std::optional<Endpoint> classify(std::string_view path);
+
+  // fault: the injected fault of this request, for those that shape the content
+  // (malformed page, self_loop, corrupt_captcha); the others are the transport's.
+  Reply handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault);
+
+  // The /__sim/ addresses for tests and scripts; nullopt for any other address.
+  std::optional<Reply> handle_hook(const Incoming& in);
+
+  // Writes a JSON reply into its body in the service's style.
+  void finish(Reply& reply) const;
+
+ private:
+  Reply page(const Incoming& in, std::optional<FaultKind> fault);
+  Reply verify(const Incoming& in);
+  Reply captcha(const Incoming& in);
+  Reply image(const Incoming& in, std::optional<FaultKind> fault);
+  Reply list(const Incoming& in, std::optional<FaultKind> fault);
+  Reply download(const Incoming& in);
+  Reply file(const Incoming& in);
+
+  Reply json_reply(int errno_value, nlohmann::ordered_json members = {});
+  Reply refuse(std::string violation);
+  std::size_t index_of(const Share& share) const;
+  bool unlocked(const Share& share, std::string_view cookie_header) const;
+  // The share named by two decimal parameters, or nullptr.
+  const Share* share_by(std::string_view shareid, std::string_view uk) const;
+  std::string check_post(const Incoming& in, const Share& share) const;
+
+  Fixture fixture_;
+  Tokens tokens_;
+  SimState state_;
+  std::vector<std::vector<std::size_t>> sorted_top_;  // per share, by name descending
+};
+
+std::uint64_t unix_seconds();
+
+}  // namespace sharelink::sim

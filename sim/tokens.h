@@ -1,0 +1,37 @@
+#pragma once
+
+// The values the service derives from a secret of its own: the page's sign and
+// bdstoken, the BDCLND cookie of an unlocked share, file checksums, download
+// link signatures and the bytes a download link serves. Pure functions of the
+// secret and their inputs, so any thread may call them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "sim/fixture.h"
+
+namespace sharelink::sim {
+
+class Tokens {
+ public:
+  explicit Tokens(std::uint64_t secret) : secret_(secret) {}
+
+  std::string sign(const Share& share, std::uint64_t timestamp) const;  // 40 hex digits
+  std::string bdstoken(const Share& share) const;                       // 32 hex digits
+  // The decoded cookie value: Base64 text that always holds "+", "/" and "=",
+  // so that the cookie itself carries %2B, %2F and %3D.
+  std::string sekey(const Share& share) const;
+  std::string cookie_value(const Share& share) const;
+  std::string md5(std::uint64_t fs_id) const;  // 32 hex digits
+  std::string link_sign(std::uint64_t shareid, std::uint64_t fs_id, std::uint64_t time) const;
+
+ private:
+  std::string digest(const std::string& text, std::size_t length) const;
+  std::uint64_t secret_;
+};
+
+// count bytes of the deterministic content of a file, from offset on.
+std::string file_bytes(std::uint64_t fs_id, std::uint64_t offset, std::size_t count);
+
+}  // namespace sharelink::sim

@@ -1,0 +1,117 @@
+// The sharelink-sim program: port on the first line, clean stop on SIGTERM.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "sim_test_support.h"
+
+extern char** environ;
+
+namespace sharelink::sim::testing {
+namespace {
+
+struct Program {
+  pid_t pid = -1;
+  int out = -1;
+
+  explicit Program(std::vector<std::string> args) {
+    args.insert(args.begin(), SHARELINK_SIM_EXE);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_ends[1]);
+    out = pipe_ends[0];
+  }
+  ~Program() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
+
+  std::string read_line() {
+    std::string line;
+    char c = 0;
+    while (read(out, &c, 1) == 1 && c != '\n')
+      line += c;
+    return line;
+  }
+
+  // The exit status, or -1 when the program is still running after 10 s.
+  int wait_exit() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::yield();
+    }
+    return -1;
+  }
+};
+
+TEST(Program, ServesUntilSigterm) {
+  Program program({"--port", "0", "--seed", "3"});
+  ASSERT_GT(program.pid, 0);
+  const std::string port = program.read_line();
+  ASSERT_FALSE(port.empty());
+  EXPECT_EQ(port.find_first_not_of("0123456789"), std::string::npos) << port;
+  const std::string origin = "http://127.0.0.1:" + port;
+  EXPECT_EQ(program.read_line(), origin + "/s/1PubDemoXq7Ra");
+  EXPECT_EQ(program.read_line(), origin + "/s/1LockDemoK3vP code 8k2p");
+  EXPECT_TRUE(data_object(fetch(origin + "/s/1PubDemoXq7Ra").body).is_object());
+  kill(program.pid, SIGTERM);
+  EXPECT_EQ(program.wait_exit(), 0);
+}
+
+TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
+  Program program({"--generate", "1Gen:40,1,2", "--fault", "page:http500@2", "--quiet"});
+  const std::string origin = "http://127.0.0.1:" + program.read_line();
+  EXPECT_EQ(program.read_line(), origin + "/s/1Gen");
+  Visitor visitor(origin, "1Gen");
+  visitor.page();
+  ASSERT_TRUE(visitor.data.is_object());
+  EXPECT_EQ(visitor.data["file_list"]["list"].size(), 2u + 14u);  // two folders, 40 files over 3
+  EXPECT_EQ(fetch(origin + "/s/1Gen").status, 500);
+  kill(program.pid, SIGINT);
+  EXPECT_EQ(program.wait_exit(), 0);
+}
+
+TEST(Program, HelpAndBadArguments) {
+  Program help({"--help"});
+  std::string text, line;
+  while (!(line = help.read_line()).empty() || text.find("Test hooks") == std::string::npos) {
+    text += line + "\n";
+    if (text.size() > 20000) break;
+  }
+  EXPECT_EQ(help.wait_exit(), 0);
+  for (const char* piece :
+       {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\""}) {
+    EXPECT_NE(text.find(piece), std::string::npos) << piece;
+  }
+  EXPECT_EQ(Program({"--bogus"}).wait_exit(), 2);
+  EXPECT_EQ(Program({"--fault", "page:self_loop"}).wait_exit(), 2);
+  EXPECT_EQ(Program({"/nonexistent/fixture.json"}).wait_exit(), 2);
+}
+
+}  // namespace
+}  // namespace sharelink::sim::testing
