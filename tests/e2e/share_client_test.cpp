@@ -1,0 +1,340 @@
+#include "share/share_client.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
+
+#include "e2e/sim_harness.h"
+#include "http/text_encoding.h"
+#include "share/result_codes.h"
+
+namespace sharelink {
+namespace {
+
+using testing::SimHarness;
+
+struct Job {
+  explicit Job(std::string share_link, std::string extraction_code = "")
+      : link(std::move(share_link)), code(std::move(extraction_code)) {}
+  std::string link;
+  FileList files;
+  int index = 1;
+  std::string code;
+  std::string answer;
+};
+
+int run(ShareClient& client, Job& job) {
+  return client.resolve(job.link, job.files, job.index, job.code, job.answer);
+}
+
+std::vector<std::string> names(const FileList& files) {
+  std::vector<std::string> out;
+  for (const FileEntry& entry : files)
+    out.push_back(entry.server_filename);
+  return out;
+}
+
+TEST(ShareClientE2E, PublicShareListsDepthFirstWithLinks) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1PubDemoXq7Ra")};
+  ASSERT_EQ(run(client, job), 0);
+  EXPECT_EQ(names(job.files),
+            (std::vector<std::string>{"说明 readme.txt", "照片 & 视频 #1", "big 64bit id.bin",
+                                      "工具 tool.exe", "深层 目录", "空文件.txt", "最后的文件.pdf",
+                                      utf8_to_gbk(u8"海边 🌊 2023.jpg"), "plus+sign 100%.txt",
+                                      "a);b.txt"}));
+  EXPECT_EQ(job.index, 11);
+  for (const FileEntry& entry : job.files) {
+    if (entry.isdir == "0") {
+      EXPECT_EQ(entry.dlink.rfind(sim.sim().origin() + "/", 0), 0u) << entry.dlink;
+      EXPECT_EQ(entry.dlink.find('\\'), std::string::npos) << entry.dlink;
+      // The reply writes "&" as \u0026: decoded, not cut to "u0026".
+      EXPECT_NE(entry.dlink.find('&'), std::string::npos) << entry.dlink;
+      EXPECT_EQ(entry.dlink.find("u0026"), std::string::npos) << entry.dlink;
+    } else {
+      EXPECT_EQ(entry.dlink, "");
+    }
+  }
+  const FileEntry& top = job.files[0];
+  EXPECT_EQ(top.decoded_parent_path, "/我的分享/演示");
+  EXPECT_NE(top.parent_path, top.decoded_parent_path);  // still percent-encoded
+  EXPECT_EQ(top.size, "1834");
+  // An id above 2^53 keeps its last digit.
+  EXPECT_EQ(job.files[2].fs_id, "9007199254740993");
+  EXPECT_EQ(job.files[3].app_id, "778750");
+  // Entries found by listing carry the web app id and no parent path.
+  EXPECT_EQ(job.files[5].app_id, "250528");
+  EXPECT_EQ(job.files[5].parent_path, "");
+  EXPECT_EQ(job.files[4].path, "/我的分享/演示/照片 & 视频 #1/深层 目录");
+  EXPECT_EQ(sim.violations(), "");
+}
+
+TEST(ShareClientE2E, RequestsCarryEncodedValuesInTheServiceOrder) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1PubDemoXq7Ra")};
+  ASSERT_EQ(run(client, job), 0);
+  const auto lists = sim.requests("list");
+  ASSERT_EQ(lists.size(), 2u);
+  // Folder names with "&", "#" and spaces, in UTF-8, percent-encoded.
+  EXPECT_NE(lists[0].query.find("&page=1&num=100&dir=%2F%E6%88%91%E7%9A%84%E5%88%86%E4%BA%AB%2F"
+                                "%E6%BC%94%E7%A4%BA%2F%E7%85%A7%E7%89%87%20%26%20%E8%A7%86%E9%A2%91"
+                                "%20%231&t=0."),
+            std::string::npos)
+      << lists[0].query;
+  EXPECT_EQ(lists[0].query.rfind("uk=1102000001&shareid=4201000001&order=server_filename&desc=1&"
+                                 "showempty=0&web=1&page=1&num=100&dir=",
+                                 0),
+            0u);
+  const auto downloads = sim.requests("download");
+  ASSERT_EQ(downloads.size(), 8u);
+  EXPECT_EQ(downloads[0].body,
+            "encrypt=0&product=share&uk=1102000001&primaryid=4201000001&vcode_input=&vcode_str=&"
+            "extra=&fid_list=%5B" +
+                job.files[0].fs_id + "%5D");
+  EXPECT_EQ(downloads[0].referer, job.link);
+  EXPECT_NE(downloads[2].query.find("&app_id=778750&logid="), std::string::npos);
+}
+
+TEST(ShareClientE2E, ProtectedShareWrongCodesThenTheRightOne) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1LockDemoK3vP")};
+  const std::string typed = job.link;
+  EXPECT_EQ(run(client, job), -12);  // no code yet
+  EXPECT_TRUE(job.files.empty());
+  // The link became the target of its redirect.
+  EXPECT_NE(job.link.find("/share/init?shareid=4201000002&uk=1102000002"), std::string::npos);
+  job.code = "zzzz";
+  EXPECT_EQ(run(client, job), -9);
+  job.code = "8k2p";
+  ASSERT_EQ(run(client, job), 0) << sim.violations();
+  EXPECT_EQ(job.files.size(), 5u);
+  EXPECT_EQ(job.index, 6);
+  for (const FileEntry& entry : job.files) {
+    if (entry.isdir == "0") {
+      EXPECT_FALSE(entry.dlink.empty());
+    }
+  }
+  // BDCLND may be the only cookie: its value still reaches every download.
+  const auto downloads = sim.requests("download");
+  ASSERT_FALSE(downloads.empty());
+  EXPECT_NE(downloads[0].body.find("&extra={\"sekey\":\""), std::string::npos) << downloads[0].body;
+  EXPECT_NE(client.get_cookies().find("BDCLND="), std::string::npos);
+  EXPECT_NE(typed, job.link);
+  EXPECT_EQ(sim.violations(), "");
+}
+
+TEST(ShareClientE2E, ExtractionCodeIsSentPercentEncoded) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1LockDemoK3vP")};
+  job.code = "a b&c";
+  EXPECT_EQ(run(client, job), -9);
+  const auto verifies = sim.requests("verify");
+  ASSERT_EQ(verifies.size(), 1u);
+  EXPECT_EQ(verifies[0].body, "pwd=a%20b%26c&vcode=&vcode_str=");
+}
+
+TEST(ShareClientE2E, VerificationCaptcha) {
+  SimHarness sim(
+      std::string(u8R"({"shares": [{"surl": "1Cap", "shareid": 7, "uk": 8,
+      "code": "ab12", "verify_captcha": "always",
+      "tree": [{"name": "a.txt", "size": 3}]}]})"));
+  ShareClient client;
+  Job job(sim.link("1Cap"), "ab12");
+  ASSERT_EQ(run(client, job), -62);
+  Bytes image;
+  ASSERT_EQ(client.fetch_captcha(image, -62), 0);
+  EXPECT_EQ(image.substr(1, 3), "PNG");
+  const std::string id = client.vcode_str();
+  ASSERT_FALSE(id.empty());
+  // A second fetch replaces the id.
+  ASSERT_EQ(client.fetch_captcha(image, -62), 0);
+  EXPECT_NE(client.vcode_str(), id);
+  job.answer = sim.sim().captcha_answer(client.vcode_str()).value_or("");
+  ASSERT_EQ(run(client, job), 0) << sim.violations();
+  EXPECT_EQ(client.vcode_str(), "");  // used up by the verification
+  ASSERT_EQ(job.files.size(), 1u);
+  EXPECT_FALSE(job.files[0].dlink.empty());
+  // The captcha request carries no cookies.
+  for (const auto& entry : sim.requests("captcha"))
+    EXPECT_EQ(entry.cookie, "");
+}
+
+TEST(ShareClientE2E, DownloadCaptchaStopsAtTheEntryAndResumesThere) {
+  SimHarness sim(
+      std::string(u8R"({"shares": [{"surl": "1Dl", "shareid": 7, "uk": 8,
+      "download_captcha": "from:3",
+      "tree": [{"name": "1.txt", "size": 1}, {"name": "2.txt", "size": 2},
+               {"name": "3.txt", "size": 3}, {"name": "4.txt", "size": 4},
+               {"name": "5.txt", "size": 5}]}]})"));
+  ShareClient client;
+  Job job{sim.link("1Dl")};
+  ASSERT_EQ(run(client, job), -20);
+  EXPECT_EQ(job.index, 3);
+  ASSERT_EQ(job.files.size(), 5u);
+  EXPECT_FALSE(job.files[0].dlink.empty());
+  EXPECT_FALSE(job.files[1].dlink.empty());
+  EXPECT_TRUE(job.files[2].dlink.empty());
+  const std::string first_link = job.files[0].dlink;
+
+  Bytes image;
+  ASSERT_EQ(client.fetch_captcha(image, -20), 0);
+  job.answer = sim.sim().captcha_answer(client.vcode_str()).value_or("");
+  // The answer serves one request: entry 4 asks again.
+  EXPECT_EQ(run(client, job), -20);
+  EXPECT_EQ(job.index, 4);
+  EXPECT_FALSE(job.files[2].dlink.empty());
+  EXPECT_EQ(job.files[0].dlink, first_link);
+  const auto downloads = sim.requests("download");
+  EXPECT_EQ(downloads.size(), 5u);  // 1, 2, 3 refused, 3 again, 4 refused
+  EXPECT_NE(downloads[3].body.find("&vcode_input=" + job.answer + "&vcode_str="),
+            std::string::npos);
+}
+
+TEST(ShareClientE2E, FolderOf250ItemsIsReadPageByPage) {
+  SimHarness sim(
+      std::string(u8R"({"shares": [{"surl": "1Big", "shareid": 7, "uk": 8,
+      "tree": [{"name": "big", "generated_files": 250}]}]})"));
+  ShareClient client;
+  Job job{sim.link("1Big")};
+  ASSERT_EQ(run(client, job), 0) << sim.violations();
+  EXPECT_EQ(job.files.size(), 251u);
+  const auto lists = sim.requests("list");
+  ASSERT_EQ(lists.size(), 3u);
+  EXPECT_NE(lists[2].query.find("&page=3&num=100&"), std::string::npos);
+  EXPECT_EQ(sim.requests("download").size(), 250u);
+}
+
+TEST(ShareClientE2E, DeepTreeAndMissingPageOnFirstFetch) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1DeepDemoM4nB")};
+  ASSERT_EQ(run(client, job), 0) << sim.violations();
+  // 2 top-level entries, 150 + 1 folder, 120 + 1 folder, 1 file.
+  EXPECT_EQ(job.files.size(), 2u + 151u + 121u + 1u);
+  // The sub-folder is followed by its own contents before the next sibling.
+  std::size_t sub = 0;
+  while (sub < job.files.size() && job.files[sub].server_filename != "子目录 A")
+    ++sub;
+  ASSERT_LT(sub + 1, job.files.size());
+  EXPECT_EQ(job.files[sub + 1].path.rfind(job.files[sub].path + "/", 0), 0u);
+  EXPECT_EQ(sim.requests("page").size(), 2u);
+}
+
+TEST(ShareClientE2E, UnknownLinkAndLinkWithoutScheme) {
+  SimHarness sim(SimHarness::demo_fixture());
+  ShareClient client;
+  Job job{sim.link("1NoSuchShare")};
+  EXPECT_EQ(run(client, job), kLinkInvalid);
+  Job bare{"127.0.0.1/s/1PubDemoXq7Ra"};
+  EXPECT_EQ(run(client, bare), kRequestFailed);
+  Bytes image = "kept";
+  EXPECT_EQ(client.fetch_captcha(image, 0), kBadCaptchaKind);
+  EXPECT_EQ(image, "kept");
+  EXPECT_TRUE(sim.requests("captcha").empty());
+}
+
+struct FaultCase {
+  const char* fault;
+  int expected;
+};
+
+class ShareClientFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(ShareClientFaults, EndWithTheirCodeAndNeverASilentGap) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  std::string error;
+  auto rule = sim::parse_fault(GetParam().fault, error);
+  ASSERT_TRUE(rule) << error;
+  fixture.knobs.faults.push_back(*rule);
+  fixture.knobs.hang_ms = 300;
+  SimHarness sim(std::move(fixture));
+  ShareClient client;
+  Job job{sim.link("1PubDemoXq7Ra")};
+  const int code = run(client, job);
+  EXPECT_EQ(code, GetParam().expected) << GetParam().fault;
+  if (code == 0) {
+    for (const FileEntry& entry : job.files) {
+      if (entry.isdir == "0") {
+        EXPECT_FALSE(entry.dlink.empty()) << entry.server_filename;
+      }
+    }
+  } else {
+    // Either no list at all or one that stops where the failure happened.
+    EXPECT_TRUE(job.files.empty() || job.index <= static_cast<int>(job.files.size()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, ShareClientFaults,
+    ::testing::Values(
+        FaultCase{"page:close", kRequestFailed}, FaultCase{"page:hang", kRequestFailed},
+        FaultCase{"page:malformed", kJsonParseFailed}, FaultCase{"list:close", kRequestFailed},
+        FaultCase{"list:http500", kJsonParseFailed}, FaultCase{"list:malformed", kJsonParseFailed},
+        FaultCase{"list:truncate", kRequestFailed}, FaultCase{"list:self_loop", 0},
+        FaultCase{"download:close@2", kRequestFailed}, FaultCase{"download:hang@3", kRequestFailed},
+        FaultCase{"download:http500", kJsonParseFailed},
+        FaultCase{"download:malformed@2", kJsonParseFailed},
+        FaultCase{"download:truncate", kRequestFailed}, FaultCase{"download:errno_last", 0},
+        FaultCase{"download:huge@1", kRequestFailed}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) {
+      std::string name = info.param.fault;
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
+
+TEST(ShareClientE2E, FailedListingEmptiesTheList) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  std::string error;
+  fixture.knobs.faults.push_back(*sim::parse_fault("list:http500@2", error));
+  SimHarness sim(std::move(fixture));
+  ShareClient client;
+  Job job{sim.link("1PubDemoXq7Ra")};
+  EXPECT_EQ(run(client, job), kJsonParseFailed);
+  EXPECT_TRUE(job.files.empty());
+  EXPECT_TRUE(sim.requests("download").empty());
+}
+
+TEST(ShareClientE2E, ErrnoAsLastMemberOfAVerificationReply) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  std::string error;
+  fixture.knobs.faults.push_back(*sim::parse_fault("verify:errno_last", error));
+  SimHarness sim(std::move(fixture));
+  ShareClient client;
+  Job job(sim.link("1LockDemoK3vP"), "nope");
+  EXPECT_EQ(run(client, job), -9);
+}
+
+// A protected page whose redirect probe brings no Location line: the link must
+// stay as typed (not become the reply's header text).
+TEST(ShareClientE2E, ProbeWithoutLocationKeepsTheLink) {
+  httplib::Server server;
+  server.Get("/s/1x", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(u8"<html>请输入提取密码</html>", "text/html; charset=utf-8");
+  });
+  std::string verify_referer;
+  server.Post("/share/verify", [&](const httplib::Request& req, httplib::Response& res) {
+    verify_referer = req.get_header_value("Referer");
+    res.set_content("{\"errno\":-9}", "application/json");
+  });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  // Bound and listening already: requests wait in the backlog until it accepts.
+  std::thread serving([&] { server.listen_after_bind(); });
+  ShareClient client;
+  Job job("http://127.0.0.1:" + std::to_string(port) + "/s/1x", "abcd");
+  const std::string typed = job.link;
+  EXPECT_EQ(run(client, job), -9);
+  server.stop();
+  serving.join();  // verify_referer is written on the server's thread
+  EXPECT_EQ(job.link, typed);
+  EXPECT_EQ(verify_referer, typed);
+}
+
+}  // namespace
+}  // namespace sharelink
