@@ -1,0 +1,108 @@
+#include "cli/cli_options.h"
+
+namespace sharelink {
+
+namespace {
+
+// Options that take a value, and where the value goes.
+std::string* value_slot(const std::string& name, CliOptions& options) {
+  if (name == "--code") return &options.code;
+  if (name == "--aria2") return &options.aria2_file;
+  if (name == "--captcha-file") return &options.captcha_file;
+  return nullptr;
+}
+
+}  // namespace
+
+ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions& options,
+                               std::string& error) {
+  std::vector<std::string> operands;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") return ParseOutcome::help;
+    if (arg == "--version") return ParseOutcome::version;
+    if (arg == "--links") {
+      options.print_links = true;
+      continue;
+    }
+    // Both "--code CODE" and "--code=CODE".
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    std::string* slot = value_slot(name, options);
+    if (slot == nullptr) {
+      error = "unknown option " + name;
+      return ParseOutcome::usage_error;
+    }
+    if (equals != std::string::npos) {
+      *slot = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      *slot = args[++i];
+    } else {
+      error = name + " needs a value";
+      return ParseOutcome::usage_error;
+    }
+    if (slot->empty()) {
+      error = name + " needs a non-empty value";
+      return ParseOutcome::usage_error;
+    }
+  }
+  if (operands.size() != 1) {
+    error = operands.empty() ? "no share link given" : "more than one share link given";
+    return ParseOutcome::usage_error;
+  }
+  options.link = operands.front();
+  return ParseOutcome::run;
+}
+
+const char* cli_help_text() {
+  return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH] LINK
+Resolves a cloud-disk share link into direct download links, the way the
+sharelink window does, and writes the job's log to stdout (UTF-8, CR LF line
+ends, one time-stamped line per step and one report block per share entry).
+
+LINK is the share page address, or a whole pasted share message such as
+"链接: https://... 提取码: abcd" or a link ending in ?pwd=abcd: the link in it is
+resolved and the code in it answers the first extraction-code demand.
+
+Options:
+  --code CODE          answer to the first extraction-code demand
+  --links              after the log, print every download link, one per line
+  --aria2 FILE         write an aria2 input file (aria2c -i FILE) of the links
+  --captcha-file PATH  where captcha pictures go (default: a temporary file,
+                       named by the picture type and removed at exit)
+  --help               this text
+  --version            the version
+
+Prompts go to stderr and answers are read from stdin, one line each, so another
+program can answer them through pipes:
+  请输入提取密码:      the share's extraction code
+  请输入验证码:        the text of the captcha picture whose path is shown
+                       just before ("验证码图片: PATH")
+Spaces in answers are dropped; an empty line asks again (after a failed picture
+download it also fetches a new picture); end of input gives up.
+
+aria2 input file: one block per file, the link, then its name and its folder
+below the share's top level (no dir= line for files at the top level):
+  http://host/file/1?fid=7&...
+    out=最后的文件.pdf
+    dir=照片 & 视频 #1/深层 目录
+
+Exit status: 0 when the job succeeded, 1 when it failed (or the aria2 file
+could not be written), 2 when a prompt was given up, 64 for a usage error.
+)";
+}
+
+std::string cli_version_text() {
+  return std::string("sharelink-cli ") + SHARELINK_VERSION;
+}
+
+}  // namespace sharelink

@@ -1,0 +1,34 @@
+#pragma once
+
+// The command line of sharelink-cli, read into a plain record before anything
+// runs.
+
+#include <string>
+#include <vector>
+
+namespace sharelink {
+
+struct CliOptions {
+  // The share link or pasted share message, as the shell gave it (UTF-8).
+  std::string link;
+  // The answer to the first extraction-code demand (UTF-8); "" when not given.
+  std::string code;
+  bool print_links = false;
+  // Where to write the aria2 input file; "" for none.
+  std::string aria2_file;
+  // Where to write captcha pictures; "" for a file in the temp folder.
+  std::string captcha_file;
+};
+
+enum class ParseOutcome { run, help, version, usage_error };
+
+// Reads args (without the program name). On usage_error, error says why.
+ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions& options,
+                               std::string& error);
+
+// The --help text (UTF-8).
+const char* cli_help_text();
+// "sharelink-cli VERSION".
+std::string cli_version_text();
+
+}  // namespace sharelink

@@ -1,0 +1,50 @@
+#include "cli/console.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "http/text_encoding.h"
+
+namespace sharelink {
+
+void Console::write(std::FILE* stream, const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+void Console::log(const std::string& text) {
+  write(out_, gbk_to_utf8(text));
+}
+
+void Console::print_utf8(const std::string& utf8) {
+  write(out_, utf8);
+}
+
+void Console::message(const std::string& text, const std::string& native) {
+  write(err_, gbk_to_utf8(text) + native + "\n");
+}
+
+void Console::prompt(const std::string& text) {
+  write(err_, gbk_to_utf8(text));
+  prompt_open_ = true;
+}
+
+std::optional<std::string> Console::read_line() {
+  char* buffer = nullptr;
+  std::size_t capacity = 0;
+  const ssize_t length = getline(&buffer, &capacity, in_);
+  std::string line = length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : "";
+  free(buffer);
+  if (length < 0) {
+    if (prompt_open_) write(err_, "\n");
+    prompt_open_ = false;
+    return std::nullopt;
+  }
+  prompt_open_ = false;
+  // Answers typed on another system may end in CR LF.
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  return utf8_to_gbk(line);
+}
+
+}  // namespace sharelink

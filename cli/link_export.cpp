@@ -1,0 +1,101 @@
+#include "cli/link_export.h"
+
+#include <cstdio>
+
+#include "http/local_text.h"
+#include "http/text_encoding.h"
+
+namespace sharelink {
+
+namespace {
+
+bool is_control(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  return b < 0x20 || b == 0x7f;
+}
+
+// Control characters would end the option line and start a new one.
+std::string without_controls(std::string text) {
+  for (char& c : text) {
+    if (is_control(c)) c = '_';
+  }
+  return text;
+}
+
+// A URI line ends at white space; a link holding some gets it percent-encoded.
+std::string safe_link(const std::string& link) {
+  std::string out;
+  for (char c : link) {
+    if (is_control(c) || c == ' ') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string safe_name(const std::string& name) {
+  std::string out = without_controls(replace_all(name, "/", "_"));
+  if (out.empty() || out == "." || out == "..") out = "_" + out;
+  return out;
+}
+
+// The folder steps of path that stay inside the folder they start from.
+std::string safe_folder(const std::string& path) {
+  std::string out;
+  for (const std::string& step : split_text(path, "/")) {
+    if (step.empty() || step == "." || step == "..") continue;
+    if (!out.empty()) out += '/';
+    out += without_controls(step);
+  }
+  return out;
+}
+
+std::string parent_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The folder of path below root; the whole folder when path is not below it.
+std::string folder_below(const std::string& root, const std::string& path) {
+  const std::string parent = parent_of(path);
+  std::string prefix = root;
+  while (!prefix.empty() && prefix.back() == '/')
+    prefix.pop_back();
+  if (parent.compare(0, prefix.size(), prefix) == 0 &&
+      (parent.size() == prefix.size() || parent[prefix.size()] == '/')) {
+    return safe_folder(parent.substr(prefix.size()));
+  }
+  return safe_folder(parent);
+}
+
+}  // namespace
+
+std::string link_list(const FileList& files) {
+  std::string text;
+  for (const FileEntry& entry : files) {
+    if (!entry.dlink.empty()) text += gbk_to_utf8(safe_link(entry.dlink)) + "\n";
+  }
+  return text;
+}
+
+std::string aria2_input(const FileList& files) {
+  // The top-level entries come first and carry the folder they were shared
+  // from; entries found by listing folders carry only their full path.
+  const std::string root = files.empty() ? "" : files.front().decoded_parent_path;
+  std::string text;
+  for (const FileEntry& entry : files) {
+    if (entry.dlink.empty()) continue;
+    text += safe_link(entry.dlink) + "\n";
+    text += "  out=" + safe_name(entry.server_filename) + "\n";
+    const bool top_level = !entry.decoded_parent_path.empty();
+    const std::string folder = top_level ? "" : folder_below(root, entry.path);
+    if (!folder.empty()) text += "  dir=" + folder + "\n";
+  }
+  return gbk_to_utf8(text);
+}
+
+}  // namespace sharelink

@@ -1,0 +1,23 @@
+#pragma once
+
+// The download links of a finished job in the forms other programs read: a plain
+// list and an aria2 input file. Both are UTF-8 with LF line ends.
+
+#include <string>
+
+#include "share/file_entry.h"
+
+namespace sharelink {
+
+// Every download link, one per line, in list order; entries without one are
+// left out.
+std::string link_list(const FileList& files);
+
+// An aria2 input file: for each entry with a link, the link, then "  out=" and
+// the file name, then "  dir=" and its folder below the share's top level,
+// which is left out for the files of the top level. Names and folders come from
+// the service; they are made safe to write: no line breaks that would start
+// another option, no "/" in a name, no "." or ".." steps out of the folder.
+std::string aria2_input(const FileList& files);
+
+}  // namespace sharelink

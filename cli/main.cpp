@@ -1,0 +1,98 @@
+// sharelink-cli: the resolve job on a terminal.
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/resolve_job.h"
+#include "cli/captcha_file.h"
+#include "cli/cli_options.h"
+#include "cli/console.h"
+#include "cli/link_export.h"
+#include "cli/terminal_view.h"
+#include "http/text_encoding.h"
+
+namespace {
+
+using namespace sharelink;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitGaveUp = 2;
+constexpr int kExitUsage = 64;
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << bytes;
+  file.close();
+  return static_cast<bool>(file);
+}
+
+// Ending the program at a prompt (Ctrl-C) must not leave the picture behind.
+void on_stop_signal(int signal_number) {
+  CaptchaFile::remove_temp_on_signal();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void remove_captcha_on_stop_signals() {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    std::signal(signal_number, on_stop_signal);
+  }
+}
+
+int exit_status(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::success:
+      return kExitSuccess;
+    case JobOutcome::gave_up:
+      return kExitGaveUp;
+    case JobOutcome::failure:
+      break;
+  }
+  return kExitFailure;
+}
+
+int run(const CliOptions& options, Console& console) {
+  AppState state;
+  TerminalView view(state, console, utf8_to_gbk(options.link), utf8_to_gbk(options.code),
+                    options.captcha_file);
+  state.try_begin_job();
+  const JobOutcome outcome = ResolveJob(state, view).run();
+  state.end_job();
+
+  const FileList files = state.files();
+  if (options.print_links) console.print_utf8(link_list(files));
+  int status = exit_status(outcome);
+  if (!options.aria2_file.empty() && !write_file(options.aria2_file, aria2_input(files))) {
+    console.message("无法写入文件: ", options.aria2_file);
+    // The links are lost to whoever reads that file: not a success.
+    if (status == kExitSuccess) status = kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Console console(stdin, stdout, stderr);
+  CliOptions options;
+  std::string error;
+  switch (parse_cli_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    case ParseOutcome::help:
+      console.print_utf8(cli_help_text());
+      return kExitSuccess;
+    case ParseOutcome::version:
+      console.print_utf8(cli_version_text() + "\n");
+      return kExitSuccess;
+    case ParseOutcome::usage_error:
+      console.message("sharelink-cli: ", error + "\nTry 'sharelink-cli --help'.");
+      return kExitUsage;
+    case ParseOutcome::run:
+      break;
+  }
+  remove_captcha_on_stop_signals();
+  return run(options, console);
+}

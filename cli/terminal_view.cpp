@@ -1,0 +1,71 @@
+#include "cli/terminal_view.h"
+
+#include "app/app_texts.h"
+#include "app/share_text.h"
+#include "share/result_codes.h"
+
+namespace sharelink {
+
+TerminalView::TerminalView(AppState& state, Console& console, std::string link,
+                           std::string first_code, std::string captcha_path)
+    : state_(state),
+      console_(console),
+      link_(std::move(link)),
+      first_code_(std::move(first_code)),
+      captcha_file_(std::move(captcha_path)) {}
+
+template <typename Retry>
+std::string TerminalView::ask(const std::string& prompt, const char* empty_message, Retry retry) {
+  for (;;) {
+    console_.prompt(prompt + ": ");
+    const std::optional<std::string> line = console_.read_line();
+    if (!line) return {};
+    std::string answer = confirmed_answer(*line);
+    if (!answer.empty()) return answer;
+    console_.message(empty_message);
+    retry();
+  }
+}
+
+void TerminalView::show_extraction_code_prompt() {
+  if (first_code_demand_) {
+    first_code_demand_ = false;
+    // The job has read the link by now, so a code found in a pasted message is
+    // known; one given on the command line wins over it.
+    const std::string given =
+        confirmed_answer(first_code_.empty() ? state_.suggested_code : first_code_);
+    if (!given.empty()) {
+      state_.extraction_code = given;
+      return;
+    }
+  }
+  state_.extraction_code = ask(kCodeTitle, kEnterCodeMessage, [] {});
+}
+
+void TerminalView::show_captcha_prompt() {
+  bool shown = present_captcha();
+  // Without a picture an empty answer fetches one again, as a press on the
+  // window's picture box would.
+  state_.captcha_answer = ask(kCaptchaTitle, kEnterCaptchaMessage, [this, &shown] {
+    if (!shown) shown = present_captcha();
+  });
+}
+
+bool TerminalView::present_captcha() {
+  Bytes image;
+  const int code = state_.share_client.fetch_captcha(image, state_.job_status);
+  if (code != 0) {
+    console_.message(std::string(kCaptchaFailedCaption) + ": " + error_message(code));
+    return false;
+  }
+  std::string path;
+  std::string error;
+  if (!captcha_file_.write(image, path, error)) {
+    console_.message("验证码图片无法保存: ", error);
+    return false;
+  }
+  console_.message("验证码图片: ", path);
+  return true;
+}
+
+}  // namespace sharelink

@@ -1,0 +1,176 @@
+// What sharelink-cli hands to other programs besides the log: the link list, the
+// aria2 input file, exit statuses of bad command lines.
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli_options.h"
+#include "cli/cli_process.h"
+#include "cli/link_export.h"
+#include "e2e/sim_harness.h"
+#include "http/local_text.h"
+
+namespace sharelink::testing {
+namespace {
+
+const std::string kLogEnd = "\r\n" + std::string(88, '-') + "\r\n\r\n";
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The links of the report's address lines, in report order.
+std::vector<std::string> logged_links(const std::string& log, const std::string& origin) {
+  std::vector<std::string> links;
+  const std::string label = u8"下载地址: " + origin;
+  for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+    const std::size_t start = at + label.size() - origin.size();
+    links.push_back(log.substr(start, log.find("\r\n", start) - start));
+  }
+  return links;
+}
+
+class CliOutput : public ::testing::Test {
+ protected:
+  CliOutput() : sim_(SimHarness::demo_fixture()) {}
+  SimHarness sim_;
+};
+
+TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
+  const std::string aria2 = ::testing::TempDir() + "cli_public.aria2";
+  CliProcess cli({"--links", "--aria2", aria2, sim_.link("1PubDemoXq7Ra")});
+  ASSERT_EQ(cli.finish(), 0);
+  const std::string origin = sim_.sim().origin();
+  const std::vector<std::string> links = logged_links(cli.out(), origin);
+  ASSERT_EQ(links.size(), 8u);
+
+  std::string list;
+  for (const std::string& link : links)
+    list += link + "\n";
+  EXPECT_EQ(cli.out().substr(cli.out().rfind(kLogEnd) + kLogEnd.size()), list);
+
+  // The blocks in list order; listing order within a folder is the service's.
+  const char* const blocks[][3] = {
+      {"0", u8"说明 readme.txt", nullptr},
+      {"1", u8"big 64bit id.bin", nullptr},
+      {"2", u8"工具 tool.exe", nullptr},
+      {"3", u8"空文件.txt", u8"照片 & 视频 #1/深层 目录"},
+      {"4", u8"最后的文件.pdf", u8"照片 & 视频 #1/深层 目录"},
+      {"5", u8"海边 🌊 2023.jpg", u8"照片 & 视频 #1"},
+      {"6", u8"plus+sign 100%.txt", u8"照片 & 视频 #1"},
+      {"7", u8"a);b.txt", u8"照片 & 视频 #1"},
+  };
+  std::string expected;
+  for (const auto& block : blocks) {
+    expected += links[static_cast<std::size_t>(block[0][0] - '0')] + "\n  out=" + block[1] + "\n";
+    if (block[2] != nullptr) expected += std::string("  dir=") + block[2] + "\n";
+  }
+  EXPECT_EQ(read_file(aria2), expected);
+}
+
+TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
+  const std::string aria2 = ::testing::TempDir() + "cli_partial.aria2";
+  CliProcess cli({"--links", "--aria2", aria2, sim_.link("1CapDemoW9zT")});
+  EXPECT_EQ(cli.finish(), 2);
+  const std::vector<std::string> links = logged_links(cli.out(), sim_.sim().origin());
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_EQ(cli.out().substr(cli.out().rfind(kLogEnd) + kLogEnd.size()), links[0] + "\n");
+  EXPECT_EQ(read_file(aria2), links[0] + u8"\n  out=第一集.mp4\n");
+}
+
+TEST_F(CliOutput, UnwritableAria2FileTurnsSuccessIntoFailure) {
+  const std::string aria2 = ::testing::TempDir() + "no/such/folder/x.aria2";
+  CliProcess cli({"--aria2", aria2, sim_.link("1PubDemoXq7Ra")});
+  EXPECT_EQ(cli.finish(), 1);
+  EXPECT_NE(cli.out().find(u8"解析状态: 成功\r\n"), std::string::npos);
+  EXPECT_NE(cli.err().find(aria2), std::string::npos) << cli.err();
+}
+
+TEST(CliCommandLine, UsageErrorsHelpAndVersion) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"http://a/s/1", "http://b/s/2"},
+      {"--bogus", "http://a/s/1"},
+      {"http://a/s/1", "--code"},
+      {"--code=", "http://a/s/1"},
+      {"--aria2", "", "http://a/s/1"},
+  };
+  for (const auto& args : wrong) {
+    CliProcess cli(args);
+    EXPECT_EQ(cli.finish(), 64) << (args.empty() ? "" : args[0]);
+    EXPECT_EQ(cli.out(), "");
+    EXPECT_NE(cli.err().find("--help"), std::string::npos);
+  }
+  CliProcess help({"--links", "--help"});
+  EXPECT_EQ(help.finish(), 0);
+  EXPECT_EQ(help.out(), cli_help_text());
+  CliProcess version({"--version"});
+  EXPECT_EQ(version.finish(), 0);
+  EXPECT_EQ(version.out(), cli_version_text() + "\n");
+}
+
+TEST(CliCommandLine, OptionForms) {
+  CliOptions options;
+  std::string error;
+  ASSERT_EQ(parse_cli_options({"--code=ab12", "--links", "--", "-odd"}, options, error),
+            ParseOutcome::run);
+  EXPECT_EQ(options.code, "ab12");
+  EXPECT_TRUE(options.print_links);
+  EXPECT_EQ(options.link, "-odd");
+  CliOptions spaced;
+  ASSERT_EQ(parse_cli_options({"L", "--captcha-file", "p.png", "--aria2", "a"}, spaced, error),
+            ParseOutcome::run);
+  EXPECT_EQ(spaced.link, "L");
+  EXPECT_EQ(spaced.captcha_file, "p.png");
+  EXPECT_EQ(spaced.aria2_file, "a");
+  EXPECT_FALSE(spaced.print_links);
+}
+
+FileEntry file(const std::string& name, const std::string& path, const std::string& link,
+               const std::string& top_folder = "") {
+  FileEntry entry;
+  entry.server_filename = name;
+  entry.path = path;
+  entry.isdir = "0";
+  entry.dlink = link;
+  entry.decoded_parent_path = top_folder;
+  return entry;
+}
+
+TEST(Aria2Input, NamesFromTheServiceCannotInjectOptionsOrLeaveTheFolder) {
+  FileEntry folder = file("..", "/root/..", "", "/root");
+  folder.isdir = "1";
+  const FileList files = {
+      folder,
+      file("a\n  dir=/etc", "/root/a\n  dir=/etc", "http://h/1\n  out=x", "/root"),
+      file("../../.bashrc", "/root/../../x/../.bashrc", "http://h/2 3"),
+      file("..", "/root/sub/./..", "http://h/4"),
+      file("no link", "/root/sub/no link", ""),
+      file("elsewhere", "/other/place/elsewhere", "http://h/5"),
+  };
+  EXPECT_EQ(aria2_input(files),
+            "http://h/1%0A%20%20out=x\n  out=a_  dir=_etc\n"
+            "http://h/2%203\n  out=.._.._.bashrc\n  dir=x\n"
+            "http://h/4\n  out=_..\n  dir=sub\n"
+            "http://h/5\n  out=elsewhere\n  dir=other/place\n");
+}
+
+TEST(Aria2Input, ShareOfTheDiskRootAndLocalTextNames) {
+  const FileList files = {
+      file("第一集.mp4", "/第一集.mp4", "http://h/1", "/"),
+      file("字幕.srt", "/合集/字幕.srt", "http://h/2"),
+  };
+  EXPECT_EQ(aria2_input(files),
+            u8"http://h/1\n  out=第一集.mp4\nhttp://h/2\n  out=字幕.srt\n  dir=合集\n");
+  EXPECT_EQ(link_list(files), "http://h/1\nhttp://h/2\n");
+  EXPECT_EQ(link_list({file("x", "/x", "")}), "");
+}
+
+}  // namespace
+}  // namespace sharelink::testing
