@@ -1,0 +1,39 @@
+#pragma once
+
+// Starts resolve jobs on worker threads of their own, one at a time, and lets the
+// main thread wait a bounded time for the running one when the program ends.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "app/job_view.h"
+
+namespace sharelink {
+
+class JobLauncher {
+ public:
+  // state and view must outlive every job: the program never frees them.
+  JobLauncher(AppState& state, JobView& view) : state_(state), view_(view) {}
+  JobLauncher(const JobLauncher&) = delete;
+  JobLauncher& operator=(const JobLauncher&) = delete;
+
+  // Main thread. Claims the job before the thread exists, so a second press in
+  // the moment before the job disables the parse button starts nothing. False
+  // when a job already runs or no thread could be started.
+  bool start();
+
+  // True when no job runs, waiting at most limit for the running one to end.
+  bool wait_idle(std::chrono::milliseconds limit);
+
+ private:
+  void run_job();
+
+  AppState& state_;
+  JobView& view_;
+  std::mutex mutex_;
+  std::condition_variable ended_;
+};
+
+}  // namespace sharelink

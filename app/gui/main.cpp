@@ -1,0 +1,93 @@
+// sharelink: the desktop window. Paste a share link, press 解析, and the log box
+// fills with the share's entries and their direct download links.
+//
+// Environment: SHARELINK_LOG_MIRROR names a file that receives the log box's
+// text as the job writes it (local text, CR LF line ends) and is emptied with
+// the box; the GUI tests read the log there.
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+#include <FL/x.H>
+
+#include "app/app_state.h"
+#include "app/gui/gui_job_view.h"
+#include "app/gui/job_launcher.h"
+#include "app/gui/main_window.h"
+#include "app/gui/ui_bridge.h"
+
+namespace {
+
+using namespace sharelink;
+
+// What a job's worker thread uses. Made once and never freed, on purpose: when
+// the window closes during a network call the worker is not joined, and the
+// process ends while it may still run; it must never find this memory freed.
+struct Session {
+  AppState state;
+  UiBridge bridge{[](void (*handler)(void*), void* data) { return Fl::awake(handler, data) == 0; }};
+  GuiJobView view{state, bridge};
+  JobLauncher jobs{state, view};
+};
+
+Session* session = nullptr;
+
+// How long a closing program waits for a job that has been told to stop: long
+// enough for one that only had to give up at a prompt, short enough that a
+// stalled network call does not keep a closed window's process alive.
+constexpr std::chrono::milliseconds kJobStopGrace{1000};
+
+bool open_display() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    const char* name = std::getenv("DISPLAY");
+    std::fprintf(stderr,
+                 "sharelink: cannot open the X display \"%s\": this program needs a graphical "
+                 "desktop (set DISPLAY); sharelink-cli resolves links in a terminal.\n",
+                 name ? name : "");
+    return false;
+  }
+  fl_open_display(display);
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  // The toolkit picks one font for a whole text and falls back per text, not
+  // per character: ask fontconfig for one that has the Chinese glyphs.
+  setenv("FC_LANG", "zh-cn", 0);
+  std::setlocale(LC_CTYPE, "");
+  if (!open_display()) return 1;
+  Fl::lock();
+  Fl::scheme("gtk+");
+  Fl_Window::default_xclass("sharelink");
+  fl_close = u8"确定";
+  fl_ok = u8"确定";
+
+  std::FILE* log_mirror = nullptr;
+  if (const char* path = std::getenv("SHARELINK_LOG_MIRROR")) log_mirror = std::fopen(path, "wb");
+
+  session = new Session;
+  auto window =
+      std::make_unique<MainWindow>(session->state, session->jobs, session->bridge, log_mirror);
+  session->view.set_window(window.get());
+  window->show();
+  Fl::run();
+
+  // The close box released every waiting job call. A job that is still busy
+  // (a network call) ends with the process, without the exit handlers that
+  // would destroy what it may still touch.
+  if (!session->jobs.wait_idle(kJobStopGrace)) {
+    std::fflush(nullptr);
+    std::quick_exit(0);
+  }
+  window.reset();
+  if (log_mirror) std::fclose(log_mirror);
+  return 0;
+}

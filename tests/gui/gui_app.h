@@ -1,0 +1,110 @@
+#pragma once
+
+// One run of the desktop program for a test: a private Xvfb display, the service
+// simulator in-process, the program started on the display with its log
+// mirrored to a file, and the user's hands (xdotool) and eyes (window list,
+// clipboard, screenshots).
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/gui_harness.h"
+#include "sim/server.h"
+
+namespace sharelink::gui_testing {
+
+// Window titles as the X server holds them (UTF-8).
+inline const std::string kMainTitle = u8"False_Tarnwick_example.com";
+inline const std::string kCodeTitle = u8"请输入提取密码";
+inline const std::string kCaptchaTitle = u8"请输入验证码";
+inline const std::string kMessageTitle = u8"信息：";
+inline const std::string kCaptchaFailedTitle = u8"验证码获取失败";
+
+// Control centres, relative to their window.
+struct Spot {
+  int x, y;
+};
+constexpr Spot kUrlBox{200, 25};
+constexpr Spot kParseButton{435, 25};
+constexpr Spot kClearButton{498, 25};
+constexpr Spot kCopyButton{560, 25};
+constexpr Spot kLogBox{300, 200};
+constexpr Spot kCodeBox{56, 27};
+constexpr Spot kCodeOk{158, 28};
+constexpr Spot kCaptchaPicture{68, 28};
+constexpr Spot kCaptchaBox{184, 28};
+constexpr Spot kCaptchaOk{286, 29};
+
+class GuiApp : public ::testing::Test {
+ protected:
+  // Knobs for the simulator before the program starts; the demo shares.
+  virtual void configure(sim::Fixture&) {}
+
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string link(const std::string& surl) const { return sim_->share_url(surl); }
+  sim::Simulator& sim() { return *sim_; }
+  Process& app() { return app_; }
+  XClient& x() { return *x_; }
+
+  // The newest window with this title, once it is there.
+  TopWindow wait_window(const std::string& title, unsigned long not_id = 0);
+  bool has_window(const std::string& title);
+  TopWindow main_window() { return wait_window(kMainTitle); }
+
+  // The user's input: xdotool with the pointer at the spot of the window.
+  void click(const TopWindow& window, Spot spot);
+  void type(const std::string& text);
+  void key(const std::string& name);
+  // Replaces the text of the edit box at spot.
+  void fill(const TopWindow& window, Spot spot, const std::string& text);
+  // Replaces the text of the edit box at spot by pasting text (UTF-8): for
+  // characters xdotool cannot type.
+  void paste(const TopWindow& window, Spot spot, const std::string& text);
+  // The text of the edit box at spot (UTF-8), read by select all and copy.
+  std::string read_box(const TopWindow& window, Spot spot);
+  // Presses OK in the message box with this title and waits until it is gone.
+  void dismiss_message(const std::string& title);
+
+  // The log as the program wrote it (local text with CR LF).
+  std::string log();
+  // Waits until the log holds needle count times.
+  bool wait_log(const std::string& needle, int count = 1);
+  // Waits for the separator line that ends a job.
+  bool wait_job_end(int jobs = 1);
+  std::string clipboard();
+  // Saves the window's picture as <build>/screenshots/<name>.png.
+  void screenshot(const TopWindow& window, const std::string& name);
+
+  // Starts a job on the link.
+  void resolve(const std::string& link_text);
+
+  // Runs an X tool on the test's display and expects it to succeed.
+  void run_tool(const std::vector<std::string>& argv);
+
+ private:
+  EnvChanges tool_env() const;
+
+  Xvfb xvfb_;
+  std::unique_ptr<sim::Simulator> sim_;
+  Process app_;
+  std::unique_ptr<XClient> x_;
+  std::string mirror_path_;
+  bool expect_running_ = true;
+
+ protected:
+  // Tests that end the program themselves say so.
+  void program_ends_itself() { expect_running_ = false; }
+};
+
+// <build>/gui-test-output, made when missing: logs and stderr of the runs.
+std::string output_dir();
+
+// Counts non-overlapping occurrences.
+int count_of(const std::string& text, const std::string& needle);
+
+}  // namespace sharelink::gui_testing

@@ -1,0 +1,127 @@
+// The main window: layout, a job's log, the copy and clear buttons, the parse
+// guard, closing, and starting without a display.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "gui/gui_app.h"
+#include "http/text_encoding.h"
+#include "sim/knobs.h"
+
+namespace sharelink::gui_testing {
+namespace {
+
+// Every download link of the log's report, each followed by CR LF: what the
+// copy button must put on the clipboard.
+std::string links_in(const std::string& log) {
+  const std::string label = "下载地址: ";
+  std::string links;
+  for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+    const std::size_t start = at + label.size();
+    const std::string link = log.substr(start, log.find("\r\n", start) - start);
+    if (link.rfind("http", 0) == 0) links += link + "\r\n";
+  }
+  return links;
+}
+
+using MainWindowTest = GuiApp;
+
+TEST_F(MainWindowTest, ResolvesAShareThenCopiesAndClears) {
+  const TopWindow window = main_window();
+  EXPECT_EQ(window.x, 50);
+  EXPECT_EQ(window.y, 50);
+  EXPECT_EQ(window.width, 598);
+  EXPECT_EQ(window.height, 396);
+  EXPECT_EQ(read_box(window, kUrlBox), u8"复制链接");
+
+  // Copy before any job: an empty clipboard, and still the message.
+  click(window, kCopyButton);
+  screenshot(wait_window(kMessageTitle), "copy-message");
+  dismiss_message(kMessageTitle);
+  EXPECT_EQ(clipboard(), "");
+
+  const std::string share = link("1PubDemoXq7Ra");
+  resolve(share);
+  ASSERT_TRUE(wait_job_end());
+  const std::string text = log();
+  EXPECT_NE(text.find("] 解析URL: " + share + "\r\n"), std::string::npos);
+  EXPECT_NE(text.find("] 解析状态: 成功\r\n"), std::string::npos);
+  EXPECT_NE(text.find("] 文件总数: 10\r\n"), std::string::npos);
+  EXPECT_EQ(count_of(text, "\n"), count_of(text, "\r\n"));
+  screenshot(main_window(), "main-window");
+
+  // The box shows the same text, in UTF-8 and without the CRs.
+  EXPECT_EQ(read_box(window, kLogBox), replace_all(gbk_to_utf8(text), "\r", ""));
+
+  // Escape does not close the window: the copy button still answers below.
+  key("Escape");
+
+  click(window, kCopyButton);
+  dismiss_message(kMessageTitle);
+  const std::string links = links_in(text);
+  EXPECT_EQ(count_of(links, "\r\n"), 8);
+  EXPECT_EQ(clipboard(), links);
+
+  click(window, kClearButton);
+  EXPECT_TRUE(wait_until([&] { return log().empty(); }, 10s));
+  // The list of the last job stays for the copy button.
+  click(window, kCopyButton);
+  dismiss_message(kMessageTitle);
+  EXPECT_EQ(clipboard(), links);
+}
+
+class SlowShareTest : public GuiApp {
+  void configure(sim::Fixture& fixture) override {
+    fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(sim::Endpoint::page)] = 400;
+  }
+};
+
+TEST_F(SlowShareTest, PressesWhileAJobRunsStartNoSecondJobAndStopNoLine) {
+  const TopWindow window = main_window();
+  fill(window, kUrlBox, link("1PubDemoXq7Ra"));
+  run_tool({"xdotool", "mousemove", std::to_string(window.x + kParseButton.x),
+            std::to_string(window.y + kParseButton.y), "click", "--repeat", "4", "--delay", "30",
+            "1"});
+  // A message box open while the job runs holds up none of its lines.
+  click(window, kCopyButton);
+  wait_window(kMessageTitle);
+  ASSERT_TRUE(wait_job_end());
+  dismiss_message(kMessageTitle);
+  EXPECT_EQ(count_of(log(), "解析URL: "), 1);
+  // The button works again once the job has ended.
+  click(window, kParseButton);
+  EXPECT_TRUE(wait_job_end(2));
+}
+
+class StalledShareTest : public GuiApp {
+  void configure(sim::Fixture& fixture) override {
+    fixture.knobs.faults.push_back({sim::Endpoint::page, sim::FaultKind::hang, 0, 0});
+    fixture.knobs.hang_ms = 60000;
+  }
+};
+
+TEST_F(StalledShareTest, ClosingDuringARequestEndsTheProgramAtOnce) {
+  program_ends_itself();
+  resolve(link("1PubDemoXq7Ra"));
+  ASSERT_TRUE(wait_until([&] { return !sim().requests().empty(); }, 20s));
+  x().press_close_box(main_window().id);
+  EXPECT_EQ(app().wait(10s), 0);
+}
+
+TEST(SharelinkProgram, WithoutADisplaySaysSoAndExits1) {
+  const std::string err = output_dir() + "/no-display.stderr";
+  for (const std::optional<std::string>& display :
+       {std::optional<std::string>(), std::optional<std::string>(":987")}) {
+    Process app;
+    ASSERT_TRUE(app.start({SHARELINK_GUI_EXE}, {{"DISPLAY", display}}, "", err));
+    EXPECT_EQ(app.wait(20s), 1);
+    std::ifstream in(err);
+    std::string message((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(message.find("cannot open the X display"), std::string::npos) << message;
+  }
+}
+
+}  // namespace
+}  // namespace sharelink::gui_testing

@@ -1,0 +1,167 @@
+// The extraction-code and captcha windows as the resolve job opens them.
+
+#include <gtest/gtest.h>
+
+#include "gui/gui_app.h"
+#include "sim/knobs.h"
+
+namespace sharelink::gui_testing {
+namespace {
+
+using PromptTest = GuiApp;
+
+TEST_F(PromptTest, ExtractionCodeWindowRefusesSpacesThenUnlocksTheShare) {
+  resolve(link("1LockDemoK3vP"));
+  const TopWindow prompt = wait_window(kCodeTitle);
+  EXPECT_EQ(prompt.x, 50);
+  EXPECT_EQ(prompt.y, 50);
+  EXPECT_EQ(prompt.width, 217);
+  EXPECT_EQ(prompt.height, 60);
+  EXPECT_EQ(read_box(prompt, kCodeBox), "r5kw");
+  screenshot(prompt, "extraction-code-window");
+
+  // An ASCII and a full-width space: nothing left to send.
+  paste(prompt, kCodeBox, u8" \u3000");
+  EXPECT_EQ(read_box(prompt, kCodeBox), u8" \u3000");
+  click(prompt, kCodeOk);
+  screenshot(wait_window(kMessageTitle), "extraction-code-empty-message");
+  dismiss_message(kMessageTitle);
+  EXPECT_TRUE(has_window(kCodeTitle));
+
+  fill(prompt, kCodeBox, "8k2p");
+  click(prompt, kCodeOk);
+  ASSERT_TRUE(wait_job_end());
+  const std::string text = log();
+  const std::size_t refused = text.find("] 解析状态: 访问密码错误\r\n");
+  ASSERT_NE(refused, std::string::npos);
+  EXPECT_NE(text.find("] 解析状态: 成功\r\n", refused), std::string::npos);
+  EXPECT_EQ(count_of(text, "下载地址: http"), 4);
+  EXPECT_FALSE(has_window(kCodeTitle));
+}
+
+TEST_F(PromptTest, CodeInThePastedLinkIsOfferedAndEnterConfirmsIt) {
+  resolve(link("1LockDemoK3vP") + "?pwd=8k2p");
+  const TopWindow prompt = wait_window(kCodeTitle);
+  EXPECT_EQ(read_box(prompt, kCodeBox), "8k2p");
+  key("Return");
+  ASSERT_TRUE(wait_job_end());
+  EXPECT_EQ(count_of(log(), "下载地址: http"), 4);
+}
+
+TEST_F(PromptTest, ClosingTheWindowGivesUpAndTheNextJobCanStart) {
+  const std::string share = link("1LockDemoK3vP");
+  resolve(share);
+  x().press_close_box(wait_window(kCodeTitle).id);
+  ASSERT_TRUE(wait_job_end());
+  const std::string text = log();
+  EXPECT_NE(text.find("] 解析状态: 用户主动放弃,输入提取密码\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("文件总数"), std::string::npos);
+
+  // The job gave the controls back: the same link again, answered this time.
+  click(main_window(), kParseButton);
+  const TopWindow prompt = wait_window(kCodeTitle);
+  fill(prompt, kCodeBox, "8k2p");
+  click(prompt, kCodeOk);
+  ASSERT_TRUE(wait_job_end(2));
+  EXPECT_EQ(count_of(log(), "] 解析URL: " + share + "\r\n"), 2);
+}
+
+TEST_F(PromptTest, ClosingTheMainWindowWhileAPromptIsOpenEndsTheProgram) {
+  program_ends_itself();
+  resolve(link("1LockDemoK3vP"));
+  wait_window(kCodeTitle);
+  x().press_close_box(main_window().id);
+  EXPECT_EQ(app().wait(10s), 0);
+}
+
+// The answer to the captcha the window shows now: the simulator's answer to the
+// picture it served last.
+std::string shown_answer(sim::Simulator& sim) {
+  std::string id;
+  for (const sim::LogEntry& entry : sim.requests()) {
+    if (entry.endpoint == "image") id = entry.query;
+  }
+  return sim.captcha_answer(id).value_or("");
+}
+
+bool shows_picture(XClient& x, const TopWindow& prompt) {
+  // A plain box has one or two colours; the captcha has many.
+  return x.colours(prompt.id, 8, 8, 120, 40) > 8;
+}
+
+bool shows_answer_text(XClient& x, const TopWindow& prompt) {
+  // Inside the frame an empty box is white with at most a cursor line;
+  // smoothed letters bring many greys.
+  return x.colours(prompt.id, 142, 14, 84, 29) > 3;
+}
+
+TEST_F(PromptTest, DownloadCaptchasAreAnsweredFromTheirPictures) {
+  const std::string share = link("1CapDemoW9zT");
+  resolve(share);
+  TopWindow prompt = wait_window(kCaptchaTitle);
+  EXPECT_EQ(prompt.x, 50);
+  EXPECT_EQ(prompt.y, 50);
+  EXPECT_EQ(prompt.width, 343);
+  EXPECT_EQ(prompt.height, 60);
+  EXPECT_TRUE(wait_until([&] { return shows_picture(x(), prompt); }, 10s));
+  screenshot(prompt, "captcha-window");
+  // From the second file on, every download asks for a captcha.
+  for (int file = 2; file <= 3; ++file) {
+    fill(prompt, kCaptchaBox, shown_answer(sim()));
+    click(prompt, kCaptchaOk);
+    if (file < 3) prompt = wait_window(kCaptchaTitle, prompt.id);
+  }
+  ASSERT_TRUE(wait_job_end());
+  const std::string text = log();
+  EXPECT_NE(text.find("] 解析状态: 第[ 2 ]编号文件,下载验证码错误\r\n"), std::string::npos);
+  EXPECT_NE(text.find("] 解析状态: 第[ 3 ]编号文件,下载验证码错误\r\n"), std::string::npos);
+  EXPECT_NE(text.find("] 解析状态: 成功\r\n"), std::string::npos);
+
+  click(main_window(), kCopyButton);
+  dismiss_message(kMessageTitle);
+  EXPECT_EQ(count_of(clipboard(), "\r\n"), 3);
+}
+
+class FailingCaptchaTest : public GuiApp {
+  void configure(sim::Fixture& fixture) override {
+    // The first captcha call fails, the first picture is damaged.
+    fixture.knobs.faults.push_back({sim::Endpoint::captcha, sim::FaultKind::http500, 1, 0});
+    fixture.knobs.faults.push_back({sim::Endpoint::image, sim::FaultKind::corrupt_captcha, 1, 0});
+  }
+};
+
+TEST_F(FailingCaptchaTest, APressOnThePictureFetchesAgainAfterFailures) {
+  resolve(link("1CapDemoW9zT"));
+  const TopWindow failed = wait_window(kCaptchaFailedTitle);
+  screenshot(failed, "captcha-failed-message");
+  dismiss_message(kCaptchaFailedTitle);
+  TopWindow prompt = wait_window(kCaptchaTitle);
+  // Once redrawn where the message box was: no picture.
+  EXPECT_TRUE(wait_until([&] { return !shows_picture(x(), prompt); }, 10s));
+
+  // A damaged picture shows nothing and harms nothing. The answer box is
+  // emptied when a fetch succeeds: the sign that the picture has been set.
+  fill(prompt, kCaptchaBox, "zz");
+  ASSERT_TRUE(wait_until([&] { return shows_answer_text(x(), prompt); }, 10s));
+  click(prompt, kCaptchaPicture);
+  ASSERT_TRUE(wait_until([&] { return !shows_answer_text(x(), prompt); }, 10s));
+  EXPECT_EQ(sim().requests().back().endpoint, "image");
+  EXPECT_FALSE(shows_picture(x(), prompt));
+
+  click(prompt, kCaptchaPicture);
+  EXPECT_TRUE(wait_until([&] { return shows_picture(x(), prompt); }, 10s));
+  fill(prompt, kCaptchaBox, shown_answer(sim()));
+  click(prompt, kCaptchaOk);
+
+  // The third file asks again; this time the user closes the window.
+  prompt = wait_window(kCaptchaTitle, prompt.id);
+  x().press_close_box(prompt.id);
+  ASSERT_TRUE(wait_job_end());
+  const std::string text = log();
+  EXPECT_NE(text.find("] 解析状态: 用户主动放弃,输入验证码\r\n"), std::string::npos);
+  EXPECT_EQ(count_of(text, "下载地址: http"), 2);
+  EXPECT_EQ(count_of(text, "下载地址: 用户主动放弃解析或解析失败\r\n"), 1);
+}
+
+}  // namespace
+}  // namespace sharelink::gui_testing
