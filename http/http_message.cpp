@@ -54,7 +54,7 @@ std::string trim_all_spaces(const std::string& text) {
   std::size_t end = 0;  // end of the last character that is no space
   bool leading = true;
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t width = static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1;
+    std::size_t width = is_lead_byte(text[i]) ? 2 : 1;
     bool space = text[i] == ' ' || text.compare(i, 2, kFullWidthSpace) == 0;
     if (leading && space) begin = i + width;
     if (!space) {

@@ -6,10 +6,6 @@ namespace sharelink {
 
 namespace {
 
-bool is_lead_byte(unsigned char c) {
-  return c >= 0x80;
-}
-
 char fold(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -22,7 +18,7 @@ bool matches_at(const std::string& text, std::size_t pos, const std::string& nee
   if (!ignore_case) return text.compare(pos, needle.size(), needle) == 0;
   std::size_t i = 0;
   while (i < needle.size()) {
-    if (is_lead_byte(static_cast<unsigned char>(needle[i])) && i + 1 < needle.size()) {
+    if (is_lead_byte(needle[i]) && i + 1 < needle.size()) {
       if (text[pos + i] != needle[i] || text[pos + i + 1] != needle[i + 1]) return false;
       i += 2;
     } else {
@@ -34,6 +30,13 @@ bool matches_at(const std::string& text, std::size_t pos, const std::string& nee
 }
 
 }  // namespace
+
+int hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 std::vector<std::string> split_text(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
@@ -59,7 +62,7 @@ std::size_t find_local(const std::string& text, const std::string& needle, std::
   std::size_t pos = start;
   while (pos < text.size() && text.size() - pos >= needle.size()) {
     if (matches_at(text, pos, needle, ignore_case)) return pos;
-    pos += is_lead_byte(static_cast<unsigned char>(text[pos])) ? 2 : 1;
+    pos += is_lead_byte(text[pos]) ? 2 : 1;
   }
   return std::string::npos;
 }
@@ -76,7 +79,7 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 
 std::string ascii_upper(std::string text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (is_lead_byte(static_cast<unsigned char>(text[i]))) {
+    if (is_lead_byte(text[i])) {
       ++i;  // the trail byte belongs to the same character
       continue;
     }
@@ -91,7 +94,7 @@ std::string remove_spaces(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == ' ') continue;
-    if (is_lead_byte(c) && i + 1 < text.size()) {
+    if (is_lead_byte(text[i]) && i + 1 < text.size()) {
       // A1 A1 is the full-width space (U+3000) in GBK and GB18030.
       if (c != 0xA1 || static_cast<unsigned char>(text[i + 1]) != 0xA1) {
         out += text[i];

@@ -13,6 +13,14 @@ namespace sharelink {
 // Counted bytes: response bodies, pictures, UTF-16LE wide text.
 using Bytes = std::string;
 
+// A byte with the high bit set starts a two-byte unit of local text.
+inline bool is_lead_byte(char c) {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The value of a hexadecimal digit of either letter case; -1 for any other byte.
+int hex_digit_value(char c);
+
 // Cuts text at every occurrence of separator. The part before each occurrence is
 // kept even when empty; the part after the last one only when it is non-empty; an
 // empty text gives an empty list.

@@ -10,19 +10,8 @@ namespace sharelink {
 
 namespace {
 
-bool is_lead_byte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
-}
-
 bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Reads four hex digits at text[pos]; -1 when they are not there.
@@ -30,7 +19,7 @@ long read_hex4(const std::string& text, std::size_t pos) {
   if (pos + 4 > text.size()) return -1;
   long value = 0;
   for (std::size_t i = pos; i < pos + 4; ++i) {
-    int digit = hex_value(text[i]);
+    int digit = hex_digit_value(text[i]);
     if (digit < 0) return -1;
     value = value * 16 + digit;
   }

@@ -13,13 +13,6 @@ namespace {
 
 const std::string kQuotePlaceholder = "#引号";
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string timestamp_text_at(std::int64_t unix_millis, bool seconds_only) {
@@ -102,9 +95,9 @@ std::string percent_decode(const std::string& text, bool from_utf8) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
-        hex_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
+        hex_digit_value(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
