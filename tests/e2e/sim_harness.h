@@ -20,6 +20,12 @@ class SimHarness {
   explicit SimHarness(const std::string& fixture_utf8) { start(parse(fixture_utf8)); }
   explicit SimHarness(sim::Fixture fixture) { start(std::move(fixture)); }
 
+  // Whatever a test expects of the service, the client must never send a request
+  // the service would refuse as malformed.
+  ~SimHarness() { EXPECT_EQ(violations(), ""); }
+  SimHarness(const SimHarness&) = delete;
+  SimHarness& operator=(const SimHarness&) = delete;
+
   static sim::Fixture demo_fixture() {
     sim::Fixture fixture;
     std::string error;
