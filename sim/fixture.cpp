@@ -191,13 +191,14 @@ bool read_share(const Json& object, Fixture& fixture, std::string& error) {
     return false;
   }
   if (object.contains("generate")) {
-    const Json& spec = object["generate"];
+    const Json& written = object["generate"];
     TreeShape shape;
     std::uint64_t depth = 0, fanout = 0;
-    if (!known_members(spec, {"files", "depth", "fanout"}, where + " generate", error) ||
-        !read_uint_member(spec, "files", shape.files, where, error) ||
-        !read_uint_member(spec, "depth", depth, where, error) ||
-        !read_uint_member(spec, "fanout", fanout, where, error) || depth > 64 || fanout > 100000) {
+    if (!known_members(written, {"files", "depth", "fanout"}, where + " generate", error) ||
+        !read_uint_member(written, "files", shape.files, where, error) ||
+        !read_uint_member(written, "depth", depth, where, error) ||
+        !read_uint_member(written, "fanout", fanout, where, error) || depth > 64 ||
+        fanout > 100000) {
       return fail(error, where + ": bad 'generate'");
     }
     shape.depth = static_cast<std::uint32_t>(depth);
@@ -240,8 +241,8 @@ bool read_options(const Json& object, Fixture& fixture, std::string& error) {
   for (const auto& item : endpoint_latency.items()) {
     if (!parse_latency(item.key() + "=" + item.value().dump(), knobs, error)) return false;
   }
-  for (const auto& spec : object.value("faults", Json::array())) {
-    const auto rule = parse_fault(spec.is_string() ? spec.get<std::string>() : "?", error);
+  for (const auto& written : object.value("faults", Json::array())) {
+    const auto rule = parse_fault(written.is_string() ? written.get<std::string>() : "?", error);
     if (!rule) return false;
     knobs.faults.push_back(*rule);
   }

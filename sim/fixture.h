@@ -101,7 +101,7 @@ bool add_generated_share(Fixture& fixture, const std::string& surl, const TreeSh
                          std::string& error);
 
 // "SURL:FILES,DEPTH,FANOUT" as given on the command line.
-bool parse_generate_spec(std::string_view spec, std::string& surl, TreeShape& shape,
-                         std::string& error);
+bool parse_generate_option(std::string_view written, std::string& surl, TreeShape& shape,
+                           std::string& error);
 
 }  // namespace sharelink::sim

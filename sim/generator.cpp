@@ -86,20 +86,20 @@ bool add_generated_share(Fixture& fixture, const std::string& surl, const TreeSh
   return true;
 }
 
-bool parse_generate_spec(std::string_view spec, std::string& surl, TreeShape& shape,
-                         std::string& error) {
-  const auto colon = spec.find(':');
-  const auto comma1 = spec.find(',', colon);
-  const auto comma2 = comma1 == spec.npos ? spec.npos : spec.find(',', comma1 + 1);
+bool parse_generate_option(std::string_view written, std::string& surl, TreeShape& shape,
+                           std::string& error) {
+  const auto colon = written.find(':');
+  const auto comma1 = written.find(',', colon);
+  const auto comma2 = comma1 == written.npos ? written.npos : written.find(',', comma1 + 1);
   std::uint64_t files = 0, depth = 0, fanout = 0;
-  if (colon == spec.npos || comma2 == spec.npos || colon == 0 ||
-      !parse_uint(spec.substr(colon + 1, comma1 - colon - 1), files) ||
-      !parse_uint(spec.substr(comma1 + 1, comma2 - comma1 - 1), depth) ||
-      !parse_uint(spec.substr(comma2 + 1), fanout) || depth > 64 || fanout > 100000) {
-    error = "generate '" + std::string(spec) + "' is not SURL:FILES,DEPTH,FANOUT";
+  if (colon == written.npos || comma2 == written.npos || colon == 0 ||
+      !parse_uint(written.substr(colon + 1, comma1 - colon - 1), files) ||
+      !parse_uint(written.substr(comma1 + 1, comma2 - comma1 - 1), depth) ||
+      !parse_uint(written.substr(comma2 + 1), fanout) || depth > 64 || fanout > 100000) {
+    error = "generate '" + std::string(written) + "' is not SURL:FILES,DEPTH,FANOUT";
     return false;
   }
-  surl = std::string(spec.substr(0, colon));
+  surl = std::string(written.substr(0, colon));
   shape = TreeShape{files, static_cast<std::uint32_t>(depth), static_cast<std::uint32_t>(fanout)};
   return true;
 }

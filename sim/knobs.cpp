@@ -73,24 +73,25 @@ bool parse_uint(std::string_view text, std::uint64_t& value) {
   return true;
 }
 
-std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error) {
+std::optional<FaultRule> parse_fault(std::string_view written, std::string& error) {
   error.clear();
-  const std::string text(spec);
-  const auto colon = spec.find(':');
+  const std::string text(written);
+  const auto colon = written.find(':');
   if (colon == std::string_view::npos) {
     error = "fault '" + text + "' is not ENDPOINT:KIND[@N|@everyK]";
     return std::nullopt;
   }
-  const auto at = spec.find('@', colon);
-  const auto endpoint = parse_endpoint(spec.substr(0, colon));
-  const auto kind = parse_fault_kind(spec.substr(colon + 1, at == spec.npos ? at : at - colon - 1));
+  const auto at = written.find('@', colon);
+  const auto endpoint = parse_endpoint(written.substr(0, colon));
+  const auto kind =
+      parse_fault_kind(written.substr(colon + 1, at == written.npos ? at : at - colon - 1));
   if (!endpoint || !kind) {
     error = "fault '" + text + "' names an unknown endpoint or kind";
     return std::nullopt;
   }
   FaultRule rule{*endpoint, *kind, 0, 0};
   if (at != std::string_view::npos) {
-    std::string_view when = spec.substr(at + 1);
+    std::string_view when = written.substr(at + 1);
     const bool every = when.substr(0, 5) == "every";
     if (every) when.remove_prefix(5);
     std::uint64_t n = 0;
@@ -108,29 +109,30 @@ std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error) 
   return rule;
 }
 
-std::string fault_spec(const FaultRule& rule) {
-  std::string spec = std::string(endpoint_name(rule.endpoint)) + ":" + fault_kind_name(rule.kind);
-  if (rule.nth > 0) spec += "@" + std::to_string(rule.nth);
-  if (rule.every > 0) spec += "@every" + std::to_string(rule.every);
-  return spec;
+std::string fault_text(const FaultRule& rule) {
+  std::string written =
+      std::string(endpoint_name(rule.endpoint)) + ":" + fault_kind_name(rule.kind);
+  if (rule.nth > 0) written += "@" + std::to_string(rule.nth);
+  if (rule.every > 0) written += "@every" + std::to_string(rule.every);
+  return written;
 }
 
-bool parse_latency(std::string_view spec, Knobs& knobs, std::string& error) {
+bool parse_latency(std::string_view written, Knobs& knobs, std::string& error) {
   error.clear();
-  const auto equals = spec.find('=');
+  const auto equals = written.find('=');
   std::uint64_t ms = 0;
-  const std::string_view number = equals == spec.npos ? spec : spec.substr(equals + 1);
+  const std::string_view number = equals == written.npos ? written : written.substr(equals + 1);
   if (!parse_uint(number, ms) || ms > 3600000) {
-    error = "latency '" + std::string(spec) + "' is not MS or ENDPOINT=MS (at most an hour)";
+    error = "latency '" + std::string(written) + "' is not MS or ENDPOINT=MS (at most an hour)";
     return false;
   }
-  if (equals == spec.npos) {
+  if (equals == written.npos) {
     knobs.latency_ms = static_cast<std::uint32_t>(ms);
     return true;
   }
-  const auto endpoint = parse_endpoint(spec.substr(0, equals));
+  const auto endpoint = parse_endpoint(written.substr(0, equals));
   if (!endpoint) {
-    error = "latency '" + std::string(spec) + "' names an unknown endpoint";
+    error = "latency '" + std::string(written) + "' names an unknown endpoint";
     return false;
   }
   knobs.endpoint_latency_ms[static_cast<std::size_t>(*endpoint)] = static_cast<std::uint32_t>(ms);

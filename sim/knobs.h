@@ -60,11 +60,11 @@ bool fault_fits(FaultKind kind, Endpoint endpoint);
 
 // "ENDPOINT:KIND", "ENDPOINT:KIND@N" or "ENDPOINT:KIND@everyK". Empty error on
 // success.
-std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error);
-std::string fault_spec(const FaultRule& rule);
+std::optional<FaultRule> parse_fault(std::string_view written, std::string& error);
+std::string fault_text(const FaultRule& rule);
 
 // "MS" for every request or "ENDPOINT=MS" for one endpoint.
-bool parse_latency(std::string_view spec, Knobs& knobs, std::string& error);
+bool parse_latency(std::string_view written, Knobs& knobs, std::string& error);
 
 // Decimal digits only, no sign, no overflow.
 bool parse_uint(std::string_view text, std::uint64_t& value);

@@ -183,10 +183,10 @@ bool build_fixture(const Arguments& args, Fixture& fixture) {
   for (const std::string& file : files) {
     if (!load_fixture_file(file, fixture, error)) return fail(error);
   }
-  for (const std::string& spec : args.generate) {
+  for (const std::string& written : args.generate) {
     std::string surl;
     TreeShape shape;
-    if (!parse_generate_spec(spec, surl, shape, error) ||
+    if (!parse_generate_option(written, surl, shape, error) ||
         !add_generated_share(fixture, surl, shape, error)) {
       return fail(error);
     }

@@ -22,9 +22,9 @@ class Faults : public ::testing::Test {
     visitor->page();
     folder = visitor->data["file_list"]["list"][1]["path"];
   }
-  void inject(const std::string& spec) {
+  void inject(const std::string& written) {
     std::string error;
-    const auto rule = parse_fault(spec, error);
+    const auto rule = parse_fault(written, error);
     ASSERT_TRUE(rule) << error;
     sim->add_fault(*rule);
   }
@@ -151,7 +151,7 @@ TEST(FaultSpec, Parsing) {
   ASSERT_TRUE(rule) << error;
   EXPECT_EQ(rule->endpoint, Endpoint::download);
   EXPECT_EQ(rule->every, 3u);
-  EXPECT_EQ(fault_spec(*rule), "download:errno_last@every3");
+  EXPECT_EQ(fault_text(*rule), "download:errno_last@every3");
   EXPECT_TRUE(rule->selects(6));
   EXPECT_FALSE(rule->selects(7));
   for (const char* bad :

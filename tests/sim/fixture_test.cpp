@@ -55,7 +55,7 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   EXPECT_EQ(fixture.knobs.latency_ms, 5u);
   EXPECT_EQ(fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(Endpoint::list)], 7u);
   ASSERT_EQ(fixture.knobs.faults.size(), 1u);
-  EXPECT_EQ(fault_spec(fixture.knobs.faults[0]), "list:self_loop@2");
+  EXPECT_EQ(fault_text(fixture.knobs.faults[0]), "list:self_loop@2");
   EXPECT_EQ(fixture.file_cap_bytes, 10u);
   EXPECT_EQ(fixture.shares.at(0).entries.at(0).path, "/f");
 }
@@ -97,7 +97,7 @@ TEST(Generator, SpreadsFilesOverACompleteTree) {
   Fixture fixture;
   std::string error, surl;
   TreeShape shape;
-  ASSERT_TRUE(parse_generate_spec("1Bench:1000,2,3", surl, shape, error)) << error;
+  ASSERT_TRUE(parse_generate_option("1Bench:1000,2,3", surl, shape, error)) << error;
   ASSERT_TRUE(add_generated_share(fixture, surl, shape, error)) << error;
   const Share& share = fixture.shares.at(0);
   std::size_t folders = 0, deepest = 0;
@@ -122,7 +122,7 @@ TEST(Generator, SpreadsFilesOverACompleteTree) {
   EXPECT_FALSE(add_generated_share(fixture, "1Huge", TreeShape{10, 8, 100}, error));
   EXPECT_FALSE(add_generated_share(fixture, surl, shape, error));  // surl taken
   for (const char* bad : {"1B:10,2", ":1,2,3", "1B:x,2,3", "1B:1,2,3x"}) {
-    EXPECT_FALSE(parse_generate_spec(bad, surl, shape, error)) << bad;
+    EXPECT_FALSE(parse_generate_option(bad, surl, shape, error)) << bad;
   }
 }
 
