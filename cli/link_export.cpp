@@ -1,7 +1,5 @@
 #include "cli/link_export.h"
 
-#include <cstdio>
-
 #include "http/local_text.h"
 #include "http/text_encoding.h"
 
@@ -24,17 +22,8 @@ std::string without_controls(std::string text) {
 
 // A URI line ends at white space; a link holding some gets it percent-encoded.
 std::string safe_link(const std::string& link) {
-  std::string out;
-  for (char c : link) {
-    if (is_control(c) || c == ' ') {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return percent_escape(
+      link, [](unsigned char b) { return is_control(static_cast<char>(b)) || b == ' '; });
 }
 
 std::string safe_name(const std::string& name) {

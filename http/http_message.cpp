@@ -135,18 +135,7 @@ std::string escape_address(const std::string& url) {
       break;
     }
   }
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out = url.substr(0, start);
-  for (unsigned char c : rest) {
-    if (needs_escape(c)) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return url.substr(0, start) + percent_escape(rest, needs_escape);
 }
 
 bool has_empty_path(const std::string& url) {

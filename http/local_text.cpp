@@ -38,6 +38,23 @@ int hex_digit_value(char c) {
   return -1;
 }
 
+std::string percent_escape(const std::string& bytes, bool (*needs_escape)(unsigned char)) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (needs_escape(b)) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> split_text(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
   if (text.empty()) return parts;

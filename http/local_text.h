@@ -21,6 +21,9 @@ inline bool is_lead_byte(char c) {
 // The value of a hexadecimal digit of either letter case; -1 for any other byte.
 int hex_digit_value(char c);
 
+// bytes with every byte that needs_escape picks written as %XX (upper-case hex).
+std::string percent_escape(const std::string& bytes, bool (*needs_escape)(unsigned char));
+
 // Cuts text at every occurrence of separator. The part before each occurrence is
 // kept even when empty; the part after the last one only when it is non-empty; an
 // empty text gives an empty list.

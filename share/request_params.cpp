@@ -107,21 +107,11 @@ std::string percent_decode(const std::string& text, bool from_utf8) {
 }
 
 std::string percent_encode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : gbk_to_utf8(text)) {
-    const unsigned char b = static_cast<unsigned char>(c);
+  return percent_escape(gbk_to_utf8(text), [](unsigned char b) {
     const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
-                            (b >= '0' && b <= '9') || c == '-' || c == '_' || c == '.' || c == '~';
-    if (unreserved) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
+                            (b >= '0' && b <= '9') || b == '-' || b == '_' || b == '.' || b == '~';
+    return !unreserved;
+  });
 }
 
 }  // namespace sharelink
