@@ -5,6 +5,7 @@
 #include "http/cookies.h"
 #include "http/local_text.h"
 #include "http/text_encoding.h"
+#include "script/json_text.h"
 
 namespace sharelink {
 
@@ -14,97 +15,19 @@ bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Reads four hex digits at text[pos]; -1 when they are not there.
-long read_hex4(const std::string& text, std::size_t pos) {
-  if (pos + 4 > text.size()) return -1;
-  long value = 0;
-  for (std::size_t i = pos; i < pos + 4; ++i) {
-    int digit = hex_digit_value(text[i]);
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
-}
-
-void append_utf8(std::string& out, unsigned long cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Decodes the JSON string whose opening quote is at text[open]. Raw bytes stay
-// local text; \uXXXX escapes (surrogate pairs joined) become local text too.
-bool decode_json_string(const std::string& text, std::size_t open, std::string& out) {
-  out.clear();
-  std::size_t i = open + 1;
-  while (i < text.size()) {
-    char c = text[i];
-    if (c == '"') return true;
-    if (is_lead_byte(c) && i + 1 < text.size()) {
-      out.append(text, i, 2);
-      i += 2;
-      continue;
-    }
-    if (c != '\\') {
-      out += c;
+// The JSON string literal whose opening quote is at text[open], quotes
+// included; "" when it does not end. Steps over double-byte characters whole.
+std::string json_string_literal(const std::string& text, std::size_t open) {
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
+    if (is_lead_byte(text[i])) {
       ++i;
-      continue;
-    }
-    if (i + 1 >= text.size()) return false;
-    char e = text[i + 1];
-    i += 2;
-    switch (e) {
-      case 'b':
-        out += '\b';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u': {
-        long unit = read_hex4(text, i);
-        if (unit < 0) return false;
-        i += 4;
-        unsigned long cp = static_cast<unsigned long>(unit);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 6 <= text.size() && text[i] == '\\' &&
-            text[i + 1] == 'u') {
-          long low = read_hex4(text, i + 2);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<unsigned long>(low) - 0xDC00);
-            i += 6;
-          }
-        }
-        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate
-        std::string utf8;
-        append_utf8(utf8, cp);
-        out += utf8_to_gbk(utf8);
-        break;
-      }
-      default:  // \" \\ \/ and anything else: the character itself
-        out += e;
+    } else if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      return text.substr(open, i - open + 1);
     }
   }
-  return false;
+  return {};
 }
 
 }  // namespace
@@ -181,8 +104,11 @@ std::string json_string_member(const std::string& reply, const std::string& key)
       ++i;
       while (i < reply.size() && is_space(reply[i]))
         ++i;
-      std::string value;
-      if (i < reply.size() && reply[i] == '"' && decode_json_string(reply, i, value)) return value;
+      if (i < reply.size() && reply[i] == '"') {
+        // The JSON reader decodes every escape, \\uXXXX pairs included.
+        const std::optional<ParsedJson> value = parse_json_text(json_string_literal(reply, i));
+        if (value && value->value.is_string()) return plain_form(value->value);
+      }
     }
     at += name.size();
   }
