@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 namespace sharelink {
 
@@ -13,15 +14,43 @@ namespace {
 constexpr const char* kLocalCharset = "GB18030";
 constexpr const char* kWideCharset = "UTF-16LE";
 
-// One iconv conversion descriptor, closed on scope exit.
+// Opening a descriptor costs far more than converting a short text, and every
+// field of every reply is converted: each thread keeps the descriptors it opened,
+// a few at most, and closes them when it ends.
+iconv_t cached_descriptor(const char* to, const char* from) {
+  struct Entry {
+    std::string to;
+    std::string from;
+    iconv_t cd;
+  };
+  struct Cache {
+    std::deque<Entry> entries;
+    ~Cache() {
+      for (const Entry& entry : entries)
+        iconv_close(entry.cd);
+    }
+  };
+  constexpr std::size_t kMostKept = 8;
+  thread_local Cache cache;
+  for (const Entry& entry : cache.entries) {
+    if (entry.to == to && entry.from == from) return entry.cd;
+  }
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+  if (cache.entries.size() == kMostKept) {
+    iconv_close(cache.entries.front().cd);
+    cache.entries.pop_front();
+  }
+  cache.entries.push_back(Entry{to, from, cd});
+  return cd;
+}
+
+// A conversion on a cached descriptor, starting from its initial state.
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(cd_);
+  Converter(const char* to, const char* from) : cd_(cached_descriptor(to, from)) {
+    if (ok()) iconv(cd_, nullptr, nullptr, nullptr, nullptr);
   }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
 
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
@@ -168,11 +197,25 @@ std::string encode_from_utf16(const Bytes& wide, int code_page) {
   return until_zero(from_wide(wide_until_zero(wide), charset).value_or(std::string{}));
 }
 
+namespace {
+
+bool is_ascii(const std::string& text) {
+  for (char c : text) {
+    if (is_lead_byte(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string utf8_to_gbk(const std::string& utf8) {
+  // Both encodings keep ASCII as it is; most fields of a reply are ASCII.
+  if (is_ascii(utf8)) return until_zero(utf8);
   return encode_from_utf16(decode_to_utf16(utf8, kCodePageUtf8), kCodePageGbk);
 }
 
 std::string gbk_to_utf8(const std::string& text) {
+  if (is_ascii(text)) return until_zero(text);
   return encode_from_utf16(gbk_to_utf16(text, true), kCodePageUtf8);
 }
 
