@@ -56,30 +56,40 @@ class Converter {
 
   // Converts all of input. A byte sequence the source charset rejects is skipped
   // one byte at a time and stands as `replacement` (already in the target charset),
-  // the way the platform converters put in a replacement character.
+  // the way the platform converters put in a replacement character. The output
+  // buffer is sized for the whole text, so a long body takes one iconv call, not
+  // one per buffer's worth.
   std::string run(const std::string& input, const std::string& replacement) {
-    std::string out;
-    out.reserve(input.size() * 2 + 16);
-    char buffer[4096];
+    std::string out(input.size() * 2 + 16, '\0');
+    std::size_t used = 0;
     char* in = const_cast<char*>(input.data());
     std::size_t in_left = input.size();
+    const auto room_for = [&](std::size_t bytes) {
+      if (out.size() - used < bytes) out.resize(out.size() * 2 + bytes);
+    };
+    const auto convert = [&](char** source, std::size_t* source_left) {
+      for (;;) {
+        char* dst = &out[used];
+        std::size_t dst_left = out.size() - used;
+        const std::size_t rc = iconv(cd_, source, source_left, &dst, &dst_left);
+        used = static_cast<std::size_t>(dst - out.data());
+        if (rc != static_cast<std::size_t>(-1)) return true;
+        if (errno != E2BIG) return false;
+        room_for(out.size());
+      }
+    };
     while (in_left > 0) {
-      char* dst = buffer;
-      std::size_t dst_left = sizeof buffer;
-      std::size_t rc = iconv(cd_, &in, &in_left, &dst, &dst_left);
-      out.append(buffer, static_cast<std::size_t>(dst - buffer));
-      if (rc != static_cast<std::size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
+      if (convert(&in, &in_left)) break;
       // EILSEQ: invalid or unconvertible; EINVAL: truncated at the end.
-      out += replacement;
+      room_for(replacement.size());
+      out.replace(used, replacement.size(), replacement);
+      used += replacement.size();
       ++in;
       --in_left;
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
-    char* dst = buffer;
-    std::size_t dst_left = sizeof buffer;
-    iconv(cd_, nullptr, nullptr, &dst, &dst_left);  // flush a stateful encoder
-    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    convert(nullptr, nullptr);  // flush a stateful encoder
+    out.resize(used);
     return out;
   }
 
