@@ -108,6 +108,20 @@ std::string check_params(std::string_view part, const std::vector<Param>& params
   return "";
 }
 
+std::string read_post_form(std::string_view call, std::string_view method,
+                           std::string_view query_text, std::string_view body_text,
+                           const std::vector<Expect>& query_expected,
+                           const std::vector<Expect>& body_expected, std::vector<Param>& query,
+                           std::vector<Param>& body) {
+  const std::string name(call);
+  if (method != "POST") return name + ": not a POST";
+  query = split_params(query_text);
+  body = split_params(body_text);
+  std::string violation = check_params(name + " query", query, query_expected);
+  if (violation.empty()) violation = check_params(name + " body", body, body_expected);
+  return violation;
+}
+
 const std::vector<Expect>& verify_query() {
   static const std::vector<Expect> expected = {{"shareid", Form::digits},
                                                {"uk", Form::digits},

@@ -43,6 +43,15 @@ struct Expect {
 std::string check_params(std::string_view part, const std::vector<Param>& params,
                          const std::vector<Expect>& expected);
 
+// Splits and checks the parameters of a form POST to the named call; "" when
+// the method, the query and the body are what the service expects, else the
+// violation.
+std::string read_post_form(std::string_view call, std::string_view method,
+                           std::string_view query_text, std::string_view body_text,
+                           const std::vector<Expect>& query_expected,
+                           const std::vector<Expect>& body_expected, std::vector<Param>& query,
+                           std::vector<Param>& body);
+
 // The parameter lists of the service calls, in the order the client sends them.
 const std::vector<Expect>& verify_query();
 const std::vector<Expect>& verify_body();

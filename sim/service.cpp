@@ -206,11 +206,10 @@ Reply Service::page(const Incoming& in, std::optional<FaultKind> fault) {
 }
 
 Reply Service::verify(const Incoming& in) {
-  if (in.method != "POST") return refuse("verify: not a POST");
-  const std::vector<Param> query = split_params(in.query);
-  const std::vector<Param> body = split_params(in.body);
-  std::string fault = check_params("verify query", query, verify_query());
-  if (fault.empty()) fault = check_params("verify body", body, verify_body());
+  std::vector<Param> query;
+  std::vector<Param> body;
+  std::string fault = read_post_form("verify", in.method, in.query, in.body, verify_query(),
+                                     verify_body(), query, body);
   if (!fault.empty()) return refuse(fault);
   const Share* share = share_by(query[0].value, query[1].value);
   if (!share)

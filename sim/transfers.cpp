@@ -88,11 +88,10 @@ Reply Service::list(const Incoming& in, std::optional<FaultKind> fault) {
 }
 
 Reply Service::download(const Incoming& in) {
-  if (in.method != "POST") return refuse("download: not a POST");
-  const std::vector<Param> query = split_params(in.query);
-  const std::vector<Param> body = split_params(in.body);
-  std::string violation = check_params("download query", query, download_query());
-  if (violation.empty()) violation = check_params("download body", body, download_body());
+  std::vector<Param> query;
+  std::vector<Param> body;
+  std::string violation = read_post_form("download", in.method, in.query, in.body, download_query(),
+                                         download_body(), query, body);
   if (!violation.empty()) return refuse(violation);
   const Share* share = share_by(body[3].value, body[2].value);
   if (!share) {
