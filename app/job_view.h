@@ -1,10 +1,13 @@
 #pragma once
 
 // What the resolve job needs of the windows: the desktop front end, the terminal
-// front end and the tests each provide one. Every call is synchronous: it returns
-// when the front end has done it, so lines appear in call order.
+// front end and the tests each provide one. Lines appear in call order; a front
+// end may show them later than the call, but before it does anything else the
+// job asks of it.
 
 #include <string>
+
+#include "share/share_client.h"
 
 namespace sharelink {
 
@@ -25,6 +28,9 @@ class JobView {
   // The same for the captcha prompt and AppState::captcha_answer; the prompt
   // fetches its picture with AppState::job_status as the captcha kind.
   virtual void show_captcha_prompt() = 0;
+  // How far the running resolve is; called often, between requests, on the
+  // job's thread. Not part of the log.
+  virtual void show_progress(const ResolveProgress&) {}
 };
 
 }  // namespace sharelink

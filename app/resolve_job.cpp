@@ -19,6 +19,9 @@ JobOutcome ResolveJob::run() {
   state_.captcha_answer.clear();
   int resolve_index = 1;
   state_.share_client.clear_cookies();
+  state_.share_client.set_progress_observer(
+      [this](const ResolveProgress& progress) { view_.show_progress(progress); });
+  view_.show_progress({});
   FileList files;
   state_.publish_files(files);
 
@@ -46,6 +49,7 @@ JobOutcome ResolveJob::run() {
     }
   }
 
+  state_.share_client.set_progress_observer(nullptr);
   write_report(files, resolve_index);
   view_.append_log(kLogSeparator);
   view_.set_input_enabled(true);

@@ -2,14 +2,35 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "http/text_encoding.h"
 
 namespace sharelink {
 
 void Console::write(std::FILE* stream, const std::string& bytes) {
+  wipe_status();
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
+}
+
+bool Console::shows_status() const {
+  return isatty(fileno(err_)) == 1;
+}
+
+void Console::status(const std::string& text) {
+  if (!shows_status()) return;
+  const std::string line = "\r" + gbk_to_utf8(text) + "\x1b[K";
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fflush(err_);
+  status_shown_ = true;
+}
+
+void Console::wipe_status() {
+  if (!status_shown_) return;
+  status_shown_ = false;
+  std::fputs("\r\x1b[K", err_);
+  std::fflush(err_);
 }
 
 void Console::log(const std::string& text) {

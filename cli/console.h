@@ -29,13 +29,20 @@ class Console {
   // output starts on a line of its own.
   std::optional<std::string> read_line();
 
+  // A status line on stderr that the next one overwrites in place, when stderr
+  // is a terminal; nothing otherwise. Any other output first wipes it.
+  bool shows_status() const;
+  void status(const std::string& text);
+
  private:
   void write(std::FILE* stream, const std::string& bytes);
+  void wipe_status();
 
   std::FILE* in_;
   std::FILE* out_;
   std::FILE* err_;
   bool prompt_open_ = false;
+  bool status_shown_ = false;
 };
 
 }  // namespace sharelink

@@ -51,6 +51,19 @@ void TerminalView::show_captcha_prompt() {
   });
 }
 
+void TerminalView::show_progress(const ResolveProgress& progress) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!console_.shows_status() || now - last_status_ < kStatusInterval) return;
+  last_status_ = now;
+  const long long tenths =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now - started_).count() / 100;
+  console_.status("解析中: 目录 " + std::to_string(progress.folders_listed) + ", 条目 " +
+                  std::to_string(progress.entries_found) + ", 链接 " +
+                  std::to_string(progress.links_obtained) + "/" +
+                  std::to_string(progress.files_found) + ", 用时 " + std::to_string(tenths / 10) +
+                  "." + std::to_string(tenths % 10) + " 秒");
+}
+
 bool TerminalView::present_captcha() {
   Bytes image;
   const int code = state_.share_client.fetch_captcha(image, state_.job_status);

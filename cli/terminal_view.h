@@ -4,6 +4,7 @@
 // the log goes to stdout, and the two prompt windows become prompts on stderr
 // answered by lines of stdin.
 
+#include <chrono>
 #include <string>
 
 #include "app/app_state.h"
@@ -26,8 +27,13 @@ class TerminalView : public JobView {
   void append_log(const std::string& text) override { console_.log(text); }
   void show_extraction_code_prompt() override;
   void show_captcha_prompt() override;
+  // Folders listed, entries found, links obtained and the time so far, on a
+  // status line of the terminal, at most every kStatusInterval.
+  void show_progress(const ResolveProgress& progress) override;
 
  private:
+  static constexpr std::chrono::milliseconds kStatusInterval{100};
+
   // Fetches a captcha of the kind job_status names and saves it; false (with
   // the reason written) when there is no picture to look at.
   bool present_captcha();
@@ -42,6 +48,8 @@ class TerminalView : public JobView {
   std::string first_code_;
   bool first_code_demand_ = true;
   CaptchaFile captcha_file_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_status_;
 };
 
 }  // namespace sharelink

@@ -50,13 +50,19 @@ int ShareClient::list_folder_into(Listing& listing, const std::string& dir, int 
       entry.isdir = texts[2];
       entry.app_id = kWebAppId;
       entry.server_filename = texts[3];
+      count_entry(entry);
       listing.files.push_back(entry);
       if (entry.isdir == "1") {
         const int sub = list_folder_into(listing, entry.path, depth + 1);
         if (sub != 0) return sub;
       }
     }
-    if (count < kListPageSize) return 0;
+    if (count < kListPageSize) {
+      ++progress_.folders_listed;
+      report_progress();
+      return 0;
+    }
+    report_progress();
   }
 }
 

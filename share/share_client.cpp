@@ -91,6 +91,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   page_data.shareid = data.get_text("shareid");
 
   if (files.empty()) {
+    progress_ = {};
     code = build_file_list(data, page_data, files);
     if (code != 0) {
       // A partial list would be reported as the whole share.
@@ -98,6 +99,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
       return code;
     }
   }
+  recount_progress(files, index);
   return request_links(share_link, page_data, files, index, captcha_answer);
 }
 
@@ -121,6 +123,7 @@ int ShareClient::build_file_list(const JsonDocument& data, const PageData& page_
     entry.parent_path = texts[4];
     entry.decoded_parent_path = percent_decode(entry.parent_path, true);
     entry.server_filename = texts[5];
+    count_entry(entry);
     if (entry.isdir == "1") {
       const std::string dir = entry.path;
       const int code = list_folder_into(listing, dir, 1);
@@ -156,8 +159,30 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
     // A success without a link is no success: the entry would be reported empty.
     if (link.empty()) return kJsonParseFailed;
     entry.dlink = std::move(link);
+    ++progress_.links_obtained;
+    report_progress();
   }
   return 0;
+}
+
+void ShareClient::recount_progress(const FileList& files, int index) {
+  const int folders = progress_.folders_listed;
+  progress_ = {};
+  progress_.folders_listed = folders;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    count_entry(files[i]);
+    if (files[i].isdir == "0" && static_cast<int>(i) + 1 < index) ++progress_.links_obtained;
+  }
+  report_progress();
+}
+
+void ShareClient::count_entry(const FileEntry& entry) {
+  ++progress_.entries_found;
+  if (entry.isdir == "0") ++progress_.files_found;
+}
+
+void ShareClient::report_progress() const {
+  if (observer_) observer_(progress_);
 }
 
 int ShareClient::verify_extraction_code(std::string& share_link, const std::string& extraction_code,

@@ -4,6 +4,7 @@
 // list of entries with direct download links. Requests go to the origin (scheme,
 // host, port) of the share link as typed.
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -16,8 +17,20 @@ class JsonDocument;
 struct HttpRequest;
 struct HttpResponse;
 
+// How far a resolve has come, for a progress display.
+struct ResolveProgress {
+  int folders_listed = 0;  // folders whose listing is complete
+  int entries_found = 0;   // entries in the list, folders included
+  int files_found = 0;     // of them files, the entries that get a link
+  int links_obtained = 0;  // files whose link request is done
+};
+
 class ShareClient {
  public:
+  // Called on the resolving thread as the list grows and links arrive; it must
+  // be quick, it runs between requests.
+  using ProgressObserver = std::function<void(const ResolveProgress&)>;
+
   // The app id the web client identifies itself with.
   static constexpr const char* kWebAppId = "250528";
   // Items asked for per folder-listing page.
@@ -46,6 +59,8 @@ class ShareClient {
   // into image and its id into vcode_str. Otherwise the code, with both
   // unchanged; -999 for other codes.
   int fetch_captcha(Bytes& image, int code);
+
+  void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
 
   std::string get_cookies() const { return cookies_; }
   bool clear_cookies() {
@@ -86,10 +101,16 @@ class ShareClient {
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
   std::string take_vcode_str();
+  // Counts the list afresh (a pass that resumes a list built earlier).
+  void recount_progress(const FileList& files, int index);
+  void count_entry(const FileEntry& entry);
+  void report_progress() const;
 
   std::string vcode_str_;
   std::string cookies_;
   std::string origin_;
+  ProgressObserver observer_;
+  ResolveProgress progress_;
 };
 
 }  // namespace sharelink

@@ -3,7 +3,9 @@
 //
 // Environment: SHARELINK_LOG_MIRROR names a file that receives the log box's
 // text as the job writes it (local text, CR LF line ends) and is emptied with
-// the box; the GUI tests read the log there.
+// the box; the GUI tests read the log there. SHARELINK_STALL_LOG names a file
+// that receives, at exit, the longest time the event loop went without turning
+// ("longest_stall_ms N"): the benchmarks judge the window's answering by it.
 
 #include <chrono>
 #include <clocale>
@@ -31,11 +33,44 @@ using namespace sharelink;
 struct Session {
   AppState state;
   UiBridge bridge{[](void (*handler)(void*), void* data) { return Fl::awake(handler, data) == 0; }};
-  GuiJobView view{state, bridge};
+  LogQueue log;
+  GuiJobView view{state, bridge, log};
   JobLauncher jobs{state, view};
 };
 
 Session* session = nullptr;
+
+// Ticks every few milliseconds and keeps the longest gap between two ticks
+// beyond the tick itself: how long the loop could not answer the user.
+class StallProbe {
+ public:
+  static constexpr double kTick = 0.005;
+
+  void start() {
+    last_ = std::chrono::steady_clock::now();
+    Fl::add_timeout(kTick, on_tick, this);
+  }
+  void write(const char* path) const {
+    if (std::FILE* file = std::fopen(path, "w")) {
+      std::fprintf(file, "longest_stall_ms %lld\n", static_cast<long long>(longest_.count()));
+      std::fclose(file);
+    }
+  }
+
+ private:
+  static void on_tick(void* data) {
+    auto* self = static_cast<StallProbe*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(
+        now - self->last_ - std::chrono::duration<double>(kTick));
+    if (gap > self->longest_) self->longest_ = gap;
+    self->last_ = now;
+    Fl::repeat_timeout(kTick, on_tick, data);
+  }
+
+  std::chrono::steady_clock::time_point last_;
+  std::chrono::milliseconds longest_{0};
+};
 
 // How long a closing program waits for a job that has been told to stop: long
 // enough for one that only had to give up at a prompt, short enough that a
@@ -74,11 +109,15 @@ int main() {
   if (const char* path = std::getenv("SHARELINK_LOG_MIRROR")) log_mirror = std::fopen(path, "wb");
 
   session = new Session;
-  auto window =
-      std::make_unique<MainWindow>(session->state, session->jobs, session->bridge, log_mirror);
+  auto window = std::make_unique<MainWindow>(session->state, session->jobs, session->bridge,
+                                             session->log, log_mirror);
   session->view.set_window(window.get());
   window->show();
+  const char* stall_log = std::getenv("SHARELINK_STALL_LOG");
+  StallProbe probe;
+  if (stall_log) probe.start();
   Fl::run();
+  if (stall_log) probe.write(stall_log);
 
   // The close box released every waiting job call. A job that is still busy
   // (a network call) ends with the process, without the exit handlers that

@@ -27,11 +27,13 @@ Fl_Button* make_button(int x, int y, const char* caption, Fl_Callback* handler, 
 
 }  // namespace
 
-MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, std::FILE* log_mirror)
+MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
+                       std::FILE* log_mirror)
     : Fl_Double_Window(50, 50, 606 - kFrameWidth, 425 - kFrameHeight),
       state_(state),
       jobs_(jobs),
       bridge_(bridge),
+      log_(log),
       log_mirror_(log_mirror),
       log_text_(std::make_unique<Fl_Text_Buffer>()) {
   copy_label(gbk_to_utf8(kMainCaption).c_str());
@@ -52,6 +54,7 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, std
 }
 
 MainWindow::~MainWindow() {
+  Fl::remove_timeout(on_pump_timer, this);
   // The log box detaches from its buffer when it is deleted: delete it first.
   clear();
 }
@@ -61,6 +64,10 @@ std::string MainWindow::url_text() const {
 }
 
 void MainWindow::set_input_enabled(bool enabled) {
+  if (enabled && job_caption_) {
+    job_caption_ = false;
+    copy_label(gbk_to_utf8(kMainCaption).c_str());
+  }
   for (Fl_Widget* control : {static_cast<Fl_Widget*>(编辑框_URL), static_cast<Fl_Widget*>(按钮1)}) {
     if (enabled) {
       control->activate();
@@ -68,6 +75,73 @@ void MainWindow::set_input_enabled(bool enabled) {
       control->deactivate();
     }
   }
+}
+
+void MainWindow::log_arrived() {
+  if (pump_pending_) return;
+  const auto since = std::chrono::steady_clock::now() - last_take_;
+  schedule_pump(
+      since >= kLogInterval ? 0.0 : std::chrono::duration<double>(kLogInterval - since).count());
+}
+
+void MainWindow::after_log_shown(std::function<void()> then) {
+  waiting_.push_back(std::move(then));
+  pump();
+}
+
+void MainWindow::schedule_pump(double seconds) {
+  if (pump_pending_) return;
+  pump_pending_ = true;
+  Fl::add_timeout(seconds, on_pump_timer, this);
+}
+
+void MainWindow::on_pump_timer(void* window) {
+  auto* self = static_cast<MainWindow*>(window);
+  self->pump_pending_ = false;
+  self->pump();
+}
+
+void MainWindow::pump() {
+  const auto start = std::chrono::steady_clock::now();
+  last_take_ = start;
+  LogQueue::Batch batch = log_.take();
+  if (batch.progress && !编辑框_URL->active()) show_progress(*batch.progress);
+  if (backlog_start_ == backlog_.size()) {
+    backlog_.swap(batch.text);
+    backlog_start_ = 0;
+  } else {
+    backlog_ += batch.text;
+  }
+  // Whole lines at a time, in slices the box takes in a few milliseconds each.
+  constexpr std::size_t kSlice = 16 * 1024;
+  while (backlog_start_ < backlog_.size()) {
+    std::size_t end = backlog_.size();
+    if (end - backlog_start_ > kSlice) {
+      const std::size_t line_end = backlog_.find('\n', backlog_start_ + kSlice);
+      if (line_end != std::string::npos) end = line_end + 1;
+    }
+    append_log(backlog_.substr(backlog_start_, end - backlog_start_));
+    backlog_start_ = end;
+    if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
+  }
+  if (backlog_start_ < backlog_.size()) {
+    schedule_pump(0.0);
+    return;
+  }
+  backlog_.clear();
+  backlog_start_ = 0;
+  // What runs here may queue new lines and wait for them in turn.
+  std::vector<std::function<void()>> ready;
+  ready.swap(waiting_);
+  for (auto& then : ready)
+    then();
+}
+
+void MainWindow::show_progress(const ResolveProgress& progress) {
+  job_caption_ = true;
+  const std::string caption = "sharelink — 解析中 " + std::to_string(progress.links_obtained) +
+                              "/" + std::to_string(progress.files_found);
+  copy_label(gbk_to_utf8(caption).c_str());
 }
 
 void MainWindow::append_log(const std::string& text) {
@@ -87,6 +161,10 @@ void MainWindow::on_parse_clicked() {
 }
 
 void MainWindow::on_clear_clicked() {
+  // Lines the job wrote before the click go with the rest.
+  const LogQueue::Batch batch = log_.take();
+  if (batch.progress && !编辑框_URL->active()) show_progress(*batch.progress);
+  backlog_start_ = backlog_.size();
   log_text_->text("");
   if (log_mirror_) {
     std::fflush(log_mirror_);
@@ -95,7 +173,11 @@ void MainWindow::on_clear_clicked() {
 }
 
 void MainWindow::on_copy_clicked() {
-  // Under the lock the job publishes the list with: a running job may be
+  after_log_shown([this] { copy_links(); });
+}
+
+void MainWindow::copy_links() {  // Under the lock the job publishes the list with: a running job
+                                 // may be
   // replacing it right now.
   const std::string links = gbk_to_utf8(state_.links_text());
   Fl::copy(links.data(), static_cast<int>(links.size()), 1);

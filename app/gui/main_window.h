@@ -3,9 +3,12 @@
 // The program's main window: the URL box, the parse, clear and copy buttons and
 // the log box.
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
@@ -15,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/gui/job_launcher.h"
+#include "app/gui/log_queue.h"
 #include "app/gui/ui_bridge.h"
 
 namespace sharelink {
@@ -27,15 +31,36 @@ class MainWindow : public Fl_Double_Window {
   // log_mirror: a file that receives every text appended to the log box as it
   // is (local text with its CR LF line ends) and is emptied with it; null for
   // none. Tests read the log there.
-  MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, std::FILE* log_mirror);
+  // log: where the job leaves its lines for this window.
+  MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
+             std::FILE* log_mirror);
   ~MainWindow() override;
 
   // What the job's view needs; main thread only. Texts are local text.
   std::string url_text() const;
+  // Enabling ends a job: the caption loses its progress.
   void set_input_enabled(bool enabled);
-  void append_log(const std::string& text);
+  // Runs then once every line queued so far is in the box. Whatever reads or
+  // waits on the window goes through here, so the box is never behind what the
+  // user is asked or told.
+  void after_log_shown(std::function<void()> then);
+  // New lines are queued: they are taken within kLogInterval, together with
+  // whatever else arrives until then.
+  void log_arrived();
 
  private:
+  static constexpr std::chrono::milliseconds kLogInterval{30};
+  // How long one turn of the event loop may spend putting text into the box: a
+  // big report goes in over several turns, and the window answers in between.
+  static constexpr std::chrono::milliseconds kShowBudget{40};
+  static void on_pump_timer(void* window);
+  void schedule_pump(double seconds);
+  // Takes the queue and shows what waits, within kShowBudget.
+  void pump();
+  void append_log(const std::string& text);
+  void show_progress(const ResolveProgress& progress);
+  void copy_links();
+
   void on_parse_clicked();
   void on_clear_clicked();
   void on_copy_clicked();
@@ -46,7 +71,14 @@ class MainWindow : public Fl_Double_Window {
   AppState& state_;
   JobLauncher& jobs_;
   UiBridge& bridge_;
+  LogQueue& log_;
   std::FILE* log_mirror_;
+  bool pump_pending_ = false;
+  bool job_caption_ = false;
+  std::chrono::steady_clock::time_point last_take_;
+  std::string backlog_;  // taken from the queue, not yet in the box (local text)
+  std::size_t backlog_start_ = 0;
+  std::vector<std::function<void()>> waiting_;  // for the backlog to be shown
   // Outlives the log box, which refers to it until the window's children are
   // deleted in the destructor.
   std::unique_ptr<Fl_Text_Buffer> log_text_;

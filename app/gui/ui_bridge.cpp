@@ -36,6 +36,30 @@ std::optional<std::string> UiBridge::run(std::function<std::string()> work) {
   });
 }
 
+namespace {
+
+struct Notice {
+  UiBridge* bridge;
+  std::function<void()> work;
+};
+
+}  // namespace
+
+bool UiBridge::notify(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return false;
+  auto posted = std::make_unique<Notice>(Notice{this, std::move(work)});
+  if (!post_(&UiBridge::deliver_notice, posted.get())) return false;
+  static_cast<void>(posted.release());
+  return true;
+}
+
+void UiBridge::deliver_notice(void* data) {
+  const std::unique_ptr<Notice> notice(static_cast<Notice*>(data));
+  if (notice->bridge->closed()) return;
+  notice->work();
+}
+
 void UiBridge::deliver(void* data) {
   std::unique_ptr<std::shared_ptr<UiCall>> posted(static_cast<std::shared_ptr<UiCall>*>(data));
   const std::shared_ptr<UiCall> request = *posted;

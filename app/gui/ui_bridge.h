@@ -53,6 +53,10 @@ class UiBridge {
   std::optional<std::string> call(Task task);
   // For work that is done when it returns.
   std::optional<std::string> run(std::function<std::string()> work);
+  // Queues work for the main thread without waiting for it; false when the
+  // bridge is closed or the queue refused it. Work posted before close may not
+  // run at all.
+  bool notify(std::function<void()> work);
 
   // Main thread. From now on no task runs and call returns at once; workers
   // waiting now return nullopt.
@@ -62,6 +66,7 @@ class UiBridge {
  private:
   friend class UiCall;
   static void deliver(void* data);
+  static void deliver_notice(void* data);
 
   Post post_;
   mutable std::mutex mutex_;

@@ -69,7 +69,7 @@ void GuiApp::TearDown() {
   if (expect_running_ && app_.pid() > 0 && x_) {
     ASSERT_EQ(app_.wait(0ms), std::nullopt) << "the program ended on its own";
     for (const TopWindow& window : x_->windows(app_.pid())) {
-      if (window.title == kMainTitle) x_->press_close_box(window.id);
+      if (titled(window, kMainTitle)) x_->press_close_box(window.id);
     }
     EXPECT_EQ(app_.wait(kLimit), 0);
   }
@@ -78,9 +78,14 @@ void GuiApp::TearDown() {
   if (sim_) sim_->stop();
 }
 
+bool titled(const TopWindow& window, const std::string& title) {
+  if (window.title == title) return true;
+  return title == kMainTitle && window.title.rfind(kProgressTitle, 0) == 0;
+}
+
 bool GuiApp::has_window(const std::string& title) {
   for (const TopWindow& window : x_->windows(app_.pid())) {
-    if (window.title == title) return true;
+    if (titled(window, title)) return true;
   }
   return false;
 }
@@ -90,7 +95,7 @@ TopWindow GuiApp::wait_window(const std::string& title, unsigned long not_id) {
   const bool seen = wait_until(
       [&] {
         for (const TopWindow& window : x_->windows(app_.pid())) {
-          if (window.title == title && window.id != not_id) found = window;
+          if (titled(window, title) && window.id != not_id) found = window;
         }
         return found.id != 0;
       },

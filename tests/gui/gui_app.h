@@ -22,6 +22,11 @@ inline const std::string kCodeTitle = u8"请输入提取密码";
 inline const std::string kCaptchaTitle = u8"请输入验证码";
 inline const std::string kMessageTitle = u8"信息：";
 inline const std::string kCaptchaFailedTitle = u8"验证码获取失败";
+// While a job runs the main window's title shows its progress instead.
+inline const std::string kProgressTitle = u8"sharelink — 解析中 ";
+
+// The title names the window: the main window goes by either of its titles.
+bool titled(const TopWindow& window, const std::string& title);
 
 // Control centres, relative to their window.
 struct Spot {

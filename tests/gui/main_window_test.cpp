@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "gui/gui_app.h"
 #include "http/text_encoding.h"
+#include "sim/fixture.h"
 #include "sim/knobs.h"
 
 namespace sharelink::gui_testing {
@@ -93,6 +95,54 @@ TEST_F(SlowShareTest, PressesWhileAJobRunsStartNoSecondJobAndStopNoLine) {
   // The button works again once the job has ended.
   click(window, kParseButton);
   EXPECT_TRUE(wait_job_end(2));
+}
+
+class BigShareTest : public GuiApp {
+  void configure(sim::Fixture& fixture) override {
+    std::string error;
+    ASSERT_TRUE(sim::add_generated_share(fixture, "1BigGui", {kFiles, 2, 4}, error)) << error;
+    // Slow enough listings that the progress caption can be seen.
+    fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(sim::Endpoint::list)] = 50;
+  }
+
+ protected:
+  static constexpr int kFiles = 2000;
+};
+
+TEST_F(BigShareTest, AReportOfThousandsOfLinesArrivesWholeAndInOrder) {
+  const TopWindow window = main_window();
+  resolve(link("1BigGui"));
+  // The caption counts links while the job runs, and is plain again after it.
+  const auto caption_starts = [&](const std::string& start) {
+    return wait_until(
+        [&] {
+          const std::vector<TopWindow> shown = x().windows(app().pid());
+          return std::any_of(shown.begin(), shown.end(),
+                             [&](const TopWindow& w) { return w.title.rfind(start, 0) == 0; });
+        },
+        20s);
+  };
+  EXPECT_TRUE(caption_starts(kProgressTitle));
+  ASSERT_TRUE(wait_job_end());
+  EXPECT_TRUE(caption_starts(kMainTitle));
+
+  const std::string text = log();
+  const std::size_t total = text.find("] 文件总数: ");
+  ASSERT_NE(total, std::string::npos);
+  const int entries = std::stoi(text.substr(total + std::string("] 文件总数: ").size()));
+  EXPECT_GT(entries, kFiles);
+  std::size_t at = total;
+  for (int number = 1; number <= entries; ++number) {
+    at = text.find("] 文件编号: " + std::to_string(number) + "\r\n", at);
+    ASSERT_NE(at, std::string::npos) << "entry " << number << " missing or out of order";
+  }
+  EXPECT_EQ(count_of(text, "下载地址: http"), kFiles);
+  EXPECT_EQ(text.size() - text.rfind("\r\n\r\n"), 4u);
+  EXPECT_EQ(text.find("] 文件编号: "), text.find("] 文件编号: 1\r\n"));
+  // The copy button waits for the box to be complete, then copies every link.
+  click(window, kCopyButton);
+  dismiss_message(kMessageTitle);
+  EXPECT_EQ(count_of(clipboard(), "\r\n"), kFiles);
 }
 
 class StalledShareTest : public GuiApp {

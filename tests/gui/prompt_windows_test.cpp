@@ -13,6 +13,8 @@ using PromptTest = GuiApp;
 TEST_F(PromptTest, ExtractionCodeWindowRefusesSpacesThenUnlocksTheShare) {
   resolve(link("1LockDemoK3vP"));
   const TopWindow prompt = wait_window(kCodeTitle);
+  // The line that says why is in the box by the time the prompt is there.
+  EXPECT_NE(log().find("] 解析状态: 访问密码错误\r\n"), std::string::npos);
   EXPECT_EQ(prompt.x, 50);
   EXPECT_EQ(prompt.y, 50);
   EXPECT_EQ(prompt.width, 217);
@@ -107,6 +109,9 @@ TEST_F(PromptTest, DownloadCaptchasAreAnsweredFromTheirPictures) {
   screenshot(prompt, "captcha-window");
   // From the second file on, every download asks for a captcha.
   for (int file = 2; file <= 3; ++file) {
+    EXPECT_NE(
+        log().find("] 解析状态: 第[ " + std::to_string(file) + " ]编号文件,下载验证码错误\r\n"),
+        std::string::npos);
     fill(prompt, kCaptchaBox, shown_answer(sim()));
     click(prompt, kCaptchaOk);
     if (file < 3) prompt = wait_window(kCaptchaTitle, prompt.id);
