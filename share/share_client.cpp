@@ -209,6 +209,14 @@ int ShareClient::verify_extraction_code(std::string& share_link, const std::stri
 }
 
 int ShareClient::fetch_captcha(Bytes& image, int code) {
+  std::string id;
+  const int result = fetch_captcha_from(origin_, code, image, id);
+  if (result == 0) vcode_str_ = std::move(id);
+  return result;
+}
+
+int ShareClient::fetch_captcha_from(const std::string& origin, int code, Bytes& image,
+                                    std::string& id) {
   std::string prod;
   if (code == kWrongVerifyCaptcha) {
     prod = "shareverify";
@@ -218,24 +226,24 @@ int ShareClient::fetch_captcha(Bytes& image, int code) {
     return kBadCaptchaKind;
   }
   HttpRequest request;
-  request.url = origin_ + "/api/getcaptcha?prod=" + prod + "&web=1&t=0." + random_digits(16) +
+  request.url = origin + "/api/getcaptcha?prod=" + prod + "&web=1&t=0." + random_digits(16) +
                 kFixedBlock + kWebAppId + "&logid=" + make_logid();
-  const HttpResponse response = send(request, false);
+  const HttpResponse response = http_request(request);
   JsonDocument reply;
   const int result = reply_code(response, reply);
   if (result != 0) return result;
   const std::string picture_url = json_string_member(response.text, "vcode_img");
-  std::string id = json_string_member(response.text, "vcode_str");
-  if (picture_url.empty() || id.empty()) return kJsonParseFailed;
+  std::string picture_id = json_string_member(response.text, "vcode_str");
+  if (picture_url.empty() || picture_id.empty()) return kJsonParseFailed;
 
   // The picture goes without cookies, as a browser's image request to another
   // host would.
   HttpRequest picture;
-  picture.url = resolve_location(origin_ + "/", picture_url);
-  const HttpResponse bytes = send(picture, false);
+  picture.url = resolve_location(origin + "/", picture_url);
+  HttpResponse bytes = http_request(picture);
   if (bytes.failure != 0) return kRequestFailed;
-  image = bytes.body;
-  vcode_str_ = std::move(id);
+  image = std::move(bytes.body);
+  id = std::move(picture_id);
   return 0;
 }
 

@@ -59,6 +59,12 @@ class ShareClient {
   // into image and its id into vcode_str. Otherwise the code, with both
   // unchanged; -999 for other codes.
   int fetch_captcha(Bytes& image, int code);
+  // The same without the client: fetches from origin and hands the id back
+  // instead of keeping it. Touches no client state, so a window can run it on
+  // a thread of its own and store the id (set_vcode_str) when it shows the
+  // picture.
+  static int fetch_captcha_from(const std::string& origin, int code, Bytes& image, std::string& id);
+  void set_vcode_str(std::string id) { vcode_str_ = std::move(id); }
 
   void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
 

@@ -5,6 +5,7 @@
 // libjpeg, so that a truncated or hostile file can never make us read past its
 // bytes: anything we cannot decode whole gives no picture.
 
+#include <cstddef>
 #include <vector>
 
 #include "http/local_text.h"
@@ -15,6 +16,8 @@ namespace sharelink {
 // strip, and a header claiming more is either broken or an attempt to make us
 // allocate without bound.
 constexpr int kMaxPictureSide = 1024;
+// More scans than this in a JPEG file are refused before decoding.
+constexpr std::size_t kMaxJpegScans = 1000;
 
 struct Picture {
   int width = 0;

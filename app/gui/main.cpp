@@ -21,6 +21,7 @@
 #include "app/gui/gui_job_view.h"
 #include "app/gui/job_launcher.h"
 #include "app/gui/main_window.h"
+#include "app/gui/prompt_windows.h"
 #include "app/gui/ui_bridge.h"
 
 namespace {
@@ -122,7 +123,7 @@ int main() {
   // The close box released every waiting job call. A job that is still busy
   // (a network call) ends with the process, without the exit handlers that
   // would destroy what it may still touch.
-  if (!session->jobs.wait_idle(kJobStopGrace)) {
+  if (!session->jobs.wait_idle(kJobStopGrace) || !captcha_loads_idle(kJobStopGrace)) {
     std::fflush(nullptr);
     std::quick_exit(0);
   }

@@ -1,10 +1,17 @@
 #include "app/gui/prompt_windows.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include <FL/Fl.H>
 
 #include "app/app_texts.h"
 #include "app/share_text.h"
 #include "http/text_encoding.h"
+#include "share/result_codes.h"
 #include "share/share_client.h"
 
 namespace sharelink {
@@ -22,6 +29,40 @@ void close_box(Fl_Widget* widget, void*) {
   widget->hide();
 }
 
+// Threads fetching captchas, so that the program can wait for them at exit.
+struct LoadCount {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int running = 0;
+};
+
+LoadCount& load_count() {
+  static auto* count = new LoadCount;  // never freed: threads may outlive main
+  return *count;
+}
+
+}  // namespace
+
+bool captcha_loads_idle(std::chrono::milliseconds limit) {
+  LoadCount& count = load_count();
+  std::unique_lock<std::mutex> lock(count.mutex);
+  return count.changed.wait_for(lock, limit, [&] { return count.running == 0; });
+}
+
+// One fetch, from the press to the picture shown. The thread fills it and sets
+// done; the window looks for done on a timer, so nothing the thread leaves
+// behind depends on the window still being there.
+struct CaptchaWindow::Load {
+  std::string origin;
+  int kind = 0;
+  std::atomic<bool> done{false};
+  int code = 0;
+  std::string id;
+  Picture picture;
+};
+
+namespace {
+constexpr double kLoadPoll = 0.03;
 }  // namespace
 
 PromptWindow::PromptWindow(int outer_width, int outer_height, const char* caption,
@@ -86,15 +127,62 @@ CaptchaWindow::CaptchaWindow(AppState& state, std::function<void()> on_closed)
   end();
 }
 
+CaptchaWindow::~CaptchaWindow() {
+  Fl::remove_timeout(on_poll, this);
+}
+
 void CaptchaWindow::load_captcha() {
-  Bytes image;
-  const int code = state_.share_client.fetch_captcha(image, state_.job_status);
-  if (code != 0) {
-    show_message(ShareClient::error_message(code), kCaptchaFailedCaption);
+  if (load_) return;
+  auto load = std::make_shared<Load>();
+  // Copied here: the thread must not read the client while a later job runs.
+  load->origin = state_.share_client.service_origin();
+  load->kind = state_.job_status;
+  LoadCount& count = load_count();
+  {
+    std::lock_guard<std::mutex> lock(count.mutex);
+    ++count.running;
+  }
+  try {
+    std::thread([load] {
+      Bytes image;
+      load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
+      if (load->code == 0) load->picture = decode_picture(image);
+      load->done = true;
+      LoadCount& done = load_count();
+      std::lock_guard<std::mutex> lock(done.mutex);
+      --done.running;
+      done.changed.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(count.mutex);
+    --count.running;
+    show_message(ShareClient::error_message(kRequestFailed), kCaptchaFailedCaption);
     return;
   }
+  load_ = std::move(load);
+  Fl::add_timeout(kLoadPoll, on_poll, this);
+}
+
+void CaptchaWindow::on_poll(void* window) {
+  auto* self = static_cast<CaptchaWindow*>(window);
+  if (!self->load_->done) {
+    Fl::repeat_timeout(kLoadPoll, on_poll, window);
+    return;
+  }
+  const std::shared_ptr<Load> load = std::move(self->load_);
+  // A window closed meanwhile waits only for its deletion.
+  if (self->shown()) self->show_loaded(*load);
+}
+
+void CaptchaWindow::show_loaded(Load& load) {
+  if (load.code != 0) {
+    show_message(ShareClient::error_message(load.code), kCaptchaFailedCaption);
+    return;
+  }
+  // The job waits while this window is open: the client is ours to write.
+  state_.share_client.set_vcode_str(std::move(load.id));
   // Bytes that are no picture we can show leave the box empty, never stale.
-  图片框_验证码->set_picture(decode_picture(image));
+  图片框_验证码->set_picture(std::move(load.picture));
   编辑框_验证码->value("");
 }
 

@@ -5,7 +5,9 @@
 // stores a non-empty answer in the shared state and closes the window, the close
 // box closes it storing nothing, so the job can tell an answer from giving up.
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <FL/Fl_Button.H>
@@ -54,14 +56,23 @@ class CaptchaWindow : public PromptWindow {
  public:
   CaptchaWindow(AppState& state, std::function<void()> on_closed);
 
-  // Fetches a new captcha of the kind the job's last result asks for and shows
-  // it; a failure is told in a message box and changes nothing.
+  ~CaptchaWindow() override;
+
+  // Fetches a new captcha of the kind the job's last result asks for, on a
+  // thread of its own, and shows it when it arrives; a failure is told in a
+  // message box and changes nothing. A press while one is on its way does
+  // nothing: the window keeps answering, and its close box works at any time.
   void load_captcha();
 
  private:
+  struct Load;
+  static void on_poll(void* window);
+  void show_loaded(Load& load);
   void on_captcha_ok();
 
   AppState& state_;
+  // The fetch on its way, shared with its thread; null when none is.
+  std::shared_ptr<Load> load_;
   PictureBox* 图片框_验证码;
   CentredInput* 编辑框_验证码;
   Fl_Button* 按钮1;
@@ -71,5 +82,9 @@ class CaptchaWindow : public PromptWindow {
 // its first picture) and return; on_closed runs when it has closed.
 void open_extraction_code_window(AppState& state, std::function<void()> on_closed);
 void open_captcha_window(AppState& state, std::function<void()> on_closed);
+
+// True when no captcha is being fetched, waiting at most limit: a closing
+// program must not tear down what such a thread still uses.
+bool captcha_loads_idle(std::chrono::milliseconds limit);
 
 }  // namespace sharelink

@@ -98,6 +98,23 @@ TEST(CaptchaPicture, RefusesPicturesBeyondTheSideLimit) {
   EXPECT_TRUE(decode_picture(sim::encode_jpeg(blank(8, kMaxPictureSide + 1), 50)).empty());
 }
 
+TEST(CaptchaPicture, RefusesJpegFilesOfMoreScansThanTheLimit) {
+  // Start-of-scan markers hidden in a comment segment right after the SOI
+  // marker count like scans of a progressive file.
+  const std::string jpeg = sim::encode_jpeg(blank(8, 8), 50);
+  const auto with_scans = [&](std::size_t scans) {
+    std::string markers;
+    for (std::size_t i = 0; i < scans; ++i)
+      markers += "\xff\xda";
+    const std::size_t length = markers.size() + 2;
+    return jpeg.substr(0, 2) + "\xff\xfe" + static_cast<char>(length >> 8) +
+           static_cast<char>(length & 0xff) + markers + jpeg.substr(2);
+  };
+  // The file's own scan counts too.
+  EXPECT_FALSE(decode_picture(with_scans(kMaxJpegScans - 1)).empty());
+  EXPECT_TRUE(decode_picture(with_scans(kMaxJpegScans)).empty());
+}
+
 TEST(CaptchaPicture, OtherBytesGiveNoPicture) {
   EXPECT_TRUE(decode_picture("").empty());
   EXPECT_TRUE(decode_picture("no such captcha").empty());

@@ -168,5 +168,29 @@ TEST_F(FailingCaptchaTest, APressOnThePictureFetchesAgainAfterFailures) {
   EXPECT_EQ(count_of(text, "下载地址: 用户主动放弃解析或解析失败\r\n"), 1);
 }
 
+class StalledCaptchaTest : public GuiApp {
+  void configure(sim::Fixture& fixture) override {
+    fixture.knobs.faults.push_back({sim::Endpoint::image, sim::FaultKind::hang, 0, 0});
+    fixture.knobs.hang_ms = 60000;
+  }
+};
+
+TEST_F(StalledCaptchaTest, TheWindowAnswersWhileItsPictureHangsAndClosesAtOnce) {
+  resolve(link("1CapDemoW9zT"));
+  const TopWindow prompt = wait_window(kCaptchaTitle);
+  ASSERT_TRUE(wait_until(
+      [&] { return !sim().requests().empty() && sim().requests().back().endpoint == "image"; },
+      10s));
+  // Typing reaches the box while the picture is on its way.
+  fill(prompt, kCaptchaBox, "ab");
+  EXPECT_TRUE(wait_until([&] { return shows_answer_text(x(), prompt); }, 10s));
+  x().press_close_box(prompt.id);
+  ASSERT_TRUE(wait_job_end());
+  EXPECT_NE(log().find("] 解析状态: 用户主动放弃,输入验证码\r\n"), std::string::npos);
+  // The main window still answers: the copy button's message comes.
+  click(main_window(), kCopyButton);
+  dismiss_message(kMessageTitle);
+}
+
 }  // namespace
 }  // namespace sharelink::gui_testing
