@@ -19,6 +19,7 @@ JobOutcome ResolveJob::run() {
   state_.captcha_answer.clear();
   int resolve_index = 1;
   state_.share_client.clear_cookies();
+  state_.share_client.new_connections();
   state_.share_client.set_progress_observer(
       [this](const ResolveProgress& progress) { view_.show_progress(progress); });
   view_.show_progress({});
@@ -50,8 +51,10 @@ JobOutcome ResolveJob::run() {
   }
 
   state_.share_client.set_progress_observer(nullptr);
+  state_.share_client.drop_connections();
   write_report(files, resolve_index);
   view_.append_log(kLogSeparator);
+  state_.end_job();
   view_.set_input_enabled(true);
   if (gave_up) return JobOutcome::gave_up;
   return state_.job_status == 0 ? JobOutcome::success : JobOutcome::failure;

@@ -24,7 +24,8 @@ class ResolveJob {
   ResolveJob(AppState& state, JobView& view) : state_(state), view_(view) {}
 
   // Runs the whole job on the calling thread. The caller has claimed the job
-  // (AppState::try_begin_job) and releases it afterwards.
+  // (AppState::try_begin_job); the job releases the claim before it gives the
+  // controls back, so a press on the enabled parse button always starts one.
   JobOutcome run();
 
  private:

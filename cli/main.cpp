@@ -12,6 +12,7 @@
 #include "cli/console.h"
 #include "cli/link_export.h"
 #include "cli/terminal_view.h"
+#include "http/http_request.h"
 #include "http/text_encoding.h"
 
 namespace {
@@ -61,7 +62,6 @@ int run(const CliOptions& options, Console& console) {
                     options.captcha_file);
   state.try_begin_job();
   const JobOutcome outcome = ResolveJob(state, view).run();
-  state.end_job();
 
   const FileList files = state.files();
   if (options.print_links) console.print_utf8(link_list(files));
@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     case ParseOutcome::run:
       break;
   }
+  http_global_init();
   remove_captcha_on_stop_signals();
   return run(options, console);
 }

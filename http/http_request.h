@@ -4,8 +4,11 @@
 // default header rows, the whole response comes back, the response's cookies are
 // merged into the caller's cookie text and the body is handed back both as raw
 // bytes and as local text (re-decoded when the page declares a charset). Nothing
-// is kept from one call to the next; calls on different threads are independent.
+// is kept from one call to the next but, when the request names a connection
+// pool, the pool's open connections and TLS sessions; calls on different threads
+// are independent.
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,6 +25,15 @@ constexpr int kHttpPut = 3;
 // Failure numbers reported in HttpResponse::failure (texts in status_text).
 constexpr int kHttpFailureFirst = 700;
 constexpr int kHttpFailureBodyRead = 713;
+
+// Open connections (and TLS sessions) that calls naming the same pool reuse, so
+// that a session of calls to one service pays the TCP and TLS handshakes once.
+// Only connections carry over: every call still has its own request, headers and
+// cookies. Safe to share between threads; a call that finds the pool busy with
+// another thread's call goes on a connection of its own. The pool's connections
+// close when the last pointer to it goes.
+class HttpConnectionPool;
+std::shared_ptr<HttpConnectionPool> make_connection_pool();
 
 struct HttpRequest {
   // Absolute http or https address in local text. Non-ASCII characters, spaces and
@@ -54,6 +66,8 @@ struct HttpRequest {
   // Limit in seconds for resolving and connecting and for every stall while
   // sending or receiving; 0 or less means 30.
   int timeout_seconds = 0;
+  // Null: a connection of the call's own, closed after it.
+  std::shared_ptr<HttpConnectionPool> connections;
 };
 
 struct HttpResponse {
@@ -84,6 +98,12 @@ struct HttpResponse {
 };
 
 HttpResponse http_request(const HttpRequest& request);
+
+// Sets up the HTTP stack for the process. Calls do it themselves when needed;
+// a program calls it on its main thread at start-up, before any other thread
+// exists, since the stack's global set-up is not safe to race with anything.
+// False when it failed (every call then reports failure 700).
+bool http_global_init();
 
 // The exact text of a failure number, "" for numbers without one.
 std::string http_failure_text(int number);

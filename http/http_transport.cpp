@@ -1,9 +1,11 @@
 #include "http/http_transport.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -35,6 +37,17 @@
 //        passed kBodyLimit; the headers and the bytes so far are kept
 //   A proxy that refuses the CONNECT tunnel of an https address (407 and the
 //   like) is no failure: its reply is returned, as for a plain http address.
+//
+// A connection pool is a libcurl share of the connection cache and the TLS
+// sessions, nothing else: cookies stay in each call's own engine. libcurl does
+// not support one connection cache used by transfers on several threads at
+// once, so a call holds the pool for its whole life, easy handle cleanup
+// included, and a call that finds it held goes without. libcurl itself keeps
+// proxied and direct connections apart, checks a cached connection is still
+// open before reusing it, retries on a fresh one when a reused connection
+// dies before any reply byte, and closes the connection of every transfer that
+// ends early (aborted by a callback, body cut short), so none of those is
+// handed to the next call.
 
 namespace sharelink {
 namespace {
@@ -401,12 +414,77 @@ Exchange failed(int number) {
 
 }  // namespace
 
+class HttpConnectionPool {
+ public:
+  HttpConnectionPool();
+  ~HttpConnectionPool();
+  HttpConnectionPool(const HttpConnectionPool&) = delete;
+  HttpConnectionPool& operator=(const HttpConnectionPool&) = delete;
+
+  // Owns the lock while the pool is free for the calling thread's call.
+  std::unique_lock<std::mutex> claim() {
+    return std::unique_lock<std::mutex>(in_use_, std::try_to_lock);
+  }
+  CURLSH* share() const { return share_; }
+
+ private:
+  static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user);
+  static void unlock(CURL*, curl_lock_data data, void* user);
+
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+  std::mutex in_use_;
+  CURLSH* share_ = nullptr;  // null when libcurl gave none: calls go without
+};
+
+HttpConnectionPool::HttpConnectionPool() {
+  if (!curl_ready()) return;
+  CURLSH* share = curl_share_init();
+  if (share == nullptr) return;
+  curl_lock_function lock_function = lock;
+  curl_unlock_function unlock_function = unlock;
+  if (curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock_function) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock_function) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+    curl_share_cleanup(share);
+    return;
+  }
+  share_ = share;
+}
+
+// No call holds the pool any more (each holds a pointer to it), so no easy
+// handle is attached; cleaning up closes the cached connections.
+HttpConnectionPool::~HttpConnectionPool() {
+  if (share_ != nullptr) curl_share_cleanup(share_);
+}
+
+void HttpConnectionPool::lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+  auto& pool = *static_cast<HttpConnectionPool*>(user);
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) pool.locks_[data].lock();
+}
+
+void HttpConnectionPool::unlock(CURL*, curl_lock_data data, void* user) {
+  auto& pool = *static_cast<HttpConnectionPool*>(user);
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) pool.locks_[data].unlock();
+}
+
+std::shared_ptr<HttpConnectionPool> make_connection_pool() {
+  return std::make_shared<HttpConnectionPool>();
+}
+
 Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
   if (!curl_ready()) return failed(700);
   std::optional<Address> address = split_address(request.url);
   if (!address) return failed(701);
+  // Declared before the easy handle: the handle leaves the pool before the
+  // claim on it ends and before the pool can go.
+  std::shared_ptr<HttpConnectionPool> pool = request.connections;
+  std::unique_lock<std::mutex> claim;
+  if (pool && pool->share() != nullptr) claim = pool->claim();
   EasyHandle easy(curl_easy_init());
   if (!easy) return failed(702);
+  if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
   Capture capture;
   capture.follow = !request.no_redirect;
   capture.origin = address->origin;
@@ -445,6 +523,10 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
     exchange.body = std::move(capture.body);
     return exchange;
   }
+}
+
+bool http_global_init() {
+  return curl_ready();
 }
 
 }  // namespace sharelink

@@ -33,7 +33,13 @@ struct ShareClient::PageData {
   std::string sekey_extra;  // {"sekey":"<BDCLND value>"} or ""
 };
 
+void ShareClient::new_connections() {
+  connections_ = make_connection_pool();
+}
+
 HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
+  if (!connections_) new_connections();
+  request.connections = connections_;
   if (with_cookies) request.cookies = cookies_;
   HttpResponse response = http_request(request);
   if (with_cookies && response.cookies) cookies_ = *response.cookies;

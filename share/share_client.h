@@ -5,6 +5,7 @@
 // host, port) of the share link as typed.
 
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -13,6 +14,7 @@
 
 namespace sharelink {
 
+class HttpConnectionPool;
 class JsonDocument;
 struct HttpRequest;
 struct HttpResponse;
@@ -68,6 +70,12 @@ class ShareClient {
 
   void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
 
+  // A job's requests reuse the connections of one pool: new_connections
+  // starts one (a job starts with it), drop_connections closes its connections
+  // (a job ends with it). Without one the first request starts one.
+  void new_connections();
+  void drop_connections() { connections_.reset(); }
+
   std::string get_cookies() const { return cookies_; }
   bool clear_cookies() {
     cookies_.clear();
@@ -116,6 +124,7 @@ class ShareClient {
   std::string cookies_;
   std::string origin_;
   ProgressObserver observer_;
+  std::shared_ptr<HttpConnectionPool> connections_;
   ResolveProgress progress_;
 };
 

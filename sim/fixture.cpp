@@ -6,6 +6,7 @@
 //     "hex_amp": false,          "&" in replies written as \u0026
 //     "captcha_format": "png",   or "jpeg"
 //     "latency_ms": 0,           added to every request
+//     "connect_latency_ms": 0,   paid once by every new connection (at most an hour)
 //     "endpoint_latency_ms": {"list": 50},
 //     "faults": ["list:http500@3", "image:corrupt_captcha@every2", "page:close"],
 //     "hang_ms": 120000,         how long a "hang" fault holds a request
@@ -211,8 +212,9 @@ bool read_share(const Json& object, Fixture& fixture, std::string& error) {
 
 bool read_options(const Json& object, Fixture& fixture, std::string& error) {
   if (!known_members(object,
-                     {"raw_utf8", "hex_amp", "captcha_format", "latency_ms", "endpoint_latency_ms",
-                      "faults", "hang_ms", "huge_bytes", "file_cap_bytes", "seed", "quiet"},
+                     {"raw_utf8", "hex_amp", "captcha_format", "latency_ms", "connect_latency_ms",
+                      "endpoint_latency_ms", "faults", "hang_ms", "huge_bytes", "file_cap_bytes",
+                      "seed", "quiet"},
                      "options", error)) {
     return false;
   }
@@ -226,17 +228,23 @@ bool read_options(const Json& object, Fixture& fixture, std::string& error) {
     return fail(error, "options: 'captcha_format' is \"png\" or \"jpeg\"");
   }
   Knobs& knobs = fixture.knobs;
-  std::uint64_t latency = knobs.latency_ms, hang = knobs.hang_ms;
+  std::uint64_t latency = knobs.latency_ms, connect_latency = knobs.connect_latency_ms,
+                hang = knobs.hang_ms;
   if (!read_uint_member(object, "latency_ms", latency, "options", error) ||
+      !read_uint_member(object, "connect_latency_ms", connect_latency, "options", error) ||
       !read_uint_member(object, "hang_ms", hang, "options", error) ||
       !read_uint_member(object, "huge_bytes", knobs.huge_bytes, "options", error) ||
       !read_uint_member(object, "file_cap_bytes", fixture.file_cap_bytes, "options", error) ||
       !read_uint_member(object, "seed", fixture.seed, "options", error)) {
     return false;
   }
-  if (latency > 3600000) return fail(error, "options: 'latency_ms' is more than an hour");
+  if (latency > kLongestDelayMs) return fail(error, "options: 'latency_ms' is more than an hour");
+  if (connect_latency > kLongestDelayMs) {
+    return fail(error, "options: 'connect_latency_ms' is more than an hour");
+  }
   knobs.latency_ms = static_cast<std::uint32_t>(latency);
-  knobs.hang_ms = static_cast<std::uint32_t>(std::min<std::uint64_t>(hang, 3600000));
+  knobs.connect_latency_ms = static_cast<std::uint32_t>(connect_latency);
+  knobs.hang_ms = static_cast<std::uint32_t>(std::min(hang, kLongestDelayMs));
   const Json endpoint_latency = object.value("endpoint_latency_ms", Json::object());
   for (const auto& item : endpoint_latency.items()) {
     if (!parse_latency(item.key() + "=" + item.value().dump(), knobs, error)) return false;

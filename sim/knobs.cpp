@@ -122,7 +122,7 @@ bool parse_latency(std::string_view written, Knobs& knobs, std::string& error) {
   const auto equals = written.find('=');
   std::uint64_t ms = 0;
   const std::string_view number = equals == written.npos ? written : written.substr(equals + 1);
-  if (!parse_uint(number, ms) || ms > 3600000) {
+  if (!parse_uint(number, ms) || ms > kLongestDelayMs) {
     error = "latency '" + std::string(written) + "' is not MS or ENDPOINT=MS (at most an hour)";
     return false;
   }

@@ -41,8 +41,14 @@ struct FaultRule {
   bool selects(std::uint64_t count) const;
 };
 
+// The longest delay any knob takes: an hour.
+inline constexpr std::uint64_t kLongestDelayMs = 3600000;
+
 struct Knobs {
   std::uint32_t latency_ms = 0;  // every counted request
+  // Once per new connection, before its first request is read: stands for the
+  // TCP and TLS handshakes of a real network.
+  std::uint32_t connect_latency_ms = 0;
   std::array<std::uint32_t, kEndpointCount> endpoint_latency_ms{};
   std::vector<FaultRule> faults;
   std::uint32_t hang_ms = 120000;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -21,7 +22,9 @@ Serves the shares of the fixture files (none given: the demo fixture) over HTTP
 on a loopback port, the way the cloud-disk service answers a share client: share
 pages, extraction-code verification, captchas, folder listing, download links
 and the files behind them. Prints the port as the first line on stdout, then
-one line per share; runs until SIGINT or SIGTERM.
+one line per share; runs until SIGINT or SIGTERM, then prints on stderr
+"connections: N, requests: M": the TCP connections that carried a request and
+the requests, the test hooks left out.
 
 Options (they override the fixtures' options):
   --host ADDR                 listen address (default 127.0.0.1)
@@ -30,6 +33,10 @@ Options (they override the fixtures' options):
                               D levels deep with F sub-folders each
   --latency MS                delay every request by MS milliseconds
   --latency ENDPOINT=MS       delay one endpoint's requests
+  --connect-latency MS        delay every new connection's first request by MS
+                              milliseconds (the handshakes of a real network);
+                              a connection stays open for any number of
+                              requests while its client is not idle a second
   --fault ENDPOINT:KIND[@N|@everyK]
                               inject a fault into every request of the
                               endpoint, only its N-th, or every K-th
@@ -40,7 +47,7 @@ Options (they override the fixtures' options):
   --hang-ms MS                how long a "hang" fault holds a request
   --huge-bytes N              size of a "huge" reply (default 100 MiB)
   --seed N                    fixed secrets and captcha answers (0: random)
-  --quiet                     no violation lines on stderr
+  --quiet                     no violation lines and no counts on stderr
   --help                      this text
 
 Endpoints: page (/s/SURL, /share/init), verify (/share/verify), captcha
@@ -59,7 +66,8 @@ answered {"errno":2,...} and named in one line on stderr and in the log.
 
 Fixture file (JSON; all members optional unless marked):
   {"options": {"raw_utf8": false, "hex_amp": false, "captcha_format": "png",
-               "latency_ms": 0, "endpoint_latency_ms": {"list": 50},
+               "latency_ms": 0, "connect_latency_ms": 0,
+               "endpoint_latency_ms": {"list": 50},
                "faults": ["list:http500@3"], "hang_ms": 120000,
                "huge_bytes": 104857600, "file_cap_bytes": 1048576,
                "seed": 0, "quiet": false},
@@ -78,7 +86,9 @@ Fixture file (JSON; all members optional unless marked):
           "generated_files": N instead of "size".
 
 Test hooks: GET /__sim/requests (the request log as JSON),
-GET /__sim/captcha?vcode_str=ID (a captcha's answer), POST /__sim/reset.
+GET /__sim/captcha?vcode_str=ID (a captcha's answer), POST /__sim/reset,
+GET /__sim/stats ({"connections":N,"requests":M}, as printed at the end;
+counted since the start, a reset leaves them).
 )";
 
 struct Arguments {
@@ -115,8 +125,15 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
     return true;
   }
   if (!numeric) return fail(option + " needs a number, not '" + value + "'");
+  if (option == "--connect-latency") {
+    if (number > kLongestDelayMs) return fail("--connect-latency is at most an hour, not " + value);
+    fixture.knobs.connect_latency_ms = static_cast<std::uint32_t>(number);
+  }
   if (option == "--file-cap") fixture.file_cap_bytes = number;
-  if (option == "--hang-ms") fixture.knobs.hang_ms = static_cast<std::uint32_t>(number);
+  // As in a fixture: an hour at most, where a 32-bit cut could have made it 0.
+  if (option == "--hang-ms") {
+    fixture.knobs.hang_ms = static_cast<std::uint32_t>(std::min(number, kLongestDelayMs));
+  }
   if (option == "--huge-bytes") fixture.knobs.huge_bytes = number;
   if (option == "--seed") fixture.seed = number;
   return true;
@@ -125,8 +142,9 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
 // An exit status when the program is done (help shown, bad arguments).
 std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
   static const char* const kWithValue[] = {
-      "--host",           "--port",     "--generate", "--latency",    "--fault",
-      "--captcha-format", "--file-cap", "--hang-ms",  "--huge-bytes", "--seed"};
+      "--host",  "--port",           "--generate", "--latency", "--connect-latency",
+      "--fault", "--captcha-format", "--file-cap", "--hang-ms", "--huge-bytes",
+      "--seed"};
   static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -216,6 +234,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> shares;
   for (const Share& share : fixture.shares)
     shares.emplace_back(share.surl, share.code.value_or(""));
+  const bool quiet = fixture.quiet;
   Simulator simulator(std::move(fixture));
   std::string error;
   if (!simulator.start(args.host, args.port, error)) {
@@ -232,5 +251,10 @@ int main(int argc, char** argv) {
   int received = 0;
   sigwait(&stop_signals, &received);
   simulator.stop();
+  if (!quiet) {
+    std::fprintf(stderr, "connections: %llu, requests: %llu\n",
+                 static_cast<unsigned long long>(simulator.connections_seen()),
+                 static_cast<unsigned long long>(simulator.requests_seen()));
+  }
   return 0;
 }

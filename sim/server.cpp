@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -25,6 +26,50 @@ namespace {
 constexpr std::size_t kServingThreads = 32;  // room for held requests besides busy clients
 constexpr std::size_t kStreamPiece = 64 * 1024;
 constexpr int kListenBacklog = 256;
+// A client keeps its connection for as many requests as it likes (cpp-httplib
+// closes after 5 by default); one idle for the keep-alive timeout is closed, and
+// a client back after a pause (a captcha being typed) simply connects again.
+constexpr std::size_t kRequestsPerConnection = std::numeric_limits<int>::max();
+constexpr time_t kKeepAliveSeconds = 1;
+
+// The connection the serving thread works on: cpp-httplib hands its task queue
+// one task per accepted connection and serves all of that connection's
+// requests inside it, on one thread.
+struct ConnectionRecord {
+  bool carried_request = false;
+};
+thread_local ConnectionRecord* current_connection = nullptr;
+
+// The serving threads, with the connect latency paid at the start of each
+// connection's task, before its first request is read.
+class ConnectionQueue : public httplib::TaskQueue {
+ public:
+  ConnectionQueue(SimState& state, std::size_t threads) : state_(state), pool_(threads) {}
+
+  void enqueue(std::function<void()> serve_connection) override {
+    pool_.enqueue([this, serve_connection = std::move(serve_connection)] {
+      const std::uint32_t latency_ms = state_.knobs().connect_latency_ms;
+      if (latency_ms > 0) state_.wait_for_stop(latency_ms);
+      ConnectionRecord record;
+      current_connection = &record;
+      serve_connection();  // also closes the socket, so it runs even when stopping
+      current_connection = nullptr;
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  SimState& state_;
+  httplib::ThreadPool pool_;
+};
+
+// Counts a request of a client of the service, and its connection with the first.
+void count_request(SimState& state) {
+  ConnectionRecord* connection = current_connection;
+  const bool first = connection != nullptr && !connection->carried_request;
+  if (connection != nullptr) connection->carried_request = true;
+  state.count_request(first);
+}
 
 // cpp-httplib offers no way to drop a connection unanswered, so the socket is
 // found among the process's descriptors by its two ends and shut down; the
@@ -140,6 +185,7 @@ void Simulator::Impl::serve(const httplib::Request& req, httplib::Response& res)
     res.set_content(hook->body, hook->content_type.c_str());
     return;
   }
+  count_request(service.state());
   LogEntry entry{0, in.method, in.path, in.query, in.body, in.cookie, in.referer, "", "", ""};
   const auto endpoint = Service::classify(in.path);
   if (!endpoint) {
@@ -218,8 +264,14 @@ Simulator::Simulator(Fixture fixture) : impl_(std::make_unique<Impl>(std::move(f
   };
   impl->server.Get(".*", handler);
   impl->server.Post(".*", handler);
-  impl->server.new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
-  impl->server.set_keep_alive_timeout(1);
+  impl->server.new_task_queue = [impl] {
+    return new ConnectionQueue(impl->service.state(), kServingThreads);
+  };
+  // Without it a reply written in pieces on a kept connection waits for the
+  // client's delayed acknowledgement, some 40 ms each.
+  impl->server.set_tcp_nodelay(true);
+  impl->server.set_keep_alive_max_count(kRequestsPerConnection);
+  impl->server.set_keep_alive_timeout(kKeepAliveSeconds);
   impl->server.set_read_timeout(10);
   impl->server.set_write_timeout(10);
   impl->server.set_payload_max_length(4u << 20);
@@ -283,6 +335,14 @@ std::string Simulator::share_url(const std::string& surl) const {
 
 std::vector<LogEntry> Simulator::requests() const {
   return impl_->service.state().log_entries();
+}
+
+std::uint64_t Simulator::connections_seen() const {
+  return impl_->service.state().traffic().connections;
+}
+
+std::uint64_t Simulator::requests_seen() const {
+  return impl_->service.state().traffic().requests;
 }
 
 std::optional<std::string> Simulator::captcha_answer(const std::string& vcode_str) const {

@@ -36,6 +36,10 @@ class Simulator {
   std::string share_url(const std::string& surl) const;
 
   std::vector<LogEntry> requests() const;
+  // Since the start (a reset leaves them), the /__sim/ hooks left out: the TCP
+  // connections that carried a request, and the requests.
+  std::uint64_t connections_seen() const;
+  std::uint64_t requests_seen() const;
   std::optional<std::string> captcha_answer(const std::string& vcode_str) const;
   Knobs knobs() const;
   void set_knobs(const Knobs& knobs);

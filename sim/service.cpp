@@ -104,6 +104,12 @@ std::optional<Reply> Service::handle_hook(const Incoming& in) {
     const auto record = state_.find_captcha(param_value(split_params(in.query), "vcode_str"));
     reply.status = record ? 200 : 404;
     reply.body = record ? record->answer : "no such captcha";
+  } else if (in.path == "/__sim/stats") {
+    const Traffic traffic = state_.traffic();
+    reply.content_type = "application/json; charset=utf-8";
+    reply.body =
+        nlohmann::ordered_json{{"connections", traffic.connections}, {"requests", traffic.requests}}
+            .dump();
   } else if (in.path == "/__sim/reset" && in.method == "POST") {
     state_.reset();
     reply.body = "ok";

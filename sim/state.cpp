@@ -53,6 +53,17 @@ void SimState::set_knobs(const Knobs& knobs) {
   knobs_ = knobs;
 }
 
+void SimState::count_request(bool first_on_connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++traffic_.requests;
+  if (first_on_connection) ++traffic_.connections;
+}
+
+Traffic SimState::traffic() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return traffic_;
+}
+
 void SimState::log(LogEntry entry) {
   std::lock_guard<std::mutex> lock(mutex_);
   entry.seq = ++log_seq_;

@@ -40,6 +40,13 @@ struct CaptchaRecord {
   std::string prod;  // "shareverify" or "pan"
 };
 
+// What clients of the service sent since the start; the /__sim/ hooks are left
+// out, so that a script asking for these numbers does not change them.
+struct Traffic {
+  std::uint64_t connections = 0;  // TCP connections that carried a request
+  std::uint64_t requests = 0;
+};
+
 // The fault and latency picked for one request.
 struct Admission {
   std::optional<FaultKind> fault;
@@ -54,6 +61,10 @@ class SimState {
   Admission admit(Endpoint endpoint);
   Knobs knobs() const;
   void set_knobs(const Knobs& knobs);
+
+  // Counts one request; first_on_connection: the first its connection carried.
+  void count_request(bool first_on_connection);
+  Traffic traffic() const;
 
   void log(LogEntry entry);
   std::vector<LogEntry> log_entries() const;
@@ -76,7 +87,7 @@ class SimState {
 
   std::uint64_t random_number();
 
-  // Forgets counters, log, captchas and share progress.
+  // Forgets counters, log, captchas and share progress; the traffic stays.
   void reset();
 
   void request_stop();
@@ -96,6 +107,7 @@ class SimState {
   bool stopping_ = false;
   Knobs knobs_;
   std::array<std::uint64_t, kEndpointCount> counts_{};
+  Traffic traffic_;
   std::deque<LogEntry> log_;
   std::uint64_t log_seq_ = 0;
   std::uint64_t request_id_ = 0;

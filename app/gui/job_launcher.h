@@ -1,11 +1,12 @@
 #pragma once
 
 // Starts resolve jobs on worker threads of their own, one at a time, and lets the
-// main thread wait a bounded time for the running one when the program ends.
+// main thread wait a bounded time for the last one when the program ends.
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/job_view.h"
@@ -24,7 +25,8 @@ class JobLauncher {
   // when a job already runs or no thread could be started.
   bool start();
 
-  // True when no job runs, waiting at most limit for the running one to end.
+  // Main thread. True when every job thread has ended (and been joined),
+  // waiting at most limit for them.
   bool wait_idle(std::chrono::milliseconds limit);
 
  private:
@@ -32,8 +34,13 @@ class JobLauncher {
 
   AppState& state_;
   JobView& view_;
+  // The newest job's thread. A job releases its claim while its thread still
+  // makes its last call to the window, so each thread joins the one before it
+  // and only the newest is left to join.
+  std::thread newest_;
   std::mutex mutex_;
   std::condition_variable ended_;
+  int threads_ = 0;  // job threads not yet ended
 };
 
 }  // namespace sharelink

@@ -23,6 +23,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/prompt_windows.h"
 #include "app/gui/ui_bridge.h"
+#include "http/http_request.h"
 
 namespace {
 
@@ -99,6 +100,8 @@ int main() {
   // per character: ask fontconfig for one that has the Chinese glyphs.
   setenv("FC_LANG", "zh-cn", 0);
   std::setlocale(LC_CTYPE, "");
+  // Before any thread exists: the HTTP stack's global set-up is not thread-safe.
+  http_global_init();
   if (!open_display()) return 1;
   Fl::lock();
   Fl::scheme("gtk+");

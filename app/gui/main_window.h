@@ -23,8 +23,8 @@
 
 namespace sharelink {
 
-// The text part of the caption is ours to choose.
-constexpr const char* kMainCaption = "False_Tarnwick_example.com";
+// The program's name and version.
+constexpr const char* kMainCaption = "sharelink " SHARELINK_VERSION;
 
 class MainWindow : public Fl_Double_Window {
  public:

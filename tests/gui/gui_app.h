@@ -17,7 +17,7 @@
 namespace sharelink::gui_testing {
 
 // Window titles as the X server holds them (UTF-8).
-inline const std::string kMainTitle = u8"False_Tarnwick_example.com";
+inline const std::string kMainTitle = "sharelink " SHARELINK_VERSION;
 inline const std::string kCodeTitle = u8"请输入提取密码";
 inline const std::string kCaptchaTitle = u8"请输入验证码";
 inline const std::string kMessageTitle = u8"信息：";

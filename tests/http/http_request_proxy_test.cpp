@@ -1,3 +1,4 @@
+#include <memory>
 #include <set>
 #include <string>
 
@@ -81,6 +82,27 @@ TEST_F(Proxied, BasicCredentialsAndTheProxysRefusal) {
   EXPECT_EQ(response.failure, 0);
   EXPECT_EQ(refusals.count(response.status_text), 1u) << response.status_text;
   EXPECT_TRUE(tunnelled.all().empty());
+}
+
+TEST_F(Proxied, PooledConnectionsKeepDirectAndProxiedApart) {
+  ProxyProcess proxy;
+  ASSERT_TRUE(proxy.running()) << "tinyproxy did not start";
+  std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+  for (bool proxied : {false, true, false, true, false}) {
+    HttpRequest request;
+    request.url = pages.url("/p");
+    request.proxy = proxied ? proxy.address() : "";
+    request.connections = pool;
+    request.timeout_seconds = 5;
+    EXPECT_EQ(http_request(request).text, "through") << proxied;
+  }
+  // Every proxied call and no direct one went through the proxy.
+  const std::string log = proxy.log();
+  const std::string line = "GET " + pages.url("/p");
+  int through = 0;
+  for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+    ++through;
+  EXPECT_EQ(through, 2) << log;
 }
 
 }  // namespace

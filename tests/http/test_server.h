@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <functional>
@@ -182,6 +183,35 @@ struct CannedServer {
     std::vector<std::string> all = requests.all();
     return index < all.size() ? all[index] : std::string();
   }
+  Recorder requests;
+  RawServer server;
+};
+
+// Serves every request a connection brings until the client closes it, and
+// counts the connections it accepted. answer gets each request and its number on
+// its connection (from 0).
+struct KeepAliveServer {
+  struct Answer {
+    std::string response;  // empty: the connection is closed unanswered
+    bool close_after = false;
+  };
+  using Answering = std::function<Answer(const std::string& request, int on_connection)>;
+
+  explicit KeepAliveServer(Answering answer)
+      : server([this, answer](RawConnection& connection) {
+          ++accepted;
+          for (int n = 0;; ++n) {
+            std::string request = connection.read_request();
+            if (request.empty()) return;
+            requests.add(request);
+            Answer reply = answer(request, n);
+            if (reply.response.empty()) return;
+            connection.send_text(reply.response);
+            if (reply.close_after) return;
+          }
+        }) {}
+
+  std::atomic<int> accepted{0};
   Recorder requests;
   RawServer server;
 };

@@ -42,7 +42,8 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   Fixture fixture;
   std::string error;
   ASSERT_TRUE(parse_fixture(R"({"options": {"raw_utf8": true, "captcha_format": "jpeg",
-      "latency_ms": 5, "endpoint_latency_ms": {"list": 7}, "faults": ["list:self_loop@2"],
+      "latency_ms": 5, "connect_latency_ms": 9, "endpoint_latency_ms": {"list": 7},
+      "faults": ["list:self_loop@2"],
       "file_cap_bytes": 10}})",
                             fixture, error))
       << error;
@@ -53,6 +54,7 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   EXPECT_FALSE(fixture.style.raw_utf8);
   EXPECT_EQ(fixture.captcha_format, ImageFormat::jpeg);
   EXPECT_EQ(fixture.knobs.latency_ms, 5u);
+  EXPECT_EQ(fixture.knobs.connect_latency_ms, 9u);
   EXPECT_EQ(fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(Endpoint::list)], 7u);
   ASSERT_EQ(fixture.knobs.faults.size(), 1u);
   EXPECT_EQ(fault_text(fixture.knobs.faults[0]), "list:self_loop@2");
@@ -84,6 +86,9 @@ TEST(Fixture, MistakesAreNamed) {
        "folder has no size"},
       {R"({"options": {"faults": ["page:self_loop"]}})", "does not apply"},
       {R"({"options": {"captcha_format": "gif"}})", "captcha_format"},
+      {R"({"options": {"connect_latency_ms": 3600001}})", "connect_latency_ms"},
+      {R"({"options": {"connect_latency_ms": -5}})", "connect_latency_ms"},
+      {R"({"options": {"connect_latency_ms": "5ms"}})", "connect_latency_ms"},
       {R"({"shares": [{"surl": "a", "shareid": "x1", "uk": 1}]})", "shareid"},
       {R"({"shares": [)", "fixture"},
   };

@@ -20,6 +20,7 @@ namespace {
 struct Program {
   pid_t pid = -1;
   int out = -1;
+  int err = -1;
 
   explicit Program(std::vector<std::string> args) {
     args.insert(args.begin(), SHARELINK_SIM_EXE);
@@ -28,15 +29,25 @@ struct Program {
       argv.push_back(arg.data());
     argv.push_back(nullptr);
     int pipe_ends[2];
+    int err_ends[2];
     if (pipe(pipe_ends) != 0) return;
+    if (pipe(err_ends) != 0) {
+      close(pipe_ends[0]);
+      close(pipe_ends[1]);
+      return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    posix_spawn_file_actions_adddup2(&actions, err_ends[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, err_ends[0]);
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_ends[1]);
+    close(err_ends[1]);
     out = pipe_ends[0];
+    err = err_ends[0];
   }
   ~Program() {
     if (pid > 0) {
@@ -44,6 +55,7 @@ struct Program {
       waitpid(pid, nullptr, 0);
     }
     if (out >= 0) close(out);
+    if (err >= 0) close(err);
   }
 
   std::string read_line() {
@@ -52,6 +64,16 @@ struct Program {
     while (read(out, &c, 1) == 1 && c != '\n')
       line += c;
     return line;
+  }
+
+  // Everything written on stderr, once the program has ended.
+  std::string error_text() {
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(err, buffer, sizeof buffer)) > 0)
+      text.append(buffer, static_cast<std::size_t>(n));
+    return text;
   }
 
   // The exit status, or -1 when the program is still running after 10 s.
@@ -70,7 +92,7 @@ struct Program {
 };
 
 TEST(Program, ServesUntilSigterm) {
-  Program program({"--port", "0", "--seed", "3"});
+  Program program({"--port", "0", "--seed", "3", "--connect-latency", "20"});
   ASSERT_GT(program.pid, 0);
   const std::string port = program.read_line();
   ASSERT_FALSE(port.empty());
@@ -79,8 +101,10 @@ TEST(Program, ServesUntilSigterm) {
   EXPECT_EQ(program.read_line(), origin + "/s/1PubDemoXq7Ra");
   EXPECT_EQ(program.read_line(), origin + "/s/1LockDemoK3vP code 8k2p");
   EXPECT_TRUE(data_object(fetch(origin + "/s/1PubDemoXq7Ra").body).is_object());
+  EXPECT_EQ(fetch(origin + "/__sim/stats").body, R"({"connections":1,"requests":1})");
   kill(program.pid, SIGTERM);
   EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(program.error_text(), "connections: 1, requests: 1\n");
 }
 
 TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
@@ -94,6 +118,18 @@ TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
   EXPECT_EQ(fetch(origin + "/s/1Gen").status, 500);
   kill(program.pid, SIGINT);
   EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(program.error_text(), "");  // --quiet: no counts either
+}
+
+TEST(Program, HangBeyondAnHourHoldsAnHour) {
+  // 2^32 ms, once cut to 32 bits, held nothing at all.
+  Program program({"--hang-ms", "4294967296", "--fault", "page:hang", "--quiet"});
+  const std::string origin = "http://127.0.0.1:" + program.read_line();
+  Call impatient;
+  impatient.timeout_ms = 300;
+  EXPECT_EQ(fetch(origin + "/s/1PubDemoXq7Ra", impatient).code, CURLE_OPERATION_TIMEDOUT);
+  kill(program.pid, SIGTERM);
+  EXPECT_EQ(program.wait_exit(), 0);
 }
 
 TEST(Program, HelpAndBadArguments) {
@@ -104,13 +140,17 @@ TEST(Program, HelpAndBadArguments) {
     if (text.size() > 20000) break;
   }
   EXPECT_EQ(help.wait_exit(), 0);
-  for (const char* piece :
-       {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\""}) {
+  for (const char* piece : {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\"",
+                            "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats"}) {
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
   }
   EXPECT_EQ(Program({"--bogus"}).wait_exit(), 2);
   EXPECT_EQ(Program({"--fault", "page:self_loop"}).wait_exit(), 2);
   EXPECT_EQ(Program({"/nonexistent/fixture.json"}).wait_exit(), 2);
+  for (const char* latency : {"3600001", "-1", "5ms", ""}) {
+    EXPECT_EQ(Program({"--connect-latency", latency}).wait_exit(), 2) << latency;
+  }
+  EXPECT_EQ(Program({"--connect-latency"}).wait_exit(), 2);
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ int Exchange::errno_value() const {
 
 Exchange fetch(const std::string& url, const Call& call) {
   Exchange exchange;
-  CURL* curl = curl_easy_init();
+  CURL* curl = call.reuse != nullptr ? call.reuse : curl_easy_init();
+  curl_easy_reset(curl);  // the connection stays
   curl_slist* headers = nullptr;
   for (const std::string& line : call.headers)
     headers = curl_slist_append(headers, line.c_str());
@@ -93,7 +94,7 @@ Exchange fetch(const std::string& url, const Call& call) {
   exchange.code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &exchange.status);
   curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
+  if (call.reuse == nullptr) curl_easy_cleanup(curl);
   return exchange;
 }
 

@@ -33,6 +33,9 @@ struct Call {
   bool follow = false;
   long timeout_ms = 10000;
   curl_off_t max_bytes = 0;  // > 0: stop reading after that many body bytes
+  // An easy handle to send on instead of a new one: its open connection is
+  // reused, as a keep-alive client does. The caller cleans it up.
+  CURL* reuse = nullptr;
 };
 
 Exchange fetch(const std::string& url, const Call& call = {});

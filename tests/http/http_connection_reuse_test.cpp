@@ -1,0 +1,207 @@
+// Calls that name a connection pool share their connections, and only those:
+// counted by the connections the loopback servers accept.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "http/http_request.h"
+#include "test_server.h"
+
+namespace sharelink {
+namespace {
+
+using test::first_line;
+using test::KeepAliveServer;
+using Answer = KeepAliveServer::Answer;
+
+const char kHello[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+
+std::string reply_with(const std::string& body, const std::string& extra_lines = "") {
+  return "HTTP/1.1 200 OK\r\n" + extra_lines + "Content-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+HttpRequest call(const std::string& url, const std::shared_ptr<HttpConnectionPool>& pool) {
+  HttpRequest request;
+  request.url = url;
+  request.connections = pool;
+  request.timeout_seconds = 5;
+  return request;
+}
+
+// Answers by request line: HEAD gets headers only, /hop a redirect on the same
+// origin, anything else its own request line as the body.
+Answer echo_line(const std::string& request, int) {
+  std::string line = first_line(request);
+  if (line.compare(0, 5, "HEAD ") == 0) return {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"};
+  if (line.compare(0, 9, "GET /hop ") == 0) {
+    return {
+        "HTTP/1.1 302 Found\r\nLocation: /landed\r\nSet-Cookie: H=1\r\nContent-Length: 5\r\n"
+        "\r\nmoved"};
+  }
+  return {reply_with(line)};
+}
+
+TEST(ConnectionPool, CallsOfOneSessionShareOneConnection) {
+  struct Step {
+    int method;
+    std::string target;
+    std::string post_data;
+    std::string text;
+  };
+  const std::vector<Step> steps = {
+      {kHttpGet, "/a", "", "GET /a HTTP/1.1"},
+      {kHttpPost, "/form", "x=1&y=2", "POST /form HTTP/1.1"},
+      {kHttpHead, "/h", "", ""},
+      {kHttpGet, "/hop", "", "GET /landed HTTP/1.1"},
+      {kHttpPut, "/p", "body", "PUT /p HTTP/1.1"},
+      {kHttpGet, "/z", "", "GET /z HTTP/1.1"},
+  };
+  for (bool pooled : {true, false}) {
+    KeepAliveServer server(echo_line);
+    std::shared_ptr<HttpConnectionPool> pool = pooled ? make_connection_pool() : nullptr;
+    for (const Step& step : steps) {
+      HttpRequest request = call(server.server.url(step.target), pool);
+      request.method = step.method;
+      request.post_data = step.post_data;
+      request.cookies = "A=1";
+      HttpResponse response = http_request(request);
+      EXPECT_EQ(response.failure, 0) << step.target;
+      EXPECT_EQ(response.text, step.text);
+    }
+    // Cookies stay with their call: the one set on the redirect goes along with
+    // the redirected request only.
+    for (const std::string& sent : server.requests.all()) {
+      std::size_t at = sent.find("\r\nCookie: ");
+      std::string cookie = at == std::string::npos ? "" : first_line(sent.substr(at + 2));
+      bool landed = first_line(sent) == "GET /landed HTTP/1.1";
+      EXPECT_EQ(cookie.find("H=1") != std::string::npos, landed) << cookie;
+      EXPECT_NE(cookie.find("A=1"), std::string::npos) << first_line(sent);
+    }
+    EXPECT_EQ(server.requests.all().size(), steps.size() + 1);
+    EXPECT_EQ(server.accepted, pooled ? 1 : static_cast<int>(steps.size())) << pooled;
+  }
+}
+
+TEST(ConnectionPool, AClosedConnectionCostsOnlyANewOne) {
+  struct Case {
+    const char* name;
+    KeepAliveServer::Answering answer;
+  };
+  const std::vector<Case> cases = {
+      {"Connection: close",
+       [](const std::string&, int) {
+         return Answer{reply_with("hello", "Connection: close\r\n")};
+       }},
+      {"closed after the answer",
+       [](const std::string&, int) {
+         return Answer{kHello, true};
+       }},
+      // The race of a server's idle timeout: the next request arrives as it closes.
+      {"closed at the next request",
+       [](const std::string&, int n) { return n == 0 ? Answer{kHello} : Answer{}; }},
+  };
+  for (const Case& c : cases) {
+    KeepAliveServer server(c.answer);
+    std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+    for (int method : {kHttpGet, kHttpPost, kHttpGet}) {
+      HttpRequest request = call(server.server.url("/"), pool);
+      request.method = method;
+      request.post_data = "k=v";
+      HttpResponse response = http_request(request);
+      EXPECT_EQ(response.failure, 0) << c.name;
+      EXPECT_EQ(response.status_text, "200 OK") << c.name;
+      EXPECT_EQ(response.text, "hello") << c.name;
+    }
+    EXPECT_EQ(server.accepted, 3) << c.name;
+  }
+}
+
+TEST(ConnectionPool, EachOriginHasItsOwnConnection) {
+  auto named = [](const std::string& name) {
+    return [name](const std::string&, int) { return Answer{reply_with(name)}; };
+  };
+  KeepAliveServer first(named("first"));
+  KeepAliveServer second(named("second"));
+  std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(http_request(call(first.server.url("/"), pool)).text, "first");
+    EXPECT_EQ(http_request(call(second.server.url("/"), pool)).text, "second");
+  }
+  EXPECT_EQ(first.accepted, 1);
+  EXPECT_EQ(second.accepted, 1);
+}
+
+// The captcha window may fetch on its own thread while the job's call runs.
+TEST(ConnectionPool, ACallOnAnotherThreadGoesOnItsOwnConnection) {
+  std::atomic<bool> released{false};
+  KeepAliveServer slow([&](const std::string&, int) {
+    test::wait_for([&] { return released.load(); });
+    return Answer{reply_with("slow")};
+  });
+  KeepAliveServer quick([](const std::string&, int) { return Answer{kHello}; });
+  std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+  HttpResponse held;
+  std::thread job([&] { held = http_request(call(slow.server.url("/"), pool)); });
+  ASSERT_TRUE(test::wait_for([&] { return !slow.requests.all().empty(); }));
+  HttpResponse meanwhile = http_request(call(quick.server.url("/"), pool));
+  released = true;
+  job.join();
+  EXPECT_EQ(meanwhile.text, "hello");
+  EXPECT_EQ(held.text, "slow");
+  // Only the call that held the pool left its connection there.
+  EXPECT_EQ(http_request(call(slow.server.url("/"), pool)).text, "slow");
+  EXPECT_EQ(http_request(call(quick.server.url("/"), pool)).text, "hello");
+  EXPECT_EQ(http_request(call(quick.server.url("/"), pool)).text, "hello");
+  EXPECT_EQ(slow.accepted, 1);
+  EXPECT_EQ(quick.accepted, 2);
+}
+
+// A transfer ended early leaves unread bytes on its connection; reusing it
+// would read them as the next response.
+TEST(ConnectionPool, AnEndedTransferLeavesNoConnectionBehind) {
+  constexpr std::size_t kLimit = std::size_t{64} << 20;
+  KeepAliveServer away([](const std::string&, int) { return Answer{reply_with("landed")}; });
+  const std::string huge = reply_with(std::string(kLimit + 1, 'z'));
+  const std::string leave = "HTTP/1.1 302 Found\r\nLocation: " + away.server.url("/land") +
+                            "\r\nContent-Length: 11\r\n\r\nmoved away.";
+  KeepAliveServer home([&](const std::string& request, int) {
+    std::string line = first_line(request);
+    if (line == "GET /huge HTTP/1.1") return Answer{huge};
+    if (line == "GET /leave HTTP/1.1") return Answer{leave};
+    return Answer{kHello};
+  });
+  struct Case {
+    std::string target;
+    int failure;
+    std::size_t body_size;
+  };
+  std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+  int connections = 1;
+  // The redirect guard stops at the headers, before the cookie would leave the
+  // origin; the body cap stops a body one byte short of its end.
+  for (const Case& c :
+       std::vector<Case>{{"/leave", 0, 6}, {"/huge", kHttpFailureBodyRead, kLimit}}) {
+    HttpRequest request = call(home.server.url(c.target), pool);
+    request.cookies = "A=1";
+    HttpResponse response = http_request(request);
+    EXPECT_EQ(response.failure, c.failure) << c.target;
+    EXPECT_EQ(response.body.size(), c.body_size) << c.target;
+    response = http_request(call(home.server.url("/next"), pool));
+    EXPECT_EQ(response.failure, 0) << c.target;
+    EXPECT_EQ(response.text, "hello") << c.target;
+    EXPECT_EQ(home.accepted, ++connections) << c.target;
+  }
+  EXPECT_EQ(http_request(call(home.server.url("/again"), pool)).text, "hello");
+  EXPECT_EQ(home.accepted, connections);
+  EXPECT_EQ(away.accepted, 1);
+  EXPECT_EQ(away.requests.all().at(0).find("Cookie"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sharelink
