@@ -1,5 +1,7 @@
 #include "app/app_state.h"
 
+#include "app/service_text.h"
+
 namespace sharelink {
 
 FileList AppState::files() const {
@@ -16,7 +18,7 @@ std::string AppState::links_text() const {
   std::lock_guard<std::mutex> lock(files_mutex_);
   std::string text;
   for (const FileEntry& entry : file_list_) {
-    if (!entry.dlink.empty()) text += entry.dlink + "\r\n";
+    if (exportable_link(entry.dlink)) text += shown_link(entry.dlink) + "\r\n";
   }
   return text;
 }

@@ -34,7 +34,8 @@ struct AppState {
   FileList files() const;
   void publish_files(const FileList& files);
 
-  // Every download link of the published list, each followed by "\r\n".
+  // Every http or https download link of the published list, each followed by
+  // "\r\n", made safe to paste (shown_link).
   std::string links_text() const;
 
   // Claims the right to run a job; false while another one runs.

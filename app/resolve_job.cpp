@@ -1,6 +1,7 @@
 #include "app/resolve_job.h"
 
 #include "app/datetime_text.h"
+#include "app/service_text.h"
 #include "app/share_text.h"
 #include "share/result_codes.h"
 
@@ -91,15 +92,17 @@ void ResolveJob::write_report(const FileList& files, int resolve_index) {
     append_log_line(view_, "文件编号: " + std::to_string(number));
     if (entry.isdir == "1") {
       append_log_line(view_, "文件类型: 目录");
-      append_log_line(view_, "[" + entry.server_filename + "] 目录下的文件列表");
+      append_log_line(view_, "[" + shown_text(entry.server_filename) + "] 目录下的文件列表");
     } else {
       append_log_line(view_, "文件类型: 文件");
-      append_log_line(view_, "文件名称: " + entry.server_filename);
-      append_log_line(view_, "文件大小: " + entry.size);
-      append_log_line(view_, "网盘路径: " + entry.path);
-      append_log_line(view_, number < resolve_index
-                                 ? "下载地址: " + entry.dlink
-                                 : std::string("下载地址: 用户主动放弃解析或解析失败"));
+      append_log_line(view_, "文件名称: " + shown_text(entry.server_filename));
+      append_log_line(view_, "文件大小: " + shown_text(entry.size));
+      append_log_line(view_, "网盘路径: " + shown_text(entry.path));
+      // A link of another scheme is handed on nowhere: the entry failed.
+      const bool linked =
+          number < resolve_index && (entry.dlink.empty() || exportable_link(entry.dlink));
+      append_log_line(view_, linked ? "下载地址: " + shown_link(entry.dlink)
+                                    : std::string("下载地址: 用户主动放弃解析或解析失败"));
     }
     view_.append_log("\r\n");
   }

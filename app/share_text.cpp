@@ -82,8 +82,10 @@ ShareText parse_share_text(const std::string& text) {
   std::size_t end = start;
   while (end < text.size() && !ends_link(text[end]))
     ++end;
-  // Sentence punctuation right after a link belongs to the sentence.
-  while (end > start && std::string(".,;:!?)]}").find(text[end - 1]) != std::string::npos)
+  // Sentence punctuation right after a link in a message belongs to the
+  // sentence; a text that is the link alone has none.
+  const bool bare = start == 0 && end == text.size();
+  while (!bare && end > start && std::string(".,;:!?)]}").find(text[end - 1]) != std::string::npos)
     --end;
   std::string link = text.substr(start, end - start);
   const std::string pwd = take_pwd_parameter(link);

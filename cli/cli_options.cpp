@@ -90,11 +90,11 @@ program can answer them through pipes:
 Spaces in answers are dropped; an empty line asks again (after a failed picture
 download it also fetches a new picture); end of input gives up.
 
-aria2 input file: one block per file, the link, then its name and its folder
-below the share's top level (no dir= line for files at the top level):
+aria2 input file: one block per file with an http or https link: the link,
+then its path below the share's top level, which aria2 places under its -d
+folder (aria2c -i FILE -d DIR), making the folders:
   http://host/file/1?fid=7&...
-    out=最后的文件.pdf
-    dir=照片 & 视频 #1/深层 目录
+    out=照片 & 视频 #1/深层 目录/最后的文件.pdf
 
 Exit status: 0 when the job succeeded, 1 when it failed (or the aria2 file
 could not be written), 2 when a prompt was given up, 64 for a usage error.

@@ -1,5 +1,6 @@
 #include "cli/link_export.h"
 
+#include "app/service_text.h"
 #include "http/local_text.h"
 #include "http/text_encoding.h"
 
@@ -20,14 +21,21 @@ std::string without_controls(std::string text) {
   return text;
 }
 
-// A URI line ends at white space; a link holding some gets it percent-encoded.
-std::string safe_link(const std::string& link) {
-  return percent_escape(
-      link, [](unsigned char b) { return is_control(static_cast<char>(b)) || b == ' '; });
+// aria2 on Windows takes a backslash for a folder separator too.
+std::string forward_slashes(const std::string& text) {
+  std::string out = text;
+  for (std::size_t at = 0; at < out.size(); ++at) {
+    if (is_lead_byte(out[at])) {
+      ++at;  // the second byte of a double-byte character may be 0x5C
+    } else if (out[at] == '\\') {
+      out[at] = '/';
+    }
+  }
+  return out;
 }
 
 std::string safe_name(const std::string& name) {
-  std::string out = without_controls(replace_all(name, "/", "_"));
+  std::string out = without_controls(replace_all(forward_slashes(name), "/", "_"));
   if (out.empty() || out == "." || out == "..") out = "_" + out;
   return out;
 }
@@ -35,7 +43,7 @@ std::string safe_name(const std::string& name) {
 // The folder steps of path that stay inside the folder they start from.
 std::string safe_folder(const std::string& path) {
   std::string out;
-  for (const std::string& step : split_text(path, "/")) {
+  for (const std::string& step : split_text(forward_slashes(path), "/")) {
     if (step.empty() || step == "." || step == "..") continue;
     if (!out.empty()) out += '/';
     out += without_controls(step);
@@ -66,7 +74,7 @@ std::string folder_below(const std::string& root, const std::string& path) {
 std::string link_list(const FileList& files) {
   std::string text;
   for (const FileEntry& entry : files) {
-    if (!entry.dlink.empty()) text += gbk_to_utf8(safe_link(entry.dlink)) + "\n";
+    if (exportable_link(entry.dlink)) text += gbk_to_utf8(shown_link(entry.dlink)) + "\n";
   }
   return text;
 }
@@ -77,12 +85,15 @@ std::string aria2_input(const FileList& files) {
   const std::string root = files.empty() ? "" : files.front().decoded_parent_path;
   std::string text;
   for (const FileEntry& entry : files) {
-    if (entry.dlink.empty()) continue;
-    text += safe_link(entry.dlink) + "\n";
-    text += "  out=" + safe_name(entry.server_filename) + "\n";
+    if (!exportable_link(entry.dlink)) continue;
+    text += shown_link(entry.dlink) + "\n";
+    // aria2 takes a dir= line relative to where it runs, not to its -d
+    // folder; a relative out= lands below -d and makes the folders.
     const bool top_level = !entry.decoded_parent_path.empty();
-    const std::string folder = top_level ? "" : folder_below(root, entry.path);
-    if (!folder.empty()) text += "  dir=" + folder + "\n";
+    const std::string folder =
+        top_level ? "" : folder_below(forward_slashes(root), forward_slashes(entry.path));
+    text +=
+        "  out=" + (folder.empty() ? "" : folder + "/") + safe_name(entry.server_filename) + "\n";
   }
   return gbk_to_utf8(text);
 }

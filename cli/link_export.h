@@ -9,15 +9,16 @@
 
 namespace sharelink {
 
-// Every download link, one per line, in list order; entries without one are
-// left out.
+// Every http or https download link, one per line, in list order; entries
+// without one are left out.
 std::string link_list(const FileList& files);
 
-// An aria2 input file: for each entry with a link, the link, then "  out=" and
-// the file name, then "  dir=" and its folder below the share's top level,
-// which is left out for the files of the top level. Names and folders come from
-// the service; they are made safe to write: no line breaks that would start
-// another option, no "/" in a name, no "." or ".." steps out of the folder.
+// An aria2 input file: for each entry with an http or https link, the link,
+// then "  out=" and the file's path below the share's top level: its folder
+// (none for the files of the top level), "/" and its name. Names and folders
+// come from the service; they are made safe to write: no line breaks that
+// would start another option, no "/" or "\" in a name, no "." or ".." steps
+// out of the folder.
 std::string aria2_input(const FileList& files);
 
 }  // namespace sharelink

@@ -6,9 +6,11 @@ namespace sharelink {
 namespace {
 
 TEST(ShareText, BareLinksAndTextsWithoutLinkStayAsTyped) {
-  const std::string bare = "http://127.0.0.1:8080/s/1AbC";
-  EXPECT_EQ(parse_share_text(bare).link, bare);
-  EXPECT_EQ(parse_share_text(bare).code, "");
+  for (const std::string bare : {"http://127.0.0.1:8080/s/1AbC", "http://h/s/(x)", "http://h/s/1q.",
+                                 "https://h/s/1q?a=b;c!", "http://h/s/[1]"}) {
+    EXPECT_EQ(parse_share_text(bare).link, bare);
+    EXPECT_EQ(parse_share_text(bare).code, "");
+  }
   EXPECT_EQ(parse_share_text("复制链接").link, "复制链接");
   EXPECT_EQ(parse_share_text("").link, "");
   EXPECT_EQ(parse_share_text("提取码: abcd").link, "提取码: abcd");

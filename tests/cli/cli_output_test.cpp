@@ -1,6 +1,9 @@
 // What sharelink-cli hands to other programs besides the log: the link list, the
 // aria2 input file, exit statuses of bad command lines.
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -68,10 +71,33 @@ TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
   };
   std::string expected;
   for (const auto& block : blocks) {
-    expected += links[static_cast<std::size_t>(block[0][0] - '0')] + "\n  out=" + block[1] + "\n";
-    if (block[2] != nullptr) expected += std::string("  dir=") + block[2] + "\n";
+    expected += links[static_cast<std::size_t>(block[0][0] - '0')] +
+                "\n  out=" + (block[2] != nullptr ? std::string(block[2]) + "/" : "") + block[1] +
+                "\n";
   }
   EXPECT_EQ(read_file(aria2), expected);
+}
+
+TEST_F(CliOutput, Aria2PutsEveryFileBelowItsDownloadFolder) {
+  const std::string aria2c = "/usr/bin/aria2c";
+  if (access(aria2c.c_str(), X_OK) != 0) GTEST_SKIP() << "aria2c is not installed";
+  const std::string input = ::testing::TempDir() + "cli_aria2_run.aria2";
+  const std::string folder = ::testing::TempDir() + "cli_aria2_downloads";
+  std::filesystem::remove_all(folder);
+  CliProcess cli({"--aria2", input, sim_.link("1PubDemoXq7Ra")});
+  ASSERT_EQ(cli.finish(), 0);
+  CliProcess download({"--no-conf", "--quiet", "--allow-overwrite=true", "--max-tries=1",
+                       "--connect-timeout=10", "--timeout=30", "-i", input, "-d", folder},
+                      {}, aria2c);
+  ASSERT_EQ(download.finish(), 0) << download.err();
+  for (const char* path : {u8"说明 readme.txt", u8"照片 & 视频 #1/深层 目录/最后的文件.pdf",
+                           u8"照片 & 视频 #1/深层 目录/空文件.txt", u8"照片 & 视频 #1/a);b.txt"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/" + path)) << path;
+  }
+  std::size_t files = 0;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(folder))
+    files += item.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(files, 8u);
 }
 
 TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
@@ -153,12 +179,18 @@ TEST(Aria2Input, NamesFromTheServiceCannotInjectOptionsOrLeaveTheFolder) {
       file("..", "/root/sub/./..", "http://h/4"),
       file("no link", "/root/sub/no link", ""),
       file("elsewhere", "/other/place/elsewhere", "http://h/5"),
+      file("..\\..\\win.ini", "/root/sub\\..\\..\\..\\w\\x", "HTTPS://h/6"),
+      file("script", "/root/script", "javascript:alert(1)"),
+      file("local", "/root/local", "file:///etc/passwd"),
   };
   EXPECT_EQ(aria2_input(files),
             "http://h/1%0A%20%20out=x\n  out=a_  dir=_etc\n"
-            "http://h/2%203\n  out=.._.._.bashrc\n  dir=x\n"
-            "http://h/4\n  out=_..\n  dir=sub\n"
-            "http://h/5\n  out=elsewhere\n  dir=other/place\n");
+            "http://h/2%203\n  out=x/.._.._.bashrc\n"
+            "http://h/4\n  out=sub/_..\n"
+            "http://h/5\n  out=other/place/elsewhere\n"
+            "HTTPS://h/6\n  out=sub/w/.._.._win.ini\n");
+  EXPECT_EQ(link_list(files),
+            "http://h/1%0A%20%20out=x\nhttp://h/2%203\nhttp://h/4\nhttp://h/5\nHTTPS://h/6\n");
 }
 
 TEST(Aria2Input, ShareOfTheDiskRootAndLocalTextNames) {
@@ -167,7 +199,7 @@ TEST(Aria2Input, ShareOfTheDiskRootAndLocalTextNames) {
       file("字幕.srt", "/合集/字幕.srt", "http://h/2"),
   };
   EXPECT_EQ(aria2_input(files),
-            u8"http://h/1\n  out=第一集.mp4\nhttp://h/2\n  out=字幕.srt\n  dir=合集\n");
+            u8"http://h/1\n  out=第一集.mp4\nhttp://h/2\n  out=合集/字幕.srt\n");
   EXPECT_EQ(link_list(files), "http://h/1\nhttp://h/2\n");
   EXPECT_EQ(link_list({file("x", "/x", "")}), "");
 }

@@ -22,8 +22,10 @@ namespace sharelink::testing {
 class CliProcess {
  public:
   // env_overrides: "NAME=value" items that replace or join the test's environment.
-  explicit CliProcess(std::vector<std::string> args, std::vector<std::string> env_overrides = {}) {
-    args.insert(args.begin(), SHARELINK_CLI_EXE);
+  // program: sharelink-cli, or another program a test runs on its output.
+  explicit CliProcess(std::vector<std::string> args, std::vector<std::string> env_overrides = {},
+                      const std::string& program = SHARELINK_CLI_EXE) {
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args)
       argv.push_back(arg.data());

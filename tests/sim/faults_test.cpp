@@ -145,7 +145,7 @@ TEST_F(Faults, HangEndsAfterItsTimeOrAtStop) {
   EXPECT_NE(held.code, CURLE_OK);
 }
 
-TEST(FaultSpec, Parsing) {
+TEST(FaultRuleText, ParsesAndRejectsTheCommandLineForms) {
   std::string error;
   const auto rule = parse_fault("download:errno_last@every3", error);
   ASSERT_TRUE(rule) << error;
