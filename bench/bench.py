@@ -1,0 +1,774 @@
+#!/usr/bin/env python3
+"""End-to-end benchmarks of sharelink against the local simulator.
+
+Called by scripts/bench after it has built the programs; measures one or more
+sections and writes bench/RESULTS.md:
+
+  window   the window and the terminal program on generated shares of 1,000,
+           3,000 and 10,000 files (time, per-line cost, longest stall)
+  cli      peak memory of the terminal program on the 10,000-file share
+  latency  the terminal program against a simulator that delays every request
+           and every new connection: wall time against the latency floor
+  micro    the Google Benchmark micro benchmarks
+
+Every process it starts (simulator, Xvfb, programs) is ended before it returns,
+on errors and on SIGINT/SIGTERM/SIGHUP too, and dies with it if it is killed.
+Only the Python standard library is used.
+"""
+
+import argparse
+import ctypes
+import datetime
+import json
+import os
+import re
+import selectors
+import shutil
+import signal
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SECTIONS = ("window", "cli", "latency", "micro")
+
+# 1,000 files over 42 folders (6 + 36, two levels) plus the top level; the same
+# shape for every size, so a bigger share has fuller folders, not more of them.
+SIZES = (1000, 3000, 10000)
+DEPTH, FANOUT = 2, 6
+MEMORY_SIZE = 10000
+LATENCY_FILES = 1000
+LATENCY_MS = 20
+CONNECT_LATENCY_MS = 40
+CLI_RUNS = 3  # the median is reported
+
+# The main window's title; it is about to change to one starting "sharelink".
+TITLE_REGEX = "^(sharelink|False_Tarnwick)"
+URL_BOX = (200, 25)
+PARSE_BUTTON = (435, 25)
+SEPARATOR = b"\r\n" + b"-" * 88 + b"\r\n\r\n"
+POLL_S = 0.02
+
+# Targets.
+WINDOW_OVER_CLI = 3.0
+PER_LINE_GROWTH = 1.5
+STALL_MS = 100
+PEAK_RSS_MIB = 64
+LATENCY_OVER_FLOOR = 1.03
+THROUGHPUT_MB_S = 100.0
+THROUGHPUT_NAME = re.compile(r"Read|Parse|Data")
+
+
+class Stop(BaseException):
+    """A stop signal arrived: unwind so that every child is ended."""
+
+
+def on_stop_signal(number, _frame):
+    raise Stop(number)
+
+
+def die_with_parent():
+    # PR_SET_PDEATHSIG: a child outlives no killed benchmark run.
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)
+    except (OSError, AttributeError):
+        pass
+
+
+class Children:
+    """Every process this run started, to be ended however the run ends."""
+
+    def __init__(self):
+        self.procs = []
+
+    def start(self, argv, **kwargs):
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
+        proc = subprocess.Popen(argv, preexec_fn=die_with_parent, **kwargs)
+        self.procs.append(proc)
+        return proc
+
+    @staticmethod
+    def stop(proc, grace_s=5.0, sig=signal.SIGTERM):
+        """Ends proc (sig, then SIGKILL after grace_s); its exit status."""
+        if proc.poll() is None:
+            try:
+                proc.send_signal(sig)
+                proc.wait(grace_s)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(10)
+        return proc.returncode
+
+    def stop_all(self):
+        for proc in reversed(self.procs):
+            self.stop(proc)
+        self.procs.clear()
+
+
+def run_tool(argv, timeout_s=20.0, env=None):
+    """Runs a short tool to its end; (status, stdout text)."""
+    try:
+        done = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=timeout_s, env=env, preexec_fn=die_with_parent)
+        return done.returncode, done.stdout.decode("utf-8", "replace")
+    except subprocess.TimeoutExpired:
+        return -1, ""
+
+
+def read_lines(proc, count, timeout_s):
+    """The first count lines proc writes on stdout, or fewer at the deadline."""
+    selector = selectors.DefaultSelector()
+    selector.register(proc.stdout, selectors.EVENT_READ)
+    data = b""
+    deadline = time.monotonic() + timeout_s
+    try:
+        while data.count(b"\n") < count:
+            left = deadline - time.monotonic()
+            if left <= 0 or not selector.select(left):
+                break
+            chunk = os.read(proc.stdout.fileno(), 4096)
+            if not chunk:
+                break
+            data += chunk
+    finally:
+        selector.close()
+    return data.decode("utf-8", "replace").splitlines()[:count]
+
+
+class Simulator:
+    """sharelink-sim on a free loopback port with generated shares."""
+
+    def __init__(self, children, program, shares, extra=(), quiet=True, err_path=None):
+        argv = [program, "--host", "127.0.0.1"] + (["--quiet"] if quiet else []) + list(extra)
+        for surl, files in shares:
+            argv += ["--generate", f"{surl}:{files},{DEPTH},{FANOUT}"]
+        self.argv = argv
+        self.err_path = err_path or os.devnull
+        with open(self.err_path, "wb") as err:
+            self.proc = children.start(argv, stdout=subprocess.PIPE, stderr=err)
+        lines = read_lines(self.proc, 1 + len(shares), 60.0)
+        if len(lines) < 1 + len(shares):
+            Children.stop(self.proc)
+            raise RuntimeError("the simulator did not start: " + " ".join(argv))
+        self.port = int(lines[0])
+        self.links = {}
+        for line in lines[1:]:
+            link = line.split(" ")[0]
+            self.links[link.rsplit("/", 1)[-1]] = link
+
+    def get(self, path):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as conn:
+            conn.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
+                         .encode())
+            reply = b""
+            while True:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                reply += chunk
+        head, _, body = reply.partition(b"\r\n\r\n")
+        if not head.startswith(b"HTTP/1.1 200"):
+            return None
+        return body
+
+    def stop(self):
+        """Stops it with SIGTERM; what it wrote on stderr."""
+        status = Children.stop(self.proc, grace_s=10.0)
+        self.proc.stdout.close()
+        if self.err_path == os.devnull:
+            return status, ""
+        with open(self.err_path, "rb") as err:
+            return status, err.read().decode("utf-8", "replace")
+
+
+# --- measurements ------------------------------------------------------------
+
+
+def time_cli(children, cli, link, out_path=os.devnull, timeout_s=900.0):
+    """Wall seconds of one resolve by the terminal program, and its status."""
+    with open(out_path, "wb") as out:
+        start = time.perf_counter()
+        proc = children.start([cli, link], stdout=out, stderr=subprocess.DEVNULL)
+        try:
+            status = proc.wait(timeout_s)
+        except subprocess.TimeoutExpired:
+            status = Children.stop(proc)
+        return time.perf_counter() - start, status
+
+
+def start_xvfb(children, err_path):
+    """A private X server; -displayfd lets it take the first free display number."""
+    read_end, write_end = os.pipe()
+    argv = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+            "-nolisten", "tcp"]
+    with open(err_path, "wb") as err:
+        proc = children.start(argv, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=err)
+    os.close(write_end)
+    number = b""
+    deadline = time.monotonic() + 20
+    selector = selectors.DefaultSelector()
+    selector.register(read_end, selectors.EVENT_READ)
+    try:
+        while b"\n" not in number and time.monotonic() < deadline:
+            if selector.select(max(0.0, deadline - time.monotonic())):
+                chunk = os.read(read_end, 32)
+                if not chunk:
+                    break
+                number += chunk
+    finally:
+        selector.close()
+        os.close(read_end)
+    if b"\n" not in number:
+        Children.stop(proc)
+        raise RuntimeError("Xvfb did not report a display")
+    return proc, ":" + number.split(b"\n")[0].decode()
+
+
+def x_close_window(display, window):
+    """Sends the window what a window manager sends when its close box is
+    pressed (WM_DELETE_WINDOW); there is no window manager on the private display
+    and xdotool has no command for it. True when the server took it."""
+
+    def recv_exact(conn, size):
+        data = b""
+        while len(data) < size:
+            chunk = conn.recv(size - len(data))
+            if not chunk:
+                raise OSError("X server closed the connection")
+            data += chunk
+        return data
+
+    def reply(conn):
+        while True:  # skip events; errors and replies are 32 bytes (ours carry no extra data)
+            packet = recv_exact(conn, 32)
+            if packet[0] in (0, 1):
+                return packet
+
+    def intern(conn, name):
+        pad = -len(name) % 4
+        conn.sendall(struct.pack("<BBHHxx", 16, 0, 2 + (len(name) + pad) // 4, len(name))
+                     + name + b"\0" * pad)
+        packet = reply(conn)
+        if packet[0] != 1:
+            raise OSError("InternAtom failed")
+        return struct.unpack_from("<I", packet, 8)[0]
+
+    number = display.lstrip(":").split(".")[0]
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
+            conn.settimeout(5)
+            conn.connect(f"/tmp/.X11-unix/X{number}")
+            conn.sendall(struct.pack("<BxHHHHxx", 0x6C, 11, 0, 0, 0))
+            head = recv_exact(conn, 8)
+            recv_exact(conn, struct.unpack_from("<H", head, 6)[0] * 4)
+            if head[0] != 1:
+                return False
+            protocols = intern(conn, b"WM_PROTOCOLS")
+            delete = intern(conn, b"WM_DELETE_WINDOW")
+            event = struct.pack("<BBHII5I", 33, 32, 0, window, protocols, delete, 0, 0, 0, 0)
+            conn.sendall(struct.pack("<BBHII", 25, 0, 11, window, 0) + event)
+            conn.sendall(struct.pack("<BxH", 43, 1))  # GetInputFocus: a round trip
+            return reply(conn)[0] == 1
+    except OSError:
+        return False
+
+
+def wait_for_separator(path, proc, start, limit_s):
+    """Seconds from start until the log mirror holds the end-of-job line
+    (None at the deadline or when the program ended first). Reads only what was
+    appended since the last look, so that polling costs the program no CPU."""
+    offset, tail = 0, b""
+    deadline = start + limit_s
+    while True:
+        now = time.perf_counter()
+        try:
+            with open(path, "rb") as mirror:
+                mirror.seek(offset)
+                chunk = mirror.read()
+        except FileNotFoundError:
+            chunk = b""
+        offset += len(chunk)
+        if SEPARATOR in tail + chunk:
+            return now - start
+        tail = (tail + chunk)[-len(SEPARATOR):]
+        if proc.poll() is not None or now >= deadline:
+            return None
+        time.sleep(POLL_S)
+
+
+def window_run(children, gui, display, link, work, files, limit_s):
+    """One resolve in the window: seconds from the click on 解析 to the end of
+    the job, lines in the log, longest stall, how the program ended."""
+    mirror = os.path.join(work, f"mirror-{files}.log")
+    stall = os.path.join(work, f"stall-{files}.txt")
+    for path in (mirror, stall):
+        if os.path.exists(path):
+            os.remove(path)
+    env = dict(os.environ, DISPLAY=display, SHARELINK_LOG_MIRROR=mirror,
+               SHARELINK_STALL_LOG=stall)
+    tool_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
+    result = {"files": files, "window_s": None, "lines": None, "stall_ms": None, "exit": ""}
+    with open(os.path.join(work, f"sharelink-{files}.stderr"), "wb") as err:
+        app = children.start([gui], env=env, stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        status, out = run_tool(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                TITLE_REGEX], timeout_s=20, env=tool_env)
+        if status != 0 or not out.split():
+            result["exit"] = "no window"
+            return result
+        window = int(out.split()[0])
+
+        def click(spot):
+            run_tool(["xdotool", "mousemove", "--window", str(window), str(spot[0]),
+                      str(spot[1]), "click", "1"], env=tool_env)
+
+        click(URL_BOX)
+        run_tool(["xdotool", "key", "ctrl+a"], env=tool_env)
+        run_tool(["xdotool", "type", "--delay", "5", "--", link], env=tool_env)
+        start = time.perf_counter()
+        click(PARSE_BUTTON)
+        result["window_s"] = wait_for_separator(mirror, app, start, limit_s)
+        if result["window_s"] is None:
+            result["exit"] = "no end of job within %g s" % limit_s
+        with open(mirror, "rb") as text:
+            result["lines"] = text.read().count(b"\r\n")
+
+        if not x_close_window(display, window):
+            run_tool(["xdotool", "windowkill", str(window)], env=tool_env)
+        try:
+            status = app.wait(5)
+            result["exit"] = (result["exit"] + "; " if result["exit"] else "") + "exit %d" % status
+        except subprocess.TimeoutExpired:
+            Children.stop(app, grace_s=2.0)
+            result["exit"] = (result["exit"] + "; " if result["exit"] else "") + \
+                "killed: did not exit within 5 s"
+    finally:
+        Children.stop(app, grace_s=2.0)
+    try:
+        with open(stall, encoding="utf-8") as text:
+            found = re.search(r"longest_stall_ms\s+(\d+(?:\.\d+)?)", text.read())
+            result["stall_ms"] = float(found.group(1)) if found else None
+    except FileNotFoundError:
+        pass
+    return result
+
+
+# --- sections -------------------------------------------------------------------
+
+
+def fmt(value, pattern="%.2f", missing="n/a"):
+    return missing if value is None else pattern % value
+
+
+def verdict(ok):
+    if ok is None:
+        return "n/a"
+    return "met" if ok else "**not met**"
+
+
+def section_window(ctx):
+    sizes = ctx.sizes
+    shares = [(f"1Bench{n}", n) for n in sizes]
+    sim = Simulator(ctx.children, ctx.bin("sharelink-sim"), shares)
+    rows = []
+    try:
+        for surl, files in shares:
+            link = sim.links[surl]
+            out = os.path.join(ctx.work, f"cli-{files}.txt")
+            time_cli(ctx.children, ctx.bin("sharelink-cli"), link, out)  # warm-up, line count
+            with open(out, "rb") as text:
+                cli_lines = text.read().count(b"\r\n")
+            runs = []
+            for _ in range(CLI_RUNS):
+                seconds, status = time_cli(ctx.children, ctx.bin("sharelink-cli"), link)
+                runs.append(seconds)
+            rows.append({"files": files, "link": link, "cli_s": statistics.median(runs),
+                         "cli_status": status, "cli_lines": cli_lines})
+        xvfb, display = start_xvfb(ctx.children, os.path.join(ctx.work, "xvfb.stderr"))
+        try:
+            for row in rows:
+                limit = ctx.window_limit_s or max(120, row["files"] * 0.09)
+                row.update(window_run(ctx.children, ctx.bin("sharelink"), display, row["link"],
+                                      ctx.work, row["files"], limit))
+                ctx.log(f"window {row['files']}: {row}")
+        finally:
+            Children.stop(xvfb)
+    finally:
+        sim.stop()
+
+    lines = ["| files | CLI (s) | window (s) | window / CLI | log lines (window / CLI) "
+             "| per line (µs) | longest stall (ms) | window exit |",
+             "|---:|---:|---:|---:|---:|---:|---:|---|"]
+    ratio_ok, stall_ok = [], []
+    per_line = {}
+    for row in rows:
+        ratio = row["window_s"] / row["cli_s"] if row["window_s"] else None
+        if row["window_s"] and row["lines"]:
+            per_line[row["files"]] = row["window_s"] / row["lines"] * 1e6
+        ratio_ok.append(None if ratio is None else ratio <= WINDOW_OVER_CLI)
+        stall_ok.append(None if row["stall_ms"] is None else row["stall_ms"] <= STALL_MS)
+        cli = fmt(row["cli_s"], "%.3f") + ("" if row["cli_status"] == 0
+                                           else f" (exit {row['cli_status']})")
+        lines.append(f"| {row['files']:,} | {cli} | {fmt(row['window_s'], '%.3f', 'timeout')} "
+                     f"| {fmt(ratio)} | {fmt(row['lines'], '%d')} / {row['cli_lines']} "
+                     f"| {fmt(per_line.get(row['files']), '%.1f')} "
+                     f"| {fmt(row['stall_ms'], '%g')} | {row['exit']} |")
+
+    def all_of(flags):
+        return None if any(f is None for f in flags) else all(flags)
+
+    growth = None
+    if 1000 in per_line and 10000 in per_line:
+        growth = per_line[10000] / per_line[1000]
+    targets = [
+        f"- window ≤ {WINDOW_OVER_CLI:g}× CLI at every size: {verdict(all_of(ratio_ok))}",
+        f"- per-line cost at 10,000 within {PER_LINE_GROWTH:g}× that at 1,000: "
+        + (verdict(growth <= PER_LINE_GROWTH) + f" ({growth:.2f}×)" if growth is not None
+           else "n/a (needs both sizes)"),
+        f"- longest stall ≤ {STALL_MS} ms: {verdict(all_of(stall_ok))}",
+    ]
+    notes = [
+        f"Shares generated by the simulator: N files over {DEPTH} levels of {FANOUT} "
+        f"sub-folders ({FANOUT + FANOUT * FANOUT} folders). CLI: median of {CLI_RUNS} runs, "
+        "stdout to /dev/null. Window: from the click on 解析 until the log mirror holds the "
+        f"end-of-job line, polled every {int(POLL_S * 1000)} ms. Per line: window time / "
+        "CR LF lines in the mirror. Longest stall: `longest_stall_ms` from SHARELINK_STALL_LOG "
+        "(n/a: the program did not write it).",
+    ]
+    return "\n".join(lines + [""] + targets + [""] + notes)
+
+
+def section_cli(ctx):
+    surl = f"1Bench{MEMORY_SIZE}"
+    sim = Simulator(ctx.children, ctx.bin("sharelink-sim"), [(surl, MEMORY_SIZE)])
+    report = os.path.join(ctx.work, "cli-time.txt")
+    try:
+        with open(os.devnull, "wb") as out:
+            proc = ctx.children.start(["/usr/bin/time", "-f", "%M %e", "-o", report,
+                                       ctx.bin("sharelink-cli"), sim.links[surl]],
+                                      stdout=out, stderr=subprocess.DEVNULL)
+            try:
+                status = proc.wait(900)
+            except subprocess.TimeoutExpired:
+                status = Children.stop(proc)
+    finally:
+        sim.stop()
+    with open(report, encoding="utf-8") as text:
+        fields = text.read().split()
+    # GNU time notes a failed command on a line of its own before the figures.
+    kib, seconds = int(fields[-2]), float(fields[-1])
+    mib = kib / 1024
+    return "\n".join([
+        "| share | peak RSS (MiB) | wall (s) | exit |",
+        "|---|---:|---:|---:|",
+        f"| {MEMORY_SIZE:,} files | {mib:.1f} | {seconds:.2f} | {status} |",
+        "",
+        f"- peak RSS < {PEAK_RSS_MIB} MiB: {verdict(mib < PEAK_RSS_MIB and status == 0)}",
+    ])
+
+
+def section_latency(ctx):
+    sim_program = ctx.bin("sharelink-sim")
+    _, help_text = run_tool([sim_program, "--help"])
+    has_connect = "connect-latency" in help_text
+    extra = ["--latency", str(LATENCY_MS)]
+    if has_connect:
+        extra += ["--connect-latency", str(CONNECT_LATENCY_MS)]
+    surl = f"1Lat{LATENCY_FILES}"
+    # Not quiet: the simulator names its connections and requests on stderr as it stops.
+    sim = Simulator(ctx.children, sim_program, [(surl, LATENCY_FILES)], extra=extra,
+                    quiet=False, err_path=os.path.join(ctx.work, "sim-latency.stderr"))
+    requests = connections = None
+    try:
+        wall, status = time_cli(ctx.children, ctx.bin("sharelink-cli"), sim.links[surl])
+        if has_connect:
+            # The same counts as the line at the end (test hooks left out), in
+            # case that line is missing.
+            body = sim.get("/__sim/stats")
+            if body:
+                stats = json.loads(body)
+                connections, requests = stats.get("connections"), stats.get("requests")
+        else:
+            # No counts from the simulator yet: its request log still counts requests.
+            body = sim.get("/__sim/requests")
+            requests = len(json.loads(body)) if body else None
+    finally:
+        _, stderr = sim.stop()
+    counted = re.search(r"connections:\s*(\d+),\s*requests:\s*(\d+)", stderr)
+    if counted:
+        connections, requests = int(counted.group(1)), int(counted.group(2))
+    complaints = [line for line in stderr.splitlines()
+                  if line.strip() and not line.startswith("connections:")]
+
+    floor = None
+    if requests is not None and (connections is not None or not has_connect):
+        floor = requests * LATENCY_MS / 1000 + (connections or 0) * CONNECT_LATENCY_MS / 1000
+    ratio = wall / floor if floor else None
+    shown_connections = fmt(connections, "%d", "n/a" if has_connect else "not available")
+    lines = [
+        "| share | wall (s) | requests | connections | floor (s) | wall / floor | exit |",
+        "|---|---:|---:|---:|---:|---:|---:|",
+        f"| {LATENCY_FILES:,} files | {wall:.2f} | {fmt(requests, '%d')} | {shown_connections} "
+        f"| {fmt(floor)} | {fmt(ratio, '%.3f')} | {status} |",
+        "",
+    ]
+    if has_connect:
+        lines += [
+            f"- wall ≤ {LATENCY_OVER_FLOOR:g}× floor: "
+            + verdict(None if ratio is None else ratio <= LATENCY_OVER_FLOOR and status == 0),
+            "- one connection per job: "
+            + verdict(None if connections is None else connections == 1),
+        ]
+    else:
+        lines += [
+            "- `--connect-latency` is not available in this simulator: the floor counts "
+            f"requests × {LATENCY_MS} ms only, connections are not counted; verdicts n/a."
+        ]
+    lines += ["", f"Floor = requests × {LATENCY_MS} ms + connections × {CONNECT_LATENCY_MS} ms."]
+    if complaints:
+        lines += ["", f"The simulator complained ({len(complaints)} lines), first ones:", "",
+                  "```"] + complaints[:5] + ["```"]
+    return "\n".join(lines)
+
+
+def section_micro(ctx):
+    json_path = os.path.join(ctx.build_dir, "bench-micro.json")
+    argv = [ctx.bin("sharelink-bench"), "--benchmark_format=console", "--benchmark_color=false",
+            f"--benchmark_out={json_path}", "--benchmark_out_format=json"]
+    proc = ctx.children.start(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    try:
+        console, _ = proc.communicate(timeout=480)
+    except subprocess.TimeoutExpired:
+        Children.stop(proc)
+        raise RuntimeError("the micro benchmarks took more than 480 s")
+    console = console.decode("utf-8", "replace")
+    with open(json_path, encoding="utf-8") as text:
+        results = json.load(text)["benchmarks"]
+    rows = ["| benchmark | MB/s | MiB/s | target ≥ %g MB/s |" % THROUGHPUT_MB_S,
+            "|---|---:|---:|---|"]
+    checked = []
+    for bench in results:
+        rate = bench.get("bytes_per_second")
+        if rate is None:
+            continue
+        mb_s = rate / 1e6
+        ok = mb_s >= THROUGHPUT_MB_S if THROUGHPUT_NAME.search(bench["name"]) else None
+        if ok is not None:
+            checked.append(ok)
+        rows.append(f"| {bench['name']} | {mb_s:,.1f} | {rate / 1048576:,.1f} "
+                    f"| {'' if ok is None else verdict(ok)} |")
+    table = console.strip().splitlines()
+    return "\n".join(
+        ["```"] + table + ["```", "",
+                           "Throughput: `bytes_per_second` of every benchmark that sets it "
+                           "(MB = 10^6 bytes; the console's M/s above are MiB/s).", ""]
+        + rows + ["",
+                  f"- benchmarks named Read/Parse/Data ≥ {THROUGHPUT_MB_S:g} MB/s: "
+                  + verdict(all(checked) if checked else None)])
+
+
+# --- the results file -------------------------------------------------------------
+
+TITLES = {
+    "window": "1. Window and terminal on large shares",
+    "cli": "2. Terminal program: peak memory",
+    "latency": "3. Terminal program against a slow service",
+    "micro": "4. Micro benchmarks",
+}
+
+
+def commands(build, window_sizes):
+    bin_ = build + "/bin"
+    shape = f"{DEPTH},{FANOUT}"
+    sizes = " ".join(f"--generate 1Bench{n}:{n},{shape}" for n in window_sizes)
+    return "\n".join([
+        "```sh",
+        "scripts/install-deps",
+        f"cmake -S . -B {build} -DCMAKE_BUILD_TYPE=Release -DSHARELINK_WERROR=ON",
+        f"cmake --build {build} -j2 --target sharelink sharelink-cli sharelink-sim "
+        "sharelink-bench",
+        "# 1. window (LINK: a line the simulator prints; N: the display Xvfb picked)",
+        f"{bin_}/sharelink-sim --host 127.0.0.1 --quiet {sizes}",
+        f"{bin_}/sharelink-cli LINK >/dev/null          # once for the line count, then "
+        f"{CLI_RUNS} timed runs",
+        "Xvfb -displayfd FD -screen 0 1280x1024x24 -nolisten tcp",
+        "DISPLAY=:N SHARELINK_LOG_MIRROR=mirror.log SHARELINK_STALL_LOG=stall.txt "
+        f"{bin_}/sharelink",
+        f"xdotool search --sync --onlyvisible --name '{TITLE_REGEX}'",
+        f"xdotool mousemove --window WIN {URL_BOX[0]} {URL_BOX[1]} click 1; "
+        "xdotool key ctrl+a; xdotool type --delay 5 -- LINK",
+        f"xdotool mousemove --window WIN {PARSE_BUTTON[0]} {PARSE_BUTTON[1]} click 1   "
+        "# clock starts; stops when mirror.log holds CR LF, 88 '-', CR LF CR LF",
+        "# then WM_DELETE_WINDOW to WIN (the close box; bench/bench.py sends it); "
+        "killed if not gone in 5 s",
+        "# 2. cli",
+        f"{bin_}/sharelink-sim --host 127.0.0.1 --quiet --generate "
+        f"1Bench{MEMORY_SIZE}:{MEMORY_SIZE},{shape}",
+        f"/usr/bin/time -f '%M %e' -o cli-time.txt {bin_}/sharelink-cli LINK >/dev/null",
+        "# 3. latency (counts from the simulator's stderr line at SIGTERM)",
+        f"{bin_}/sharelink-sim --host 127.0.0.1 --latency {LATENCY_MS} --connect-latency "
+        f"{CONNECT_LATENCY_MS} --generate 1Lat{LATENCY_FILES}:{LATENCY_FILES},{shape}",
+        f"{bin_}/sharelink-cli LINK >/dev/null",
+        "# 4. micro",
+        f"{bin_}/sharelink-bench --benchmark_format=console --benchmark_color=false "
+        f"--benchmark_out={build}/bench-micro.json --benchmark_out_format=json",
+        "```",
+    ])
+
+
+def first_line(path, key):
+    try:
+        with open(path, encoding="utf-8") as text:
+            for line in text:
+                if line.startswith(key):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown"
+
+
+def machine(repo):
+    _, cores = run_tool(["nproc"])
+    mem_kib = first_line("/proc/meminfo", "MemTotal").split()[0]
+    _, commit = run_tool(["git", "-C", repo, "rev-parse", "--short=12", "HEAD"])
+    _, dirty = run_tool(["git", "-C", repo, "status", "--porcelain", "--untracked-files=no"])
+    _, compiler = run_tool(["c++", "--version"])
+    uname = os.uname()
+    with open("/proc/loadavg", encoding="utf-8") as text:
+        load = " ".join(text.read().split()[:3])
+    commit = commit.strip() + (" with uncommitted changes" if dirty.strip() else "")
+    now = datetime.datetime.now().astimezone()
+    return "\n".join([
+        "| | |", "|---|---|",
+        f"| cores (`nproc`) | {cores.strip()} |",
+        f"| CPU | {first_line('/proc/cpuinfo', 'model name')} |",
+        f"| memory | {int(mem_kib) / 1048576:.1f} GiB |" if mem_kib.isdigit()
+        else "| memory | unknown |",
+        f"| kernel | {uname.sysname} {uname.release} {uname.machine} |",
+        f"| compiler | {compiler.splitlines()[0] if compiler else 'unknown'} |",
+        f"| date of the last run | {now.isoformat(timespec='seconds')} |",
+        f"| git commit | {commit} |",
+        f"| load average at start | {load} (the machine is shared: figures are noisy) |",
+    ]), commit
+
+
+HEADER = """# sharelink benchmarks
+
+What the program costs on large shares, in the window and on the terminal, how
+close it comes to the latency floor of a slow service, and the micro benchmarks.
+Everything runs against the local simulator on 127.0.0.1, built Release.
+
+Rerun all: `scripts/bench` (rewrites this file; a few minutes on two
+cores). One section: `scripts/bench window|cli|latency|micro` replaces only that
+section here (and the machine table, which describes the last run) and prints
+it; each section says when and at which commit it was measured.
+`BENCH_SIZES="1000 3000"` limits the window section's share sizes; see
+`scripts/bench` for the other settings.
+"""
+
+
+def block(name, body, stamp):
+    return (f"<!-- section:{name} -->\n## {TITLES[name]}\n\n_{stamp}_\n\n{body}\n"
+            f"<!-- /section:{name} -->")
+
+
+def write_results(path, bodies, stamps, machine_text, build, window_sizes):
+    old = ""
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as text:
+            old = text.read()
+    parts = [HEADER, "## Machine\n\n" + machine_text + "\n"]
+    for name in SECTIONS:
+        if name in bodies:
+            parts.append(block(name, bodies[name], stamps[name]) + "\n")
+            continue
+        kept = re.search(rf"<!-- section:{name} -->.*?<!-- /section:{name} -->", old, re.S)
+        parts.append((kept.group(0) if kept else
+                      block(name, "Not measured yet: `scripts/bench %s`." % name, "Not measured."))
+                     + "\n")
+    parts.append("## Commands\n\n" + commands(build, window_sizes) + "\n")
+    with open(path + ".tmp", "w", encoding="utf-8") as text:
+        text.write("\n".join(parts))
+    os.replace(path + ".tmp", path)
+
+
+class Context:
+    def __init__(self, args, children, work):
+        self.build_dir = args.build_dir
+        self.children = children
+        self.work = work
+        self.sizes = args.sizes
+        self.window_limit_s = args.window_limit_s
+
+    def bin(self, name):
+        return os.path.join(self.build_dir, "bin", name)
+
+    @staticmethod
+    def log(text):
+        print("bench: " + text, file=sys.stderr, flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--sizes", type=lambda s: [int(n) for n in s.replace(",", " ").split()],
+                        default=list(SIZES))
+    parser.add_argument("--window-limit-s", type=float, default=0,
+                        help="deadline of one window resolve (default: 0.09 s per file, "
+                             "at least 120 s)")
+    parser.add_argument("sections", nargs="*", metavar="SECTION", help=" | ".join(SECTIONS))
+    args = parser.parse_args()
+    unknown = [name for name in args.sections if name not in SECTIONS]
+    if unknown:
+        parser.error("unknown section " + ", ".join(unknown))
+    sections = args.sections or list(SECTIONS)
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, on_stop_signal)
+
+    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    children = Children()
+    work = tempfile.mkdtemp(prefix="sharelink-bench-")
+    ctx = Context(args, children, work)
+    bodies, stamps = {}, {}
+    failed = False
+    machine_text, commit = machine(repo)
+    run_started = time.monotonic()
+    try:
+        for name in sections:
+            ctx.log(f"{name} ...")
+            started = time.monotonic()
+            when = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
+            try:
+                bodies[name] = globals()["section_" + name](ctx)
+            except Exception as error:  # one broken section must not lose the others
+                failed = True
+                bodies[name] = f"Failed: {type(error).__name__}: {error}"
+            finally:
+                children.stop_all()
+            took = time.monotonic() - started
+            stamps[name] = f"Measured {when} at {commit}; took {took:.0f} s."
+            ctx.log(f"{name} done in {took:.0f} s")
+            print(f"\n## {TITLES[name]}\n\n{bodies[name]}\n", flush=True)
+        ctx.log(f"all done in {time.monotonic() - run_started:.0f} s")
+    except (Stop, KeyboardInterrupt) as stop:
+        children.stop_all()
+        number = stop.args[0] if isinstance(stop, Stop) else signal.SIGINT
+        ctx.log(f"stopped by {signal.Signals(number).name}; {args.results} left as it was")
+        return 128 + number
+    finally:
+        children.stop_all()
+        if failed or os.environ.get("BENCH_KEEP_WORK"):
+            ctx.log(f"work files kept in {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    write_results(args.results, bodies, stamps, machine_text, args.build_dir, args.sizes)
+    ctx.log(f"wrote {args.results}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
