@@ -97,7 +97,14 @@ std::string percent_decode(const std::string& text, bool from_utf8) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
         hex_digit_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
+      const char byte =
+          static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
+      // The converter ends a text at a zero byte: "%00" would cut off the rest.
+      if (byte == '\0' && from_utf8) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out += byte;
+      }
       i += 2;
     } else {
       out += text[i];

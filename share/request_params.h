@@ -37,7 +37,7 @@ std::string text_between(const std::string& text, const std::string& before,
 
 // Decodes %XX escapes (either letter case). A "%" without two hex digits after it
 // stays as it is; "+" stays "+". With from_utf8 the result is then read as UTF-8
-// and converted to local text.
+// and converted to local text, a "%00" becoming U+FFFD.
 std::string percent_decode(const std::string& text, bool from_utf8 = false);
 
 // Local text as UTF-8 with every byte but A-Z a-z 0-9 - _ . ~ written %XX, for

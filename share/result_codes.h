@@ -8,6 +8,10 @@
 namespace sharelink {
 
 // The program's own result codes.
+constexpr int kFolderTooDeep = -992;    // folders nested deeper than a walk goes
+constexpr int kCaptchaMissing = -993;   // a captcha reply without its picture or id
+constexpr int kTooManyEntries = -994;   // more entries or listing pages than a resolve takes
+constexpr int kLinkMissing = -995;      // a download reply of success without a link
 constexpr int kRequestFailed = -996;    // a request never got an answer
 constexpr int kLinkInvalid = -997;      // the share page says the link does not exist
 constexpr int kJsonParseFailed = -998;  // a reply that should be JSON is not

@@ -1,12 +1,11 @@
 #include "share/share_client.h"
 
-#include <cstdlib>
-
 #include "http/http_request.h"
 #include "script/json_document.h"
 #include "share/reply_text.h"
 #include "share/request_params.h"
 #include "share/result_codes.h"
+#include "share/service_replies.h"
 
 namespace sharelink {
 
@@ -19,9 +18,10 @@ bool contains(const std::string& text, const std::string& part) {
   return find_local(text, part) != std::string::npos;
 }
 
-int to_count(const std::string& text) {
-  long value = std::strtol(text.c_str(), nullptr, 10);
-  return value > 0 && value < 1000000000 ? static_cast<int>(value) : 0;
+// Failures that end a walk the client chose to stop: what was listed until then
+// is the share's, and the code says the list is not complete.
+bool keeps_found_entries(int code) {
+  return code == kTooManyEntries || code == kFolderTooDeep;
 }
 
 }  // namespace
@@ -44,14 +44,6 @@ HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
   HttpResponse response = http_request(request);
   if (with_cookies && response.cookies) cookies_ = *response.cookies;
   return response;
-}
-
-int ShareClient::reply_code(const HttpResponse& response, JsonDocument& reply) {
-  if (response.failure != 0) return kRequestFailed;
-  if (!reply.parse(response.text) || reply.type_of() != JsonDocument::kTypeObject) {
-    return kJsonParseFailed;
-  }
-  return sharelink::read_errno(response.text);
 }
 
 std::string ShareClient::take_vcode_str() {
@@ -87,54 +79,58 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   const std::string sekey = cookie_value(cookies_, "BDCLND");
   if (!sekey.empty()) page_data.sekey_extra = "{\"sekey\":\"" + sekey + "\"}";
 
+  const bool build = files.empty();
+  if (build) progress_ = {};
+  code = read_page_data(cut_json_object(page, kDataMarker), page_data, build ? &files : nullptr);
+  // The page may run to tens of megabytes; the walk below has no use for it.
+  page.clear();
+  page.shrink_to_fit();
+  if (code == 0 && build) code = list_top_folders(page_data, files, files.size());
+  if (code != 0) {
+    // A list that a failed listing cut short would be reported as the whole share.
+    if (build && !keeps_found_entries(code)) files.clear();
+    if (build) recount_progress(files, index);
+    return code;
+  }
+  recount_progress(files, index);
+  return request_links(share_link, page_data, files, index, captcha_answer);
+}
+
+int ShareClient::read_page_data(const std::string& data_text, PageData& page_data,
+                                FileList* files) {
   JsonDocument data;
-  if (!data.parse(cut_json_object(page, kDataMarker))) return kJsonParseFailed;
+  if (!data.parse(data_text)) return kJsonParseFailed;
   page_data.sign = data.get_text("sign");
   page_data.timestamp = data.get_text("timestamp");
   page_data.bdstoken = data.get_text("bdstoken");
   page_data.logid = make_logid();
   page_data.uk = data.get_text("uk");
   page_data.shareid = data.get_text("shareid");
+  if (files == nullptr) return 0;
 
-  if (files.empty()) {
-    progress_ = {};
-    code = build_file_list(data, page_data, files);
-    if (code != 0) {
-      // A partial list would be reported as the whole share.
-      files.clear();
-      return code;
-    }
-  }
-  recount_progress(files, index);
-  return request_links(share_link, page_data, files, index, captcha_answer);
+  // A page without a list shares nothing; a list that is no array is no list.
+  const int file_list = data.type_of("file_list");
+  if (file_list == JsonDocument::kTypeNull) return 0;
+  if (file_list != JsonDocument::kTypeObject) return kJsonParseFailed;
+  if (data.type_of("file_list.list") == JsonDocument::kTypeNull) return 0;
+  std::set<std::string> ids;
+  const int code = read_list(data, "file_list.list", true, limits_.max_entries, ids, *files,
+                             progress_.entries_skipped);
+  for (const FileEntry& entry : *files)
+    count_entry(entry);
+  report_progress();
+  return code;
 }
 
-int ShareClient::build_file_list(const JsonDocument& data, const PageData& page_data,
-                                 FileList& files) {
-  const int count = to_count(data.get_text("file_list.list.length"));
-  if (count == 0) return 0;
-  files.assign(static_cast<std::size_t>(count), FileEntry{});
+int ShareClient::list_top_folders(const PageData& page_data, FileList& files,
+                                  std::size_t top_count) {
   Listing listing{page_data.uk, page_data.shareid, files, {}};
-  for (int i = 0; i < count; ++i) {
-    const std::string base = "file_list.list[" + std::to_string(i) + "]";
-    const std::vector<std::string> texts =
-        data.get_texts(base, {"size", "path", "isdir", "app_id", "parent_path", "server_filename"});
-    // Entries are reached by position: listing a folder appends to files.
-    FileEntry& entry = files[static_cast<std::size_t>(i)];
-    entry.size = texts[0];
-    entry.path = texts[1];
-    entry.fs_id = data.get_text(base + ".fs_id", true);
-    entry.isdir = texts[2];
-    entry.app_id = texts[3];
-    entry.parent_path = texts[4];
-    entry.decoded_parent_path = percent_decode(entry.parent_path, true);
-    entry.server_filename = texts[5];
-    count_entry(entry);
-    if (entry.isdir == "1") {
-      const std::string dir = entry.path;
-      const int code = list_folder_into(listing, dir, 1);
-      if (code != 0) return code;
-    }
+  for (std::size_t i = 0; i < top_count; ++i) {
+    if (files[i].isdir != "1") continue;
+    // A copy: listing appends to files.
+    const std::string dir = files[i].path;
+    const int code = list_folder_into(listing, dir, 1);
+    if (code != 0) return code;
   }
   return 0;
 }
@@ -146,16 +142,21 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
   for (; index <= count; ++index) {
     FileEntry& entry = files[static_cast<std::size_t>(index - 1)];
     if (entry.isdir != "0") continue;
+    // Values the service sent go back encoded: for the digits and hex letters
+    // it sends that changes nothing, and other text cannot add parameters.
     HttpRequest request;
-    request.url = origin_ + "/api/sharedownload?sign=" + page_data.sign +
-                  "&timestamp=" + page_data.timestamp + "&bdstoken=" + page_data.bdstoken +
-                  "&channel=chunlei&clienttype=0&web=1&app_id=" + entry.app_id +
+    request.url = origin_ + "/api/sharedownload?sign=" + percent_encode(page_data.sign) +
+                  "&timestamp=" + percent_encode(page_data.timestamp) +
+                  "&bdstoken=" + percent_encode(page_data.bdstoken) +
+                  "&channel=chunlei&clienttype=0&web=1&app_id=" + percent_encode(entry.app_id) +
                   "&logid=" + page_data.logid;
     request.method = kHttpPost;
-    request.post_data =
-        "encrypt=0&product=share&uk=" + page_data.uk + "&primaryid=" + page_data.shareid +
-        "&vcode_input=" + percent_encode(captcha_answer) + "&vcode_str=" + take_vcode_str() +
-        "&extra=" + page_data.sekey_extra + "&fid_list=%5B" + entry.fs_id + "%5D";
+    request.post_data = "encrypt=0&product=share&uk=" + percent_encode(page_data.uk) +
+                        "&primaryid=" + percent_encode(page_data.shareid) +
+                        "&vcode_input=" + percent_encode(captcha_answer) +
+                        "&vcode_str=" + percent_encode(take_vcode_str()) +
+                        "&extra=" + page_data.sekey_extra + "&fid_list=%5B" +
+                        percent_encode(entry.fs_id) + "%5D";
     request.headers = "Referer:" + share_link;
     JsonDocument reply;
     const HttpResponse response = send(request, true);
@@ -163,7 +164,7 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
     if (code != 0) return code;
     std::string link = json_string_member(response.text, "dlink");
     // A success without a link is no success: the entry would be reported empty.
-    if (link.empty()) return kJsonParseFailed;
+    if (link.empty()) return kLinkMissing;
     entry.dlink = std::move(link);
     ++progress_.links_obtained;
     report_progress();
@@ -172,9 +173,10 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
 }
 
 void ShareClient::recount_progress(const FileList& files, int index) {
-  const int folders = progress_.folders_listed;
+  const ResolveProgress listed = progress_;
   progress_ = {};
-  progress_.folders_listed = folders;
+  progress_.folders_listed = listed.folders_listed;
+  progress_.entries_skipped = listed.entries_skipped;
   for (std::size_t i = 0; i < files.size(); ++i) {
     count_entry(files[i]);
     if (files[i].isdir == "0" && static_cast<int>(i) + 1 < index) ++progress_.links_obtained;
@@ -208,7 +210,8 @@ int ShareClient::verify_extraction_code(std::string& share_link, const std::stri
                 "&t=" + timestamp_text() + kFixedBlock + kWebAppId + "&logid=" + make_logid();
   request.method = kHttpPost;
   request.post_data = "pwd=" + percent_encode(extraction_code) +
-                      "&vcode=" + percent_encode(captcha_answer) + "&vcode_str=" + take_vcode_str();
+                      "&vcode=" + percent_encode(captcha_answer) +
+                      "&vcode_str=" + percent_encode(take_vcode_str());
   request.headers = "Referer:" + share_link;
   JsonDocument reply;
   return reply_code(send(request, true), reply);
@@ -240,7 +243,7 @@ int ShareClient::fetch_captcha_from(const std::string& origin, int code, Bytes& 
   if (result != 0) return result;
   const std::string picture_url = json_string_member(response.text, "vcode_img");
   std::string picture_id = json_string_member(response.text, "vcode_str");
-  if (picture_url.empty() || picture_id.empty()) return kJsonParseFailed;
+  if (picture_url.empty() || picture_id.empty()) return kCaptchaMissing;
 
   // The picture goes without cookies, as a browser's image request to another
   // host would.

@@ -4,6 +4,7 @@
 // list of entries with direct download links. Requests go to the origin (scheme,
 // host, port) of the share link as typed.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <set>
@@ -15,16 +16,26 @@
 namespace sharelink {
 
 class HttpConnectionPool;
-class JsonDocument;
 struct HttpRequest;
 struct HttpResponse;
 
 // How far a resolve has come, for a progress display.
 struct ResolveProgress {
-  int folders_listed = 0;  // folders whose listing is complete
-  int entries_found = 0;   // entries in the list, folders included
-  int files_found = 0;     // of them files, the entries that get a link
-  int links_obtained = 0;  // files whose link request is done
+  int folders_listed = 0;   // folders whose listing is complete
+  int entries_found = 0;    // entries in the list, folders included
+  int files_found = 0;      // of them files, the entries that get a link
+  int links_obtained = 0;   // files whose link request is done
+  int entries_skipped = 0;  // list items that describe no usable entry, left out
+};
+
+// How far one resolve follows the service: a service that keeps naming
+// entries, pages or sub-folders ends the resolve (kTooManyEntries,
+// kFolderTooDeep) instead of running it out of memory or time. The entries
+// found until then stay listed.
+struct ResolveLimits {
+  std::size_t max_entries = 1000000;  // entries of one share, folders included
+  int max_list_pages = 100000;        // folder-listing requests of one resolve
+  int max_folder_depth = 512;         // levels of folders below the share's top
 };
 
 class ShareClient {
@@ -53,7 +64,8 @@ class ShareClient {
                              const std::string& captcha_answer);
 
   // Appends the contents of the folder dir (and of its sub-folders, depth first)
-  // to files. Returns 0 or the code of the first listing that failed.
+  // to files. Returns 0 or the code of the first listing that failed; entries
+  // appended before it stay.
   int list_folder(const std::string& uk, const std::string& shareid, const std::string& dir,
                   FileList& files);
 
@@ -69,6 +81,7 @@ class ShareClient {
   void set_vcode_str(std::string id) { vcode_str_ = std::move(id); }
 
   void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
+  void set_limits(const ResolveLimits& limits) { limits_ = limits; }
 
   // A job's requests reuse the connections of one pool: new_connections
   // starts one (a job starts with it), drop_connections closes its connections
@@ -100,18 +113,25 @@ class ShareClient {
     std::string shareid;
     FileList& files;
     std::set<std::string> listed;
+    int pages = 0;            // listing requests sent
+    std::size_t pending = 0;  // entries read from pages but not yet in files
   };
 
   // Sends request, with the session's cookies and merging the reply's into them
   // when with_cookies.
   HttpResponse send(HttpRequest request, bool with_cookies);
-  // -996 for a request that got no answer, -998 for an answer that is not a JSON
-  // object, else the reply's errno. reply holds the parsed answer.
-  static int reply_code(const HttpResponse& response, JsonDocument& reply);
 
   int fetch_page(const std::string& share_link, std::string& page);
-  int build_file_list(const JsonDocument& data, const PageData& page_data, FileList& files);
+  // Reads the page's data object into page_data and, with files, the share's
+  // top-level entries into files.
+  int read_page_data(const std::string& data_text, PageData& page_data, FileList* files);
+  // Appends the contents of the folders among the first top_count entries.
+  int list_top_folders(const PageData& page_data, FileList& files, std::size_t top_count);
   int list_folder_into(Listing& listing, const std::string& dir, int depth);
+  // One page of a folder's listing: its usable entries whose id the folder has
+  // not listed yet go to found, their ids to ids.
+  int read_list_page(Listing& listing, const std::string& dir, int page, FileList& found,
+                     std::set<std::string>& ids, bool& full);
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
   std::string take_vcode_str();
@@ -126,6 +146,7 @@ class ShareClient {
   ProgressObserver observer_;
   std::shared_ptr<HttpConnectionPool> connections_;
   ResolveProgress progress_;
+  ResolveLimits limits_;
 };
 
 }  // namespace sharelink

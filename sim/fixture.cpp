@@ -24,13 +24,18 @@
 //     "page_missing_first_fetch": false,
 //     "root": "/",                                       folder holding the top level
 //     "title": "...",                                    default: the first entry's path
+//     "page_data": {"file_list": {"list": 5}},           replaces data object members
 //     "tree": [ENTRY, ...]   and/or   "generate": {"files": N, "depth": D, "fanout": F}
 //   }]
 // }
 //
-// ENTRY: {"name": "a.txt", "size": 12, "fs_id": 7, "app_id": "250528", "mtime": 1600000000}
+// ENTRY: {"name": "a.txt", "size": 12, "fs_id": 7, "app_id": "250528", "mtime": 1600000000,
+//         "wire": {"fs_id": "7x", "isdir": null}}
 // A folder has "children": [ENTRY, ...] and/or "generated_files": N instead of "size".
-// Entries without fs_id get one counting up from 300000000000001.
+// Entries without fs_id get one counting up from 300000000000001. "wire" replaces
+// members of the entry as the page and listings send it, and "page_data" members
+// of the page's data object; a null member is removed. The service still knows
+// the entry by its own fs_id.
 
 #include "sim/fixture.h"
 
@@ -109,14 +114,24 @@ bool read_policy(const Json& object, const char* name, bool for_download, Captch
 bool read_entries(const Json& list, Share& share, std::optional<std::size_t> parent,
                   const std::string& where, std::string& error);
 
+// The members of an object that override those the service writes.
+bool read_overrides(const Json& object, const char* name, nlohmann::ordered_json& overrides,
+                    const std::string& where, std::string& error) {
+  if (!object.contains(name)) return true;
+  if (!object[name].is_object()) return fail(error, where + ": '" + name + "' is not an object");
+  overrides = nlohmann::ordered_json::parse(object[name].dump());
+  return true;
+}
+
 bool read_entry(const Json& item, Share& share, std::optional<std::size_t> parent,
                 const std::string& where, std::string& error) {
-  if (!known_members(item,
-                     {"name", "size", "fs_id", "app_id", "mtime", "children", "generated_files"},
-                     where, error)) {
+  if (!known_members(
+          item, {"name", "size", "fs_id", "app_id", "mtime", "children", "generated_files", "wire"},
+          where, error)) {
     return false;
   }
   Entry entry;
+  if (!read_overrides(item, "wire", entry.wire, where, error)) return false;
   entry.name = item.value("name", "");
   entry.is_dir = item.contains("children") || item.contains("generated_files");
   entry.mtime = kBaseMtime + share.entries.size() * 37;
@@ -156,11 +171,12 @@ bool read_share(const Json& object, Fixture& fixture, std::string& error) {
   if (!known_members(object,
                      {"surl", "shareid", "uk", "code", "wrong_code_errno", "empty_code_errno",
                       "verify_captcha", "download_captcha", "page_missing_first_fetch", "root",
-                      "title", "tree", "generate"},
+                      "title", "page_data", "tree", "generate"},
                      where, error)) {
     return false;
   }
   Share share;
+  if (!read_overrides(object, "page_data", share.page_data, where, error)) return false;
   share.surl = object.value("surl", "");
   if (share.surl.empty() || !is_percent_encoded(share.surl) ||
       share.surl.find('%') != std::string::npos) {
@@ -326,6 +342,16 @@ bool parse_fixture(std::string_view json_text, Fixture& fixture, std::string& er
     return true;
   } catch (const nlohmann::json::exception& e) {
     return fail(error, std::string("fixture: ") + e.what());
+  }
+}
+
+void apply_overrides(nlohmann::ordered_json& object, const nlohmann::ordered_json& overrides) {
+  for (const auto& item : overrides.items()) {
+    if (item.value().is_null()) {
+      object.erase(item.key());
+    } else {
+      object[item.key()] = item.value();
+    }
   }
 }
 

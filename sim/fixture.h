@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/knobs.h"
 #include "sim/wire_format.h"
 
@@ -29,6 +31,9 @@ struct Entry {
   std::string app_id = kWebAppId;
   std::uint64_t mtime = 0;
   std::vector<std::size_t> children;  // indexes into Share::entries
+  // Members that replace the entry's own in the page's list and in listings, a
+  // null one removing it: a service that sends broken entries.
+  nlohmann::ordered_json wire = nlohmann::ordered_json::object();
 };
 
 // When the service wants a captcha. Verification knows never, always and
@@ -52,6 +57,9 @@ struct Share {
   bool page_missing_first_fetch = false;
   std::string root = "/";  // the sharer's folder that holds the top-level entries
   std::string title;       // the page's share title; "" gives the first entry's path
+  // Members that replace those of the page's data object, a null one removing
+  // it: a page with a broken file list.
+  nlohmann::ordered_json page_data = nlohmann::ordered_json::object();
   std::vector<Entry> entries;
   std::vector<std::size_t> top;  // top-level entries in page order
 
@@ -87,6 +95,10 @@ struct Fixture {
 // hold part of the file.
 bool parse_fixture(std::string_view json_text, Fixture& fixture, std::string& error);
 bool load_fixture_file(const std::string& path, Fixture& fixture, std::string& error);
+
+// Replaces the members of object by those of overrides; a null one removes the
+// member.
+void apply_overrides(nlohmann::ordered_json& object, const nlohmann::ordered_json& overrides);
 
 // N files spread round-robin over the top level and a complete tree of folders
 // `depth` levels deep with `fanout` sub-folders each.

@@ -7,9 +7,9 @@ namespace {
 
 constexpr const char* kEndpointNames[kEndpointCount] = {"page", "verify",   "captcha", "image",
                                                         "list", "download", "file"};
-constexpr const char* kFaultNames[] = {"close",    "hang",      "http500",
-                                       "truncate", "malformed", "errno_last",
-                                       "huge",     "self_loop", "corrupt_captcha"};
+constexpr const char* kFaultNames[] = {"close",           "hang",       "http500",     "truncate",
+                                       "malformed",       "errno_last", "huge",        "self_loop",
+                                       "corrupt_captcha", "first_page", "bare_success"};
 
 bool is_json_endpoint(Endpoint endpoint) {
   return endpoint == Endpoint::verify || endpoint == Endpoint::captcha ||
@@ -51,8 +51,10 @@ bool fault_fits(FaultKind kind, Endpoint endpoint) {
     case FaultKind::malformed:
       return is_json_endpoint(endpoint) || endpoint == Endpoint::page;
     case FaultKind::errno_last:
+    case FaultKind::bare_success:
       return is_json_endpoint(endpoint);
     case FaultKind::self_loop:
+    case FaultKind::first_page:
       return endpoint == Endpoint::list;
     case FaultKind::corrupt_captcha:
       return endpoint == Endpoint::image;

@@ -28,6 +28,8 @@ enum class FaultKind {
   huge,             // the reply padded to huge_bytes, streamed
   self_loop,        // a folder listing names the folder itself as a sub-folder
   corrupt_captcha,  // a captcha picture with garbage after its signature
+  first_page,       // a folder listing answers its first page whatever page is asked
+  bare_success,     // a JSON reply of success holds errno and request_id only
 };
 
 // nth > 0: only the nth request to the endpoint; every > 0: each every-th
@@ -60,8 +62,9 @@ std::optional<Endpoint> parse_endpoint(std::string_view name);
 const char* fault_kind_name(FaultKind kind);
 std::optional<FaultKind> parse_fault_kind(std::string_view name);
 
-// Whether the fault makes sense on the endpoint (errno_last needs a JSON reply,
-// self_loop a listing, corrupt_captcha a picture).
+// Whether the fault makes sense on the endpoint (errno_last and bare_success
+// need a JSON reply, self_loop and first_page a listing, corrupt_captcha a
+// picture).
 bool fault_fits(FaultKind kind, Endpoint endpoint);
 
 // "ENDPOINT:KIND", "ENDPOINT:KIND@N" or "ENDPOINT:KIND@everyK". Empty error on

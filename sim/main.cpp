@@ -53,8 +53,9 @@ Options (they override the fixtures' options):
 Endpoints: page (/s/SURL, /share/init), verify (/share/verify), captcha
 (/api/getcaptcha), image (the captcha picture), list (/share/list), download
 (/api/sharedownload), file (a download link).
-Fault kinds: close, hang, http500, truncate, malformed, errno_last (JSON
-endpoints), huge, self_loop (list), corrupt_captcha (image).
+Fault kinds: close, hang, http500, truncate, malformed, errno_last and
+bare_success (JSON endpoints), huge, self_loop and first_page (list),
+corrupt_captcha (image).
 
 Wrong codes, download requests (for the captcha policies) and the first page
 fetch count per share since the start or the last POST /__sim/reset. Extraction
@@ -79,11 +80,14 @@ Fixture file (JSON; all members optional unless marked):
                "page_missing_first_fetch": false,
                "root": "/",            (the sharer's folder of the top level)
                "title": "...",         (default: the first entry's path)
+               "page_data": {...},     (replaces members of the data object)
                "tree": [ENTRY, ...],
                "generate": {"files": N, "depth": D, "fanout": F}}]}
   ENTRY: {"name": "a.txt", "size": 12, "fs_id": 7, "app_id": "250528",
-          "mtime": 1600000000}; a folder has "children": [ENTRY, ...] and/or
-          "generated_files": N instead of "size".
+          "mtime": 1600000000, "wire": {...}}; a folder has "children":
+          [ENTRY, ...] and/or "generated_files": N instead of "size". "wire"
+          replaces members of the entry as pages and listings send it; a
+          null member in "wire" or "page_data" is removed.
 
 Test hooks: GET /__sim/requests (the request log as JSON),
 GET /__sim/captcha?vcode_str=ID (a captcha's answer), POST /__sim/reset,

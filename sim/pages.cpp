@@ -9,10 +9,27 @@ std::string html_page(const std::string& title, const std::string& body) {
          title + "</title>\n</head>\n<body>\n" + body + "\n</body>\n</html>\n";
 }
 
+nlohmann::ordered_json item_of(const Entry& entry, const Tokens& tokens) {
+  nlohmann::ordered_json item;
+  item["category"] = 6;
+  item["fs_id"] = entry.fs_id;
+  item["isdir"] = entry.is_dir ? 1 : 0;
+  item["local_ctime"] = entry.mtime;
+  item["local_mtime"] = entry.mtime;
+  if (!entry.is_dir) item["md5"] = tokens.md5(entry.fs_id);
+  item["path"] = entry.path;
+  item["server_ctime"] = entry.mtime;
+  item["server_filename"] = entry.name;
+  item["server_mtime"] = entry.mtime;
+  item["size"] = entry.is_dir ? 0 : entry.size;
+  return item;
+}
+
 nlohmann::ordered_json page_entry(const Share& share, const Entry& entry, const Tokens& tokens) {
-  nlohmann::ordered_json item = listing_item(entry, tokens);
+  nlohmann::ordered_json item = item_of(entry, tokens);
   item["app_id"] = entry.app_id;
   item["parent_path"] = percent_encode(share.root);
+  apply_overrides(item, entry.wire);
   return item;
 }
 
@@ -38,6 +55,7 @@ nlohmann::ordered_json data_object(const Share& share, const Tokens& tokens,
                                                             : share.entries[share.top.front()].path;
   data["file_list"] = {{"errno", 0}, {"list", std::move(list)}};
   data["self"] = 0;
+  apply_overrides(data, share.page_data);
   return data;
 }
 
@@ -81,18 +99,8 @@ std::string data_page(const Share& share, const Tokens& tokens, std::uint64_t ti
 }
 
 nlohmann::ordered_json listing_item(const Entry& entry, const Tokens& tokens) {
-  nlohmann::ordered_json item;
-  item["category"] = 6;
-  item["fs_id"] = entry.fs_id;
-  item["isdir"] = entry.is_dir ? 1 : 0;
-  item["local_ctime"] = entry.mtime;
-  item["local_mtime"] = entry.mtime;
-  if (!entry.is_dir) item["md5"] = tokens.md5(entry.fs_id);
-  item["path"] = entry.path;
-  item["server_ctime"] = entry.mtime;
-  item["server_filename"] = entry.name;
-  item["server_mtime"] = entry.mtime;
-  item["size"] = entry.is_dir ? 0 : entry.size;
+  nlohmann::ordered_json item = item_of(entry, tokens);
+  apply_overrides(item, entry.wire);
   return item;
 }
 

@@ -75,23 +75,31 @@ std::optional<Endpoint> Service::classify(std::string_view path) {
 }
 
 Reply Service::handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault) {
-  switch (endpoint) {
-    case Endpoint::page:
-      return page(in, fault);
-    case Endpoint::verify:
-      return verify(in);
-    case Endpoint::captcha:
-      return captcha(in);
-    case Endpoint::image:
-      return image(in, fault);
-    case Endpoint::list:
-      return list(in, fault);
-    case Endpoint::download:
-      return download(in);
-    case Endpoint::file:
-      return file(in);
+  Reply reply = [&] {
+    switch (endpoint) {
+      case Endpoint::page:
+        return page(in, fault);
+      case Endpoint::verify:
+        return verify(in);
+      case Endpoint::captcha:
+        return captcha(in);
+      case Endpoint::image:
+        return image(in, fault);
+      case Endpoint::list:
+        return list(in, fault);
+      case Endpoint::download:
+        return download(in);
+      case Endpoint::file:
+        return file(in);
+    }
+    return refuse("unknown endpoint");
+  }();
+  if (fault == FaultKind::bare_success && reply.json && reply.violation.empty() &&
+      reply.json->value("errno", -1) == 0) {
+    const nlohmann::ordered_json request_id = (*reply.json)["request_id"];
+    *reply.json = {{"errno", 0}, {"request_id", request_id}};
   }
-  return refuse("unknown endpoint");
+  return reply;
 }
 
 std::optional<Reply> Service::handle_hook(const Incoming& in) {

@@ -55,7 +55,8 @@ class Service {
   static std::optional<Endpoint> classify(std::string_view path);
 
   // fault: the injected fault of this request, for those that shape the content
-  // (malformed page, self_loop, corrupt_captcha); the others are the transport's.
+  // (malformed page, self_loop, first_page, bare_success, corrupt_captcha); the
+  // others are the transport's.
   Reply handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault);
 
   // The /__sim/ addresses for tests and scripts; nullopt for any other address.

@@ -60,6 +60,7 @@ Reply Service::list(const Incoming& in, std::optional<FaultKind> fault) {
   std::uint64_t page = 0, num = 0;
   parse_uint(query[6].value, page);
   parse_uint(query[7].value, num);
+  if (fault == FaultKind::first_page && page > 0) page = 1;
   if (page == 0 || num == 0 || num > kMostListPage) {
     return refuse("list: page must be 1 or more and num 1 to " + std::to_string(kMostListPage));
   }

@@ -290,7 +290,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"download:http500", kJsonParseFailed},
         FaultCase{"download:malformed@2", kJsonParseFailed},
         FaultCase{"download:truncate", kRequestFailed}, FaultCase{"download:errno_last", 0},
-        FaultCase{"download:huge@1", kRequestFailed}),
+        FaultCase{"download:huge@1", kRequestFailed},
+        // A success without its link or its list is no success, and says so.
+        FaultCase{"download:bare_success@2", kLinkMissing},
+        FaultCase{"list:bare_success", kJsonParseFailed},
+        // A listing that answers its first page again ends the folder there.
+        FaultCase{"list:first_page", 0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) {
       std::string name = info.param.faults;
       for (char& c : name) {
@@ -344,6 +349,267 @@ TEST(ShareClientE2E, ProbeWithoutLocationKeepsTheLink) {
   serving.join();  // verify_referer is written on the server's thread
   EXPECT_EQ(job.link, typed);
   EXPECT_EQ(verify_referer, typed);
+}
+
+// The last progress report of a resolve.
+struct ProgressLog {
+  void watch(ShareClient& client) {
+    client.set_progress_observer([this](const ResolveProgress& progress) { last = progress; });
+  }
+  ResolveProgress last;
+};
+
+// A share of one file whose page holds data object members of the case's.
+struct PageListCase {
+  const char* name;
+  const char* page_data;  // JSON members replacing the data object's
+  int expected;
+  int skipped;
+};
+
+class ForgedPageList : public ::testing::TestWithParam<PageListCase> {};
+
+// A count or a list the page forges never sizes the list: only the items of a
+// real array become entries.
+TEST_P(ForgedPageList, GivesNoEntryItDoesNotHold) {
+  SimHarness sim(std::string(u8R"({"shares": [{"surl": "1F", "shareid": 7, "uk": 8,
+      "tree": [{"name": "a.txt", "size": 1}], "page_data": )") +
+                 GetParam().page_data + "}]}");
+  ShareClient client;
+  ProgressLog progress;
+  progress.watch(client);
+  Job job{sim.link("1F")};
+  EXPECT_EQ(run(client, job), GetParam().expected);
+  EXPECT_TRUE(job.files.empty());
+  EXPECT_EQ(job.index, 1);
+  EXPECT_EQ(progress.last.entries_found, 0);
+  EXPECT_EQ(progress.last.entries_skipped, GetParam().skipped);
+  EXPECT_TRUE(sim.requests("list").empty());
+  EXPECT_TRUE(sim.requests("download").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, ForgedPageList,
+    ::testing::Values(
+        PageListCase{"length_900000000",
+                     R"({"file_list": {"errno": 0, "list": {"length": 900000000}}})",
+                     kJsonParseFailed, 0},
+        PageListCase{"length_5000000",
+                     R"({"file_list": {"errno": 0, "list": {"length": 5000000}}})",
+                     kJsonParseFailed, 0},
+        PageListCase{"list_text", R"({"file_list": {"errno": 0, "list": "abcdef"}})",
+                     kJsonParseFailed, 0},
+        PageListCase{"list_number", R"({"file_list": {"errno": 0, "list": 3}})", kJsonParseFailed,
+                     0},
+        PageListCase{"file_list_text", R"({"file_list": "[1, 2]"})", kJsonParseFailed, 0},
+        // Nothing listed is an empty share, as before.
+        PageListCase{"no_file_list", R"({"file_list": null})", 0, 0},
+        PageListCase{"no_list", R"({"file_list": {"errno": 0, "list": null}})", 0, 0},
+        PageListCase{
+            "items_of_no_entry",
+            R"({"file_list": {"errno": 0, "list": [5, "x", [1], true, {}, {"length": 2}]}})", 0,
+            6}),
+    [](const ::testing::TestParamInfo<PageListCase>& info) { return info.param.name; });
+
+// An entry of the case's at the top level and another inside a folder, each
+// beside good files.
+struct BrokenEntryCase {
+  const char* name;
+  const char* wire;              // JSON members replacing the broken entries' own
+  bool listing_reads_it = true;  // false: a member only the share page's entries carry
+};
+
+class BrokenEntry : public ::testing::TestWithParam<BrokenEntryCase> {};
+
+TEST_P(BrokenEntry, IsLeftOutAndNeverRequested) {
+  const std::string wire = GetParam().wire;
+  SimHarness sim(std::string(u8R"({"shares": [{"surl": "1B", "shareid": 7, "uk": 8, "tree": [
+      {"name": "a.txt", "size": 1},
+      {"name": "bad1", "size": 3, "wire": )") +
+                 wire +
+                 u8R"(},
+      {"name": "dir", "children": [{"name": "b.txt", "size": 2},
+                                   {"name": "bad2", "size": 4, "wire": )" +
+                 wire + "}]}]}]}");
+  ShareClient client;
+  ProgressLog progress;
+  progress.watch(client);
+  Job job{sim.link("1B")};
+  ASSERT_EQ(run(client, job), 0);
+  std::vector<std::string> expected{"a.txt", "dir", "b.txt"};
+  if (!GetParam().listing_reads_it) expected = {"a.txt", "dir", "bad2", "b.txt"};
+  EXPECT_EQ(names(job.files), expected);
+  for (const FileEntry& entry : job.files) {
+    EXPECT_TRUE(entry.isdir == "1" || !entry.dlink.empty()) << entry.server_filename;
+  }
+  const int files = static_cast<int>(expected.size()) - 1;
+  EXPECT_EQ(sim.requests("download").size(), static_cast<std::size_t>(files));
+  EXPECT_EQ(progress.last.entries_skipped, GetParam().listing_reads_it ? 2 : 1);
+  EXPECT_EQ(progress.last.entries_found, static_cast<int>(expected.size()));
+  EXPECT_EQ(progress.last.files_found, files);
+  EXPECT_EQ(progress.last.links_obtained, files);
+  EXPECT_EQ(progress.last.folders_listed, 1);
+  // The harness fails the test if a request carried an id the service never gave.
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, BrokenEntry,
+    ::testing::Values(BrokenEntryCase{"fs_id_missing", R"({"fs_id": null})"},
+                      BrokenEntryCase{"fs_id_form_syntax", R"({"fs_id": "1]&uk=999&x=["})"},
+                      BrokenEntryCase{"fs_id_digits_as_text", R"({"fs_id": "300000000000002"})"},
+                      BrokenEntryCase{"fs_id_fraction", R"({"fs_id": 300000000000002.5})"},
+                      BrokenEntryCase{"fs_id_exponent", R"({"fs_id": 3e25})"},
+                      BrokenEntryCase{"fs_id_negative", R"({"fs_id": -300000000000002})"},
+                      BrokenEntryCase{"fs_id_2_pow_64", R"({"fs_id": 18446744073709551616})"},
+                      BrokenEntryCase{"fs_id_true", R"({"fs_id": true})"},
+                      BrokenEntryCase{"fs_id_object", R"({"fs_id": {"id": 1}})"},
+                      BrokenEntryCase{"name_missing", R"({"server_filename": null})"},
+                      BrokenEntryCase{"name_object", R"({"server_filename": {"a": 1}})"},
+                      BrokenEntryCase{"name_number", R"({"server_filename": 5})"},
+                      BrokenEntryCase{"isdir_array", R"({"isdir": [1]})"},
+                      BrokenEntryCase{"isdir_missing", R"({"isdir": null})"},
+                      BrokenEntryCase{"isdir_2", R"({"isdir": 2})"},
+                      BrokenEntryCase{"isdir_true", R"({"isdir": true})"},
+                      BrokenEntryCase{"folder_without_path", R"({"isdir": 1, "path": null})"},
+                      BrokenEntryCase{"size_object", R"({"size": {"n": 1}})"},
+                      BrokenEntryCase{"path_array", R"({"path": ["/bad"]})"},
+                      BrokenEntryCase{"app_id_object", R"({"app_id": {"x": 1}})", false},
+                      BrokenEntryCase{"parent_path_true", R"({"parent_path": true})", false}),
+    [](const ::testing::TestParamInfo<BrokenEntryCase>& info) { return info.param.name; });
+
+TEST(ShareClientE2E, UnusualButSoundEntriesAreKept) {
+  SimHarness sim(
+      std::string(u8R"({"shares": [{"surl": "1U", "shareid": 7, "uk": 8, "tree": [
+      {"name": "max.bin", "size": 5, "fs_id": 18446744073709551615,
+       "wire": {"isdir": "0", "size": "5", "app_id": 250528}},
+      {"name": "small id.bin", "size": 1, "fs_id": 1},
+      {"name": "say \"hi\"\\ 乗\n.txt", "size": 2}]}]})"));
+  ShareClient client;
+  Job job{sim.link("1U")};
+  ASSERT_EQ(run(client, job), 0);
+  ASSERT_EQ(job.files.size(), 3u);
+  // Escapes decoded; 乗 is 81 5C, a backslash's byte as its second.
+  EXPECT_EQ(job.files[2].server_filename, "say \"hi\"\\ 乗\n.txt");
+  EXPECT_EQ(job.files[0].fs_id, "18446744073709551615");
+  EXPECT_EQ(job.files[0].size, "5");
+  EXPECT_FALSE(job.files[0].dlink.empty());
+  const auto downloads = sim.requests("download");
+  ASSERT_EQ(downloads.size(), 3u);
+  EXPECT_NE(downloads[0].body.find("&fid_list=%5B18446744073709551615%5D"), std::string::npos);
+}
+
+// U+FFFD in local text, where a zero character stood.
+const std::string kStandIn = "\x84\x31\xA4\x37";
+
+TEST(ShareClientE2E, ZeroCharactersDoNotCutNames) {
+  // The first entry names the page's title, where a zero byte would end the
+  // whole page.
+  SimHarness sim(
+      std::string(u8R"({"shares": [
+      {"surl": "1N", "shareid": 7, "uk": 8, "tree": [
+        {"name": "dir", "children": [{"name": "c\u0000d.txt", "size": 2}]},
+        {"name": "a\u0000b 文件.txt", "size": 1}]},
+      {"surl": "1R", "shareid": 9, "uk": 8, "root": "/r\u0000t",
+       "tree": [{"name": "e.txt", "size": 3}]}]})"));
+  ShareClient client;
+  Job job{sim.link("1N")};
+  ASSERT_EQ(run(client, job), 0);
+  EXPECT_EQ(names(job.files), (std::vector<std::string>{"dir", "a" + kStandIn + "b 文件.txt",
+                                                        "c" + kStandIn + "d.txt"}));
+  EXPECT_EQ(job.files[2].path, "/dir/c" + kStandIn + "d.txt");
+  Job rooted{sim.link("1R")};
+  ASSERT_EQ(run(client, rooted), 0);
+  ASSERT_EQ(rooted.files.size(), 1u);
+  EXPECT_EQ(rooted.files[0].decoded_parent_path, "/r" + kStandIn + "t");
+  EXPECT_EQ(rooted.files[0].path, "/r" + kStandIn + "t/e.txt");
+}
+
+TEST(ShareClientE2E, ListingThatRepeatsItsPageEndsTheFolder) {
+  SimHarness sim(
+      std::string(u8R"({"options": {"faults": ["list:first_page"]},
+      "shares": [{"surl": "1Rep", "shareid": 7, "uk": 8,
+      "tree": [{"name": "big", "generated_files": 250}, {"name": "z.txt", "size": 1}]}]})"));
+  ShareClient client;
+  ProgressLog progress;
+  progress.watch(client);
+  Job job{sim.link("1Rep")};
+  ASSERT_EQ(run(client, job), 0);
+  EXPECT_EQ(job.files.size(), 2u + 100u);
+  EXPECT_EQ(sim.requests("list").size(), 2u);
+  EXPECT_EQ(sim.requests("download").size(), 101u);
+  EXPECT_EQ(progress.last.folders_listed, 1);
+  EXPECT_EQ(progress.last.links_obtained, 101);
+}
+
+// A share of 3 top-level entries, 250 files in one folder and a file three
+// folders deep: 256 entries; 3 listing pages for the big folder.
+struct LimitCase {
+  const char* name;
+  ResolveLimits limits;
+  int expected;
+  std::size_t kept;  // entries in the list afterwards
+  std::size_t lists;
+};
+
+class ResolveLimit : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(ResolveLimit, EndsTheResolveAndKeepsWhatWasFound) {
+  SimHarness sim(
+      std::string(u8R"({"shares": [{"surl": "1L", "shareid": 7, "uk": 8, "tree": [
+      {"name": "a.txt", "size": 1},
+      {"name": "big", "generated_files": 250},
+      {"name": "deep", "children": [{"name": "l2", "children": [{"name": "l3", "children": [
+          {"name": "f.txt", "size": 1}]}]}]}]}]})"));
+  ShareClient client;
+  client.set_limits(GetParam().limits);
+  ProgressLog progress;
+  progress.watch(client);
+  Job job{sim.link("1L")};
+  EXPECT_EQ(run(client, job), GetParam().expected);
+  EXPECT_EQ(job.files.size(), GetParam().kept);
+  EXPECT_EQ(sim.requests("list").size(), GetParam().lists);
+  EXPECT_EQ(progress.last.entries_found, static_cast<int>(job.files.size()));
+  if (GetParam().expected != 0) {
+    // The list is a beginning of the share's, and no link was asked for.
+    EXPECT_EQ(job.index, 1);
+    EXPECT_TRUE(sim.requests("download").empty());
+    ASSERT_FALSE(job.files.empty());
+    EXPECT_EQ(job.files[0].server_filename, "a.txt");
+  }
+}
+
+ResolveLimits limits_of(std::size_t entries, int pages, int depth) {
+  ResolveLimits limits;
+  limits.max_entries = entries;
+  limits.max_list_pages = pages;
+  limits.max_folder_depth = depth;
+  return limits;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, ResolveLimit,
+    ::testing::Values(
+        LimitCase{"defaults", ResolveLimits{}, 0, 256, 6},
+        LimitCase{"exactly_enough", limits_of(256, 6, 3), 0, 256, 6},
+        LimitCase{"entries_in_a_listing", limits_of(150, 100, 10), kTooManyEntries, 150, 2},
+        LimitCase{"entries_on_the_page", limits_of(2, 100, 10), kTooManyEntries, 2, 0},
+        LimitCase{"listing_pages", limits_of(1000, 2, 10), kTooManyEntries, 203, 2},
+        LimitCase{"folder_depth", limits_of(1000, 100, 2), kFolderTooDeep, 255, 5}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
+
+TEST(ShareClientE2E, CaptchaReplyWithoutPictureOrIdIsNoCaptcha) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  std::string error;
+  fixture.knobs.faults.push_back(*sim::parse_fault("captcha:bare_success", error));
+  SimHarness sim(std::move(fixture));
+  ShareClient client;
+  Job job{sim.link("1PubDemoXq7Ra")};
+  ASSERT_EQ(run(client, job), 0);  // sets the origin
+  Bytes image = "kept";
+  EXPECT_EQ(client.fetch_captcha(image, kWrongDownloadCaptcha), kCaptchaMissing);
+  EXPECT_EQ(image, "kept");
+  EXPECT_EQ(client.vcode_str(), "");
+  EXPECT_TRUE(sim.requests("image").empty());
 }
 
 }  // namespace

@@ -127,6 +127,10 @@ TEST(PercentDecode, EscapesAndMalformedPercents) {
   EXPECT_EQ(percent_decode("%"), "%");
   EXPECT_EQ(percent_decode("%E4%B8%AD", true), "中");
   EXPECT_EQ(percent_decode("%2F%E6%96%87%E4%BB%B6%20a", true), "/文件 a");
+  // A zero byte does not end the local text: U+FFFD (84 31 A4 37) takes its place.
+  EXPECT_EQ(percent_decode("/a%00b", true),
+            "/a\x84\x31\xA4\x37"
+            "b");
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ TEST(ErrorMessage, EveryRowOfTheTable) {
       {-33, "一次支持操作999个，减点试试吧"},
       {-62, "访问验证码错误"},
       {-70, "你分享的文件中包含病毒或疑似病毒，为了你和他人的数据安全，换个文件分享吧"},
+      {-992, "自定义错误代码,目录层级过深"},
+      {-993, "自定义错误代码,验证码为空"},
+      {-994, "自定义错误代码,分享文件过多"},
+      {-995, "自定义错误代码,下载地址为空"},
       {-996, "自定义错误代码,网络请求失败"},
       {-997, "自定义错误代码,该链接已失效"},
       {-998, "自定义错误代码,JSON解析失败"},
@@ -69,7 +73,7 @@ TEST(ErrorMessage, EveryRowOfTheTable) {
     EXPECT_EQ(error_message(row.first), row.second) << row.first;
     codes.insert(row.first);
   }
-  EXPECT_EQ(codes.size(), 35u);
+  EXPECT_EQ(codes.size(), 39u);
   // The full-width comma of -1 is the two bytes A3 AC of the local code page.
   EXPECT_NE(error_message(-1).find("\xA3\xAC"), std::string::npos);
 }

@@ -100,6 +100,29 @@ TEST_F(Faults, FolderListingItself) {
   EXPECT_EQ((*self)["isdir"], 1);
 }
 
+TEST_F(Faults, ListingAnswersItsFirstPageWhateverPageIsAsked) {
+  const nlohmann::json first = visitor->list(folder, 1, 1).json()["list"];
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_NE(visitor->list(folder, 2, 1).json()["list"], first);
+  inject("list:first_page");
+  EXPECT_EQ(visitor->list(folder, 2, 1).json()["list"], first);
+  EXPECT_EQ(visitor->list(folder, 7, 1).json()["list"], first);
+}
+
+TEST_F(Faults, BareSuccessHoldsOnlyErrnoAndRequestId) {
+  inject("download:bare_success@1");
+  const nlohmann::json file = visitor->data["file_list"]["list"][0];
+  const nlohmann::json bare = visitor->download(file).json();
+  EXPECT_EQ(bare.size(), 2u) << bare;
+  EXPECT_EQ(bare["errno"], 0);
+  EXPECT_TRUE(bare.contains("request_id"));
+  EXPECT_TRUE(visitor->download(file).json().contains("list"));
+  // A refusal stays a refusal.
+  inject("list:bare_success");
+  const nlohmann::json refused = visitor->list(folder, 0).json();
+  EXPECT_EQ(refused["errno"], 2);
+}
+
 TEST_F(Faults, CorruptCaptchaPicture) {
   inject("image:corrupt_captcha@2");
   const std::string image = visitor->captcha("pan").json()["vcode_img"];
@@ -156,7 +179,8 @@ TEST(FaultRuleText, ParsesAndRejectsTheCommandLineForms) {
   EXPECT_FALSE(rule->selects(7));
   for (const char* bad :
        {"list", "nope:close", "list:nope", "page:errno_last", "list:corrupt_captcha",
-        "image:self_loop", "page:close@0", "page:close@everyx"}) {
+        "image:self_loop", "page:close@0", "page:close@everyx", "download:first_page",
+        "page:bare_success", "image:bare_success"}) {
     EXPECT_FALSE(parse_fault(bad, error)) << bad;
     EXPECT_FALSE(error.empty());
   }

@@ -85,6 +85,10 @@ TEST(Fixture, MistakesAreNamed) {
           "size": 1}]}]})",
        "folder has no size"},
       {R"({"options": {"faults": ["page:self_loop"]}})", "does not apply"},
+      {R"({"shares": [{"surl": "a", "shareid": 1, "uk": 1, "tree": [{"name": "x", "wire": 5}]}]})",
+       "'wire' is not an object"},
+      {R"({"shares": [{"surl": "a", "shareid": 1, "uk": 1, "page_data": [1]}]})",
+       "'page_data' is not an object"},
       {R"({"options": {"captcha_format": "gif"}})", "captcha_format"},
       {R"({"options": {"connect_latency_ms": 3600001}})", "connect_latency_ms"},
       {R"({"options": {"connect_latency_ms": -5}})", "connect_latency_ms"},
@@ -96,6 +100,28 @@ TEST(Fixture, MistakesAreNamed) {
     const std::string error = parse_error(text);
     EXPECT_NE(error.find(named), std::string::npos) << text << " -> " << error;
   }
+}
+
+TEST(Fixture, OverridesReachThePageAndTheListing) {
+  Fixture fixture;
+  std::string error;
+  ASSERT_TRUE(parse_fixture(R"({"shares": [{"surl": "1W", "shareid": 1, "uk": 2,
+      "page_data": {"title": null, "file_list": {"errno": 0, "list": {"length": 9}}},
+      "tree": [{"name": "d", "children": [
+          {"name": "f", "size": 1, "wire": {"fs_id": "1]&x=[", "isdir": null}}]}]}]})",
+                            fixture, error))
+      << error;
+  Simulator sim(std::move(fixture));
+  ASSERT_TRUE(sim.start());
+  testing::Visitor visitor(sim.origin(), "1W");
+  ASSERT_EQ(visitor.page().status, 200);
+  EXPECT_FALSE(visitor.data.contains("title"));
+  EXPECT_TRUE(visitor.data.contains("sign"));
+  EXPECT_EQ(visitor.data["file_list"]["list"], nlohmann::json({{"length", 9}}));
+  const nlohmann::json item = visitor.list("/d").json()["list"].at(0);
+  EXPECT_EQ(item["fs_id"], "1]&x=[");
+  EXPECT_FALSE(item.contains("isdir"));
+  EXPECT_EQ(item["server_filename"], "f");
 }
 
 TEST(Generator, SpreadsFilesOverACompleteTree) {

@@ -1,0 +1,39 @@
+#pragma once
+
+// Service replies as JSON documents, and the entries their lists describe.
+
+#include <cstddef>
+#include <set>
+#include <string>
+
+#include "share/file_entry.h"
+
+namespace sharelink {
+
+class JsonDocument;
+struct HttpResponse;
+
+// -996 for a request that got no answer, -998 for an answer that is not a JSON
+// object, else the reply's errno. reply holds the parsed answer.
+int reply_code(const HttpResponse& response, JsonDocument& reply);
+
+// The entries the items of the array at path describe, appended to found,
+// each id once: an entry whose fs_id is in ids already is left out, the
+// others' ids go into ids. skipped counts the items that describe no entry.
+// kJsonParseFailed when there is no array at path (nothing read);
+// kTooManyEntries when there are more entries than room (found then holds room
+// more); else 0. Nothing is sized by what the reply claims: found grows by the
+// items that are there.
+//
+// An item is an entry when it is an object with an fs_id that is an unsigned
+// 64-bit integer, a string server_filename, an isdir of 0 or 1 (number or
+// text) and, for a folder, a path; size, path, app_id and parent_path, when
+// present, must be texts or numbers. An item that fails is skipped rather than
+// failing the whole list: it could never get a link, and as an entry it would
+// reach the report as a file with an empty link. Entries of the share page
+// keep their app_id and parent path; those of a folder listing get the web app
+// id.
+int read_list(const JsonDocument& reply, const std::string& path, bool on_share_page,
+              std::size_t room, std::set<std::string>& ids, FileList& found, int& skipped);
+
+}  // namespace sharelink
