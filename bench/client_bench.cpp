@@ -1,12 +1,11 @@
-// How fast the client reads replies and resolves whole shares against the
-// in-process simulator.
+// How fast the client reads small replies and resolves whole shares against the
+// in-process simulator. Reading big replies is measured in reply_bench.cpp.
 
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
 
-#include "script/json_document.h"
 #include "share/reply_text.h"
 #include "share/result_codes.h"
 #include "share/share_client.h"
@@ -16,38 +15,7 @@
 namespace {
 
 using sharelink::FileList;
-using sharelink::JsonDocument;
 using sharelink::ShareClient;
-
-// A folder-listing reply of count items, as the service writes it.
-std::string listing_reply(int count) {
-  std::string reply = "{\"errno\":0,\"list\":[";
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) reply += ",";
-    reply += "{\"fs_id\":" + std::to_string(900719925474099 + i) +
-             ",\"isdir\":0,\"path\":\"\\/a\\/\\u6587\\u4ef6 " + std::to_string(i) +
-             ".txt\",\"server_filename\":\"\\u6587\\u4ef6 " + std::to_string(i) +
-             ".txt\",\"size\":" + std::to_string(1000 + i) + ",\"md5\":\"0123456789abcdef\"}";
-  }
-  return reply + "],\"request_id\":1}";
-}
-
-void BM_ReadListingPage(benchmark::State& state) {
-  const std::string reply = listing_reply(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    JsonDocument doc;
-    doc.parse(reply);
-    const int count = doc.count("list");
-    for (int i = 0; i < count; ++i) {
-      const std::string base = "list[" + std::to_string(i) + "]";
-      benchmark::DoNotOptimize(doc.get_texts(base, {"size", "path", "isdir", "server_filename"}));
-      benchmark::DoNotOptimize(doc.get_text(base + ".fs_id", true));
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(reply.size()));
-}
-BENCHMARK(BM_ReadListingPage)->Arg(100)->Arg(1000);
 
 void BM_ReadErrnoAndLink(benchmark::State& state) {
   const std::string reply =

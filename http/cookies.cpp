@@ -1,5 +1,9 @@
 #include "http/cookies.h"
 
+#include <cstddef>
+#include <string_view>
+#include <unordered_set>
+
 #include "http/local_text.h"
 
 namespace sharelink {
@@ -11,6 +15,29 @@ const std::string kDeletedMark = "=deleted";
 bool is_deleted(const std::string& item) {
   return item.size() >= kDeletedMark.size() &&
          item.compare(item.size() - kDeletedMark.size(), kDeletedMark.size(), kDeletedMark) == 0;
+}
+
+// Keeps the items from the front while the jar has room: they are the newest
+// (received items lead the merge), so the oldest go first. An item too long for
+// the whole jar is dropped on its own instead of emptying the jar.
+std::string bounded(const std::string& cookies) {
+  const std::string separator = "; ";
+  std::size_t separators = 0;
+  for (std::size_t at = cookies.find(separator); at != std::string::npos;
+       at = cookies.find(separator, at + separator.size())) {
+    ++separators;
+  }
+  if (cookies.size() <= kCookieJarMaxText && separators < kCookieJarMaxItems) return cookies;
+  std::string kept;
+  std::size_t count = 0;
+  for (const std::string& item : split_text(cookies, separator)) {
+    if (item.size() > kCookieJarMaxText) continue;
+    std::size_t grown = kept.size() + (count == 0 ? 0 : separator.size()) + item.size();
+    if (count == kCookieJarMaxItems || grown > kCookieJarMaxText) break;
+    if (count++ != 0) kept += separator;
+    kept += item;
+  }
+  return kept;
 }
 
 }  // namespace
@@ -35,11 +62,13 @@ int item_position(const std::vector<std::string>& items, const std::string& text
 }
 
 std::string remove_duplicates(const std::string& text, const std::string& separator) {
-  std::vector<std::string> kept;
+  std::vector<std::string> parts = split_text(text, separator);
+  std::unordered_set<std::string_view> kept;
+  kept.reserve(parts.size());
   std::string result;
-  for (const std::string& part : split_text(text, separator)) {
-    if (item_position(kept, part) != -1) continue;
-    kept.push_back(part);
+  result.reserve(text.size());
+  for (const std::string& part : parts) {
+    if (!kept.insert(part).second) continue;
     result += part;
     result += separator;
   }
@@ -52,10 +81,14 @@ std::string merge_cookies(std::string& cookies, std::string& received) {
   received = remove_spaces(received);
 
   std::vector<std::string> merged = split_text(received, ";");
-  // Looks at the list as it grows: of two held items with one name only the first
-  // is carried over.
-  for (const std::string& held : split_text(cookies, ";")) {
-    if (!has_cookie_named(merged, cookie_name(held))) merged.push_back(held);
+  std::unordered_set<std::string> names;
+  names.reserve(merged.size());
+  for (const std::string& item : merged)
+    names.insert(cookie_name(item));
+  // Names carried over join the set: of two held items with one name only the
+  // first is carried over.
+  for (std::string& held : split_text(cookies, ";")) {
+    if (names.insert(cookie_name(held)).second) merged.push_back(std::move(held));
   }
 
   cookies.clear();
@@ -65,7 +98,7 @@ std::string merge_cookies(std::string& cookies, std::string& received) {
     cookies += "; ";
   }
   if (cookies.size() >= 2) cookies.resize(cookies.size() - 2);
-  cookies = remove_duplicates(cookies, "; ");
+  cookies = bounded(remove_duplicates(cookies, "; "));
   return cookies;
 }
 

@@ -2,14 +2,22 @@
 
 // The session's cookie text: name=value items separated by "; ".
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace sharelink {
 
+// Bounds of the merged cookie text, so that a server cannot grow the session's
+// Cookie line without end: at most this many items and this many bytes of text.
+constexpr std::size_t kCookieJarMaxItems = 300;
+constexpr std::size_t kCookieJarMaxText = std::size_t{64} << 10;
+
 // Folds received cookies into cookies: received items first, in their order, then
 // held items whose names were not received; items ending in "=deleted" drop out;
-// every space disappears. Both arguments are rewritten; returns the new cookies.
+// every space disappears. Past the bounds above the items at the end, the ones
+// set longest ago, drop out. Both arguments are rewritten; returns the new
+// cookies. Linear in the length of both texts.
 std::string merge_cookies(std::string& cookies, std::string& received);
 
 // The text of an item before its first "=", trimmed of spaces.

@@ -91,9 +91,10 @@ std::string build_header_block(const std::string& headers, const std::string& co
   return block;
 }
 
-OutgoingHeaders split_header_block(const std::string& block, bool cookie_engine) {
+OutgoingHeaders split_header_block(const std::string& block, bool own_cookies) {
   OutgoingHeaders out;
   std::vector<std::string> names;
+  bool cookie_seen = false;
   for (const std::string& line : split_text(block, "\r\n")) {
     if (line.empty()) continue;
     std::string name = header_name(line);
@@ -105,10 +106,11 @@ OutgoingHeaders split_header_block(const std::string& block, bool cookie_engine)
       return out;
     }
     std::string value = trim_spaces(line.substr(name.size() + 1));
-    if (cookie_engine && equals_ignoring_case(name, "Cookie")) {
-      // Sent by the transport together with the engine's cookies, so that a
-      // redirected request carries one Cookie line.
+    if (own_cookies && equals_ignoring_case(name, "Cookie")) {
+      // One Cookie line goes out, so that the cookies a redirect sets can join it.
       out.cookie += (out.cookie.empty() ? "" : "; ") + value;
+      if (!cookie_seen) out.cookie_at = out.lines.size();
+      cookie_seen = true;
       continue;
     }
     // libcurl reads "Name:" without a value as "drop this header"; "Name;" sends
@@ -116,6 +118,7 @@ OutgoingHeaders split_header_block(const std::string& block, bool cookie_engine)
     out.lines.push_back(value.empty() ? name + ";" : line);
     names.push_back(name);
   }
+  if (!cookie_seen) out.cookie_at = out.lines.size();
   for (const char* name : kTransportDefaults) {
     bool present = false;
     for (const std::string& own : names)
@@ -123,6 +126,23 @@ OutgoingHeaders split_header_block(const std::string& block, bool cookie_engine)
     if (!present) out.lines.push_back(std::string(name) + ":");
   }
   return out;
+}
+
+std::vector<std::string> lines_for_leg(const OutgoingHeaders& headers, bool on_origin,
+                                       const std::string& cookie) {
+  std::vector<std::string> lines;
+  lines.reserve(headers.lines.size() + 1);
+  for (std::size_t i = 0; i <= headers.lines.size(); ++i) {
+    if (i == headers.cookie_at && !cookie.empty()) lines.push_back("Cookie: " + cookie);
+    if (i == headers.lines.size()) break;
+    const std::string& line = headers.lines[i];
+    std::string name = line.substr(0, line.find_first_of(":;"));
+    bool speaks_for_caller = equals_ignoring_case(name, "Authorization") ||
+                             equals_ignoring_case(name, "Cookie") ||
+                             equals_ignoring_case(name, "Host");
+    if (on_origin || !speaks_for_caller) lines.push_back(line);
+  }
+  return lines;
 }
 
 std::string escape_address(const std::string& url) {

@@ -17,11 +17,21 @@ std::string build_header_block(const std::string& headers, const std::string& co
 struct OutgoingHeaders {
   bool valid = true;  // false: a line without a name and colon, or with a stray CR/LF
   std::vector<std::string> lines;
-  // With the cookie engine on, the values of the block's Cookie lines, which the
-  // transport sends in one line together with the engine's cookies.
+  // With own_cookies, the values of the block's Cookie lines joined by "; ",
+  // which the transport sends as one line whose value grows by the cookies set
+  // on the way through redirects; the lines themselves are left out of lines.
   std::string cookie;
+  // Where in lines that Cookie line goes: where the block's first Cookie line
+  // stood, else after the block's own lines (the Cookie row is the block's last).
+  std::size_t cookie_at = 0;
 };
-OutgoingHeaders split_header_block(const std::string& block, bool cookie_engine);
+OutgoingHeaders split_header_block(const std::string& block, bool own_cookies);
+
+// The lines of one request of an exchange: cookie (when non-empty) as a Cookie
+// line at headers.cookie_at; on a request to another origin than the address's,
+// without the lines that speak for the caller there (Authorization, Cookie, Host).
+std::vector<std::string> lines_for_leg(const OutgoingHeaders& headers, bool on_origin,
+                                       const std::string& cookie);
 
 // url with every byte outside the address alphabet after the host part (space,
 // controls, non-ASCII, "<>\"\\^`{|}") percent-escaped; non-ASCII local text is

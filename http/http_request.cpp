@@ -1,7 +1,9 @@
 #include "http/http_request.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "http/cookies.h"
 #include "http/http_message.h"
@@ -16,23 +18,31 @@ namespace {
 // Pages declare their charset in a meta tag near the top; only that much is searched.
 constexpr std::size_t kCharsetSearchLength = 1024;
 
-std::string meta_charset(const std::string& text) {
+std::string meta_charset(const std::string& head) {
   RegexObject regex;
-  if (!regex.execute("<meta.+?charset=[^\\w]?([-\\w]+)", text.substr(0, kCharsetSearchLength))) {
-    return std::string();
-  }
+  if (!regex.execute("<meta.+?charset=[^\\w]?([-\\w]+)", head)) return std::string();
   return regex.submatch_text(1, 1);
 }
 
-// A meta tag decides; without one, the charset of the Content-Type header does, so
-// that a JSON reply in UTF-8 is not read as local text. "gbk" and "gb2312" pages are
-// local text already.
-void recode_page(HttpResponse& response) {
-  std::string charset = meta_charset(response.text);
+// The body as local text, up to its first zero byte. A meta tag decides the
+// charset; without one, the charset of the Content-Type header does, so that a
+// JSON reply in UTF-8 is not read as local text. "gbk" and "gb2312" pages are
+// local text already. A body may be 64 MiB: the text is built once, without a
+// second copy held along.
+std::string page_text(const HttpResponse& response) {
+  std::string charset = meta_charset(until_zero(response.body.substr(0, kCharsetSearchLength)));
   if (charset.empty()) charset = content_type_charset(response.response_headers);
-  if (charset.empty() || charset == "gbk" || charset == "gb2312") return;
-  std::optional<std::string> recoded = recode_by_charset(response.body, charset);
-  if (recoded) response.text = until_zero(*recoded);
+  if (!charset.empty() && charset != "gbk" && charset != "gb2312") {
+    std::optional<std::string> recoded = recode_by_charset(response.body, charset);
+    if (recoded) {
+      std::string text = std::move(*recoded);
+      text.resize(std::strlen(text.c_str()));
+      // The converter sizes its buffer for the worst case; the text keeps only its own bytes.
+      text.shrink_to_fit();
+      return text;
+    }
+  }
+  return until_zero(response.body);
 }
 
 }  // namespace
@@ -85,8 +95,7 @@ HttpResponse http_request(const HttpRequest& request) {
   read_header_lines(response.response_headers, response.set_cookies, response.location);
   if (response.cookies) merge_cookies(*response.cookies, response.set_cookies);
   response.body = std::move(exchange.body);
-  response.text = until_zero(response.body);
-  recode_page(response);
+  response.text = page_text(response);
   return response;
 }
 

@@ -46,16 +46,20 @@ struct HttpRequest {
   // The request body, sent as its bytes (also with a GET); HEAD sends none.
   std::string post_data;
   // Absent: no Cookie line is built and no cookie the server sets during the
-  // exchange is sent back. Present (even empty): sent as the Cookie line, and
-  // cookies set by a redirect response go with the redirected request. The text
-  // never goes to another host, port or scheme than that of url.
+  // exchange is sent back. Present (even empty): sent as the Cookie line, the
+  // last of the header rows, and cookies set by a redirect response go with the
+  // later requests of the chain to the origin (scheme, host, port) that set
+  // them. The text never goes to another origin than that of url.
   std::optional<std::string> cookies;
   // Extra request header lines separated by CR LF, without a final CR LF. A line
   // whose name one of the default rows searches for keeps that default line out.
   std::string headers;
-  // True: a 3xx response is returned itself instead of being followed.
+  // True: a 3xx response is returned itself instead of being followed. It is
+  // also returned when following it would send post_data to another origin
+  // (a 307 or 308 answer to a POST, for one).
   bool no_redirect = false;
-  // Basic credentials for the server, used only when both are non-empty.
+  // Basic credentials for the server, used only when both are non-empty, and
+  // only with requests to the origin of url.
   std::string user;
   std::string password;
   // "host:port" of an HTTP proxy for http and https addresses; empty: direct.
@@ -64,7 +68,9 @@ struct HttpRequest {
   std::string proxy_user;
   std::string proxy_password;
   // Limit in seconds for resolving and connecting and for every stall while
-  // sending or receiving; 0 or less means 30.
+  // sending or receiving; 0 or less means 30. A transfer that moves less than a
+  // byte a second over such a period also ends, and the whole call, redirects
+  // included, ends after ten times the limit: each fails as a stall does.
   int timeout_seconds = 0;
   // Null: a connection of the call's own, closed after it.
   std::shared_ptr<HttpConnectionPool> connections;

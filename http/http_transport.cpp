@@ -1,16 +1,21 @@
 #include "http/http_transport.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <curl/curl.h>
 
+#include "http/cookies.h"
 #include "http/http_message.h"
 #include "http/local_text.h"
 
@@ -23,39 +28,62 @@
 //   704  the method, body, callback or protocol-version options were rejected
 //   705  a timeout option was rejected
 //   707  the server or the proxy credential options were rejected
-//   708  the cookie engine options (COOKIEFILE, COOKIE) were rejected
-//   709  a redirect option was rejected
+//   709  the redirect option was rejected
 //   710  a header line is malformed (no name and colon, stray CR or LF), or the
 //        header list was rejected
-//   711  the transfer ended before a request went out on a connection: unknown
-//        host, refused or timed-out connect, TLS failure, failed proxy tunnel,
-//        redirect to an address that is not http or https; also CURLE_SEND_ERROR
+//   711  a request did not go out on a connection: unknown host, refused or
+//        timed-out connect, TLS failure, failed proxy tunnel, a redirect to an
+//        address that cannot be parsed or is not http or https; also
+//        CURLE_SEND_ERROR
 //   712  the request went out but no final response's header block came back:
-//        timeout, connection closed, malformed reply, too many redirects
+//        timeout, connection closed, malformed or oversized reply, too many
+//        redirects
 //   713  the final response's header block arrived and then the body broke off
-//        (connection closed early, stalled past the timeout, receive error) or
-//        passed kBodyLimit; the headers and the bytes so far are kept
+//        (connection closed early, stalled or too slow past the limits below,
+//        receive error) or passed kBodyLimit; the headers and the bytes so far
+//        are kept
 //   A proxy that refuses the CONNECT tunnel of an https address (407 and the
 //   like) is no failure: its reply is returned, as for a plain http address.
 //
+// Time limits, from the request's timeout T: resolving and connecting get T;
+// a stall of T (nothing sent or received) ends the transfer; so does moving
+// fewer than T bytes in any period of T once the request is going out (less
+// than a byte a second: a drip that never stalls); and the whole call,
+// redirects included, gets 10 T. Each ends it as a receive timeout would, with
+// the number of the phase it ended in.
+//
+// Redirects are followed here, not by libcurl, one curl_easy_perform per leg,
+// so that the origin compared is the one of the address actually requested:
+// libcurl works out the target (CURLINFO_REDIRECT_URL), the same parsed address
+// is compared and handed back to it. The caller's cookies, Authorization and
+// Host lines and credentials go only to the address's origin; a leg that would
+// carry the request body to another origin is not taken: the redirect response
+// is the answer. Cookies set during the chain go along to the origin that set
+// them, merged into that origin's cookie text of this call.
+//
 // A connection pool is a libcurl share of the connection cache and the TLS
-// sessions, nothing else: cookies stay in each call's own engine. libcurl does
-// not support one connection cache used by transfers on several threads at
-// once, so a call holds the pool for its whole life, easy handle cleanup
-// included, and a call that finds it held goes without. libcurl itself keeps
-// proxied and direct connections apart, checks a cached connection is still
-// open before reusing it, retries on a fresh one when a reused connection
-// dies before any reply byte, and closes the connection of every transfer that
-// ends early (aborted by a callback, body cut short), so none of those is
-// handed to the next call.
+// sessions, nothing else: cookies stay with each call. libcurl does not support
+// one connection cache used by transfers on several threads at once, so a call
+// holds the pool for its whole life, easy handle cleanup included, and a call
+// that finds it held goes without. Without a pool the easy handle's own cache
+// carries a connection from leg to leg. libcurl itself keeps proxied and direct
+// connections apart, checks a cached connection is still open before reusing
+// it, retries on a fresh one when a reused connection dies before any reply
+// byte, and closes the connection of every transfer that ends early (aborted by
+// a callback, body cut short), so none of those is handed to the next call.
 
 namespace sharelink {
 namespace {
 
 constexpr std::size_t kBodyLimit = std::size_t{64} << 20;
-// libcurl 7.88 follows redirects without limit unless told; later releases stop
-// at 30 by default, which keeps a redirect loop from running forever.
-constexpr long kMaxRedirects = 30;
+// libcurl before 8.3 (Debian's 7.88 has the fix backported) bounds each header
+// line but not their number: a reply sending lines without end would grow the
+// block until the deadline.
+constexpr std::size_t kHeaderBlockLimit = std::size_t{1} << 20;
+// As many as later libcurl releases follow by default; a redirect loop ends.
+constexpr int kMaxRedirects = 30;
+// The whole call gets this many times the request's timeout.
+constexpr int kDeadlineFactor = 10;
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -93,8 +121,10 @@ struct Origin {
   }
 };
 
-struct Address {
-  std::string url;
+// A parsed address: the handle is what libcurl requests, the origin is read
+// from that same handle.
+struct Target {
+  UrlHandle url;
   Origin origin;
 };
 
@@ -106,145 +136,120 @@ std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
   return copy;
 }
 
-std::optional<Address> address_of(CURLU* url) {
-  Address address;
-  address.url = url_part(url, CURLUPART_URL);
-  address.origin = {lower(url_part(url, CURLUPART_SCHEME)), url_part(url, CURLUPART_HOST),
-                    url_part(url, CURLUPART_PORT, CURLU_DEFAULT_PORT)};
-  const std::string& scheme = address.origin.scheme;
-  if (address.url.empty() || (scheme != "http" && scheme != "https")) return std::nullopt;
-  return address;
-}
-
-std::optional<Address> split_address(const std::string& url) {
-  UrlHandle handle(curl_url());
-  if (!handle) return std::nullopt;
-  if (curl_url_set(handle.get(), CURLUPART_URL, escape_address(url).c_str(), 0) != CURLUE_OK) {
+std::optional<Target> target_of(UrlHandle url) {
+  Target target;
+  target.origin = {lower(url_part(url.get(), CURLUPART_SCHEME)),
+                   url_part(url.get(), CURLUPART_HOST),
+                   url_part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)};
+  const std::string& scheme = target.origin.scheme;
+  if (url_part(url.get(), CURLUPART_URL).empty() || (scheme != "http" && scheme != "https")) {
     return std::nullopt;
   }
-  if (has_empty_path(url) && curl_url_set(handle.get(), CURLUPART_QUERY, nullptr, 0) != CURLUE_OK) {
+  target.url = std::move(url);
+  return target;
+}
+
+std::optional<Target> split_address(const std::string& address) {
+  UrlHandle url(curl_url());
+  if (!url) return std::nullopt;
+  if (curl_url_set(url.get(), CURLUPART_URL, escape_address(address).c_str(), 0) != CURLUE_OK) {
     return std::nullopt;
   }
-  return address_of(handle.get());
-}
-
-// The target libcurl itself would follow to, with the flags its redirect code uses.
-std::optional<Address> resolve_redirect(const std::string& base, const std::string& location) {
-  UrlHandle handle(curl_url());
-  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
-      curl_url_set(handle.get(), CURLUPART_URL, location.c_str(),
-                   CURLU_URLENCODE | CURLU_ALLOW_SPACE) != CURLUE_OK) {
+  if (has_empty_path(address) &&
+      curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0) != CURLUE_OK) {
     return std::nullopt;
   }
-  return address_of(handle.get());
+  return target_of(std::move(url));
 }
 
-// Whether following location certainly stays on origin, decided without libcurl
-// since it runs inside a callback: relative references stay, an absolute
-// "scheme://authority" one is compared, anything else counts as leaving.
-bool stays_on_origin(const std::string& location, const Origin& origin) {
-  if (location[0] == '/' || location[0] == '\\') {
-    return location.size() == 1 || (location[1] != '/' && location[1] != '\\');
+// libcurl works out a redirect's target without the escaping its own following
+// applies; these are the flags it follows with.
+std::optional<Target> redirect_target(const char* address) {
+  UrlHandle url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, address,
+                           CURLU_URLENCODE | CURLU_ALLOW_SPACE) != CURLUE_OK) {
+    return std::nullopt;
   }
-  std::size_t colon = location.find(':');
-  if (colon == std::string::npos || colon > location.find_first_of("/?#\\")) return true;
-  if (location.compare(colon, 3, "://") != 0) return false;
-  std::size_t start = colon + 3;
-  std::size_t end = location.find_first_of("/?#\\", start);
-  std::string authority = location.substr(start, end == std::string::npos ? end : end - start);
-  authority = authority.substr(authority.rfind('@') + 1);
-  std::size_t port_colon = authority.rfind(':');
-  if (port_colon != std::string::npos && authority.find(']', port_colon) != std::string::npos) {
-    port_colon = std::string::npos;  // a colon inside an IPv6 literal
-  }
-  Origin target{lower(location.substr(0, colon)), authority.substr(0, port_colon), ""};
-  if (port_colon != std::string::npos) target.port = authority.substr(port_colon + 1);
-  if (target.port.empty()) target.port = target.scheme == "https" ? "443" : "80";
-  return target == origin;
+  return target_of(std::move(url));
 }
 
-// What the callbacks see and fill during one curl_easy_perform.
+// What the callbacks see and fill during one curl_easy_perform, and the limits
+// that hold across the call's performs.
 struct Capture {
-  bool follow = false;
-  bool guard_cookie = false;  // our Cookie line rides on this transfer
-  Origin origin;              // of the request's address
-
   std::string block;  // the current response's header block
   long status = 0;
-  std::string redirect_to;  // the first Location value, the one libcurl follows
-  bool sent = false;        // a request went out on the current connection
+  bool sent = false;  // a request went out on the current connection
   bool final_headers = false;
-  bool stopped = false;  // aborted before a redirect that would take our Cookie line along
   bool capped = false;
   Bytes body;
 
   std::chrono::seconds stall_limit{30};
   std::chrono::steady_clock::time_point last_progress;
   curl_off_t uploaded = 0;
+  // The low-speed floor: bytes moved since the current period began.
+  std::chrono::steady_clock::time_point period_start;
+  std::uint64_t period_bytes = 0;
 
   void start_transfer() {
-    sent = final_headers = stopped = false;
+    block.clear();
+    body.clear();
+    sent = final_headers = capped = false;
     status = 0;
-    redirect_to.clear();
-    moved();
+    uploaded = 0;
+    start_period();
   }
-  void moved() { last_progress = std::chrono::steady_clock::now(); }
+  // Resolving and connecting have their own limit; the floor counts from the
+  // moment there is something to move.
+  void start_period() {
+    moved(0);
+    period_start = last_progress;
+    period_bytes = 0;
+  }
+  void moved(std::size_t bytes) {
+    last_progress = std::chrono::steady_clock::now();
+    period_bytes += bytes;
+  }
 };
 
 void start_block(Capture& capture, const std::string& status_line) {
   capture.block.clear();
-  capture.redirect_to.clear();
   capture.final_headers = false;
   std::size_t space = status_line.find(' ');
   capture.status = space == std::string::npos ? 0 : std::atol(status_line.c_str() + space + 1);
 }
 
-// Returns false to abort the transfer.
-bool end_block(Capture& capture) {
+void end_block(Capture& capture) {
   capture.block += "\r\n";
-  if (capture.status < 200) return true;  // an interim reply: the real one follows
-  if (!capture.sent) {
-    // The proxy's reply to CONNECT: 2xx opens the tunnel, anything else is the answer.
-    capture.final_headers = capture.status >= 300;
-    return true;
-  }
-  if (capture.follow && capture.status >= 300 && capture.status < 400 &&
-      !capture.redirect_to.empty()) {
-    if (capture.guard_cookie && !stays_on_origin(capture.redirect_to, capture.origin)) {
-      capture.stopped = true;
-      return false;
-    }
-    capture.sent = false;  // libcurl goes on with the redirected request
-    return true;
-  }
-  capture.final_headers = true;
-  return true;
+  if (capture.status < 200) return;  // an interim reply: the real one follows
+  // Before a request went out this is the proxy's reply to CONNECT: 2xx opens
+  // the tunnel, anything else is the answer.
+  capture.final_headers = capture.sent || capture.status >= 300;
 }
 
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
-  capture.moved();
   std::size_t length = size * count;
+  capture.moved(length);
   std::string line(data, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
     line.pop_back();
   bool status_line = line.compare(0, 5, "HTTP/") == 0;
   if (status_line) start_block(capture, line);
   if (capture.final_headers && !status_line) return length;  // trailers of a chunked body
-  if (line.empty()) return end_block(capture) ? length : 0;
-  capture.block += line + "\r\n";
-  std::size_t colon = line.find(':');
-  if (capture.redirect_to.empty() && colon != std::string::npos &&
-      lower(line.substr(0, colon)) == "location") {
-    capture.redirect_to = trim_spaces(line.substr(colon + 1));
+  if (line.empty()) {
+    end_block(capture);
+    return length;
   }
+  if (capture.block.size() + line.size() + 2 > kHeaderBlockLimit) return 0;
+  capture.block += line;
+  capture.block += "\r\n";
   return length;
 }
 
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
-  capture.moved();
   std::size_t length = size * count;
+  capture.moved(length);
   if (capture.body.size() + length > kBodyLimit) {
     capture.body.append(data, kBodyLimit - capture.body.size());
     capture.capped = true;
@@ -258,24 +263,38 @@ int on_connected(void* user, char*, char*, int, int) {
   auto& capture = *static_cast<Capture*>(user);
   capture.sent = true;
   capture.final_headers = false;
-  capture.moved();
+  capture.start_period();
   return CURL_PREREQFUNC_OK;
 }
 
-// Ends the transfer once nothing moved for the limit: libcurl's low-speed check
-// averages over several seconds and lets a stall after a few bytes run on.
+// Ends the transfer once nothing moved for the limit (libcurl's low-speed check
+// averages over several seconds and lets a stall after a few bytes run on), or
+// when a whole period of that length moved less than a byte a second.
 int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
   auto& capture = *static_cast<Capture*>(user);
   if (uploaded != capture.uploaded) {
+    capture.moved(
+        static_cast<std::size_t>(uploaded > capture.uploaded ? uploaded - capture.uploaded : 0));
     capture.uploaded = uploaded;
-    capture.moved();
   }
-  return std::chrono::steady_clock::now() - capture.last_progress >= capture.stall_limit ? 1 : 0;
+  auto now = std::chrono::steady_clock::now();
+  if (now - capture.last_progress >= capture.stall_limit) return 1;
+  if (capture.sent && now - capture.period_start >= capture.stall_limit) {
+    auto floor = static_cast<std::uint64_t>(capture.stall_limit.count());
+    if (capture.period_bytes < floor) return 1;
+    capture.period_start = now;
+    capture.period_bytes = 0;
+  }
+  return 0;
 }
 
 template <typename T>
 bool set(CURL* easy, CURLoption option, T value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
+}
+
+long timeout_of(const HttpRequest& request) {
+  return request.timeout_seconds > 0 ? request.timeout_seconds : 30;
 }
 
 // Options that hold for the whole call; returns a failure number or 0.
@@ -304,10 +323,7 @@ int configure_session(CURL* easy, const HttpRequest& request, Capture& capture) 
       !set(easy, CURLOPT_PREREQDATA, &capture)) {
     return 704;
   }
-  // Resolving and connecting get the limit as a whole; after that, a stall of that
-  // long while sending or receiving ends the transfer, as a receive timeout would,
-  // and a slow but moving download goes on.
-  long seconds = request.timeout_seconds > 0 ? request.timeout_seconds : 30;
+  long seconds = timeout_of(request);
   capture.stall_limit = std::chrono::seconds(seconds);
   if (!set(easy, CURLOPT_CONNECTTIMEOUT, seconds) || !set(easy, CURLOPT_NOPROGRESS, 0L) ||
       !set(easy, CURLOPT_XFERINFOFUNCTION, progress_function) ||
@@ -320,27 +336,27 @@ int configure_session(CURL* easy, const HttpRequest& request, Capture& capture) 
        !set(easy, CURLOPT_PROXYAUTH, CURLAUTH_BASIC))) {
     return 707;
   }
-  // An empty file name switches the engine on without reading anything; its store
-  // lives in the handle and goes with it.
-  if (request.cookies && !set(easy, CURLOPT_COOKIEFILE, "")) return 708;
-  if (!set(easy, CURLOPT_FOLLOWLOCATION, request.no_redirect ? 0L : 1L)) return 709;
+  if (!set(easy, CURLOPT_FOLLOWLOCATION, 0L)) return 709;
   return 0;
 }
 
-// One curl_easy_perform: the request itself, or the rest of its redirect chain
-// after the chain left the address's origin.
+// One curl_easy_perform: the request itself, or one redirect after it.
 struct Leg {
-  std::string url;
+  Target target;
   int method = kHttpGet;
   bool with_body = true;
-  bool on_origin = true;  // our Cookie line and the server credentials go along
 };
 
-int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, const std::string& cookie,
-                  long redirects_left) {
-  if (!set(easy, CURLOPT_URL, leg.url.c_str())) return 703;
+bool carries_body(const HttpRequest& request, const Leg& leg) {
+  return leg.with_body && leg.method != kHttpHead &&
+         (leg.method != kHttpGet || !request.post_data.empty());
+}
+
+int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, bool on_origin,
+                  const curl_slist* headers, std::chrono::milliseconds left) {
+  if (!set(easy, CURLOPT_CURLU, leg.target.url.get())) return 703;
   const std::string& data = request.post_data;
-  bool body = leg.with_body && leg.method != kHttpHead && (leg.method != kHttpGet || !data.empty());
+  bool body = carries_body(request, leg);
   const char* verb = leg.method == kHttpPut           ? "PUT"
                      : body && leg.method == kHttpGet ? "GET"
                                                       : nullptr;
@@ -352,55 +368,74 @@ int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, const 
          set(easy, CURLOPT_COPYPOSTFIELDS, data.c_str());
   }
   if (!ok) return 704;
-  bool credentials = leg.on_origin && !request.user.empty() && !request.password.empty();
+  if (!set(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(1, left.count())))) {
+    return 705;
+  }
+  bool credentials = on_origin && !request.user.empty() && !request.password.empty();
   if (!set(easy, CURLOPT_USERNAME, credentials ? request.user.c_str() : nullptr) ||
       !set(easy, CURLOPT_PASSWORD, credentials ? request.password.c_str() : nullptr) ||
       !set(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC)) {
     return 707;
   }
-  bool with_cookie = leg.on_origin && !cookie.empty();
-  if (!set(easy, CURLOPT_COOKIE, with_cookie ? cookie.c_str() : nullptr)) return 708;
-  if (!set(easy, CURLOPT_MAXREDIRS, redirects_left)) return 709;
+  if (!set(easy, CURLOPT_HTTPHEADER, headers)) return 710;
   return 0;
 }
 
-int method_named(const char* verb) {
-  std::string name = verb == nullptr ? "" : verb;
-  if (name == "POST") return kHttpPost;
-  if (name == "HEAD") return kHttpHead;
-  if (name == "PUT") return kHttpPut;
-  return kHttpGet;
+bool make_header_list(const std::vector<std::string>& lines, HeaderList& list) {
+  list.reset();
+  for (const std::string& line : lines) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr) return false;
+    // curl_slist_append returns the same head it was given, or a new list.
+    static_cast<void>(list.release());
+    list.reset(grown);
+  }
+  return true;
 }
 
-// The leg that follows the redirect a transfer stopped at, with libcurl's own
-// method rules; a failure number when there is none.
-int next_leg(CURL* easy, const Capture& capture, long& redirects_left, Leg& leg) {
-  long followed = 0;
-  char* current = nullptr;
-  char* verb = nullptr;
-  curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &followed);
-  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
-  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_METHOD, &verb);
-  redirects_left -= followed + 1;
-  if (redirects_left < 0) return 712;
-  std::optional<Address> target =
-      resolve_redirect(current != nullptr ? current : leg.url, capture.redirect_to);
+// The cookie text of each origin the chain visits: the caller's for the
+// address's origin, what each other origin set for itself.
+class ChainCookies {
+ public:
+  std::string& of(const Origin& origin) {
+    for (auto& [owner, text] : texts_) {
+      if (owner == origin) return text;
+    }
+    texts_.emplace_back(origin, std::string());
+    return texts_.back().second;
+  }
+
+  // Merges the cookies that a response of origin set.
+  void take(const Origin& origin, const std::string& header_block) {
+    std::string block = header_block;
+    std::string received;
+    std::string location;
+    read_header_lines(block, received, location);
+    if (!received.empty()) merge_cookies(of(origin), received);
+  }
+
+ private:
+  std::vector<std::pair<Origin, std::string>> texts_;
+};
+
+// The leg after a redirect response of leg, with the usual method rules:
+// 303 turns all but HEAD into a GET without body, 301 and 302 turn a POST into
+// one; the rest keep method and body. A failure number when the target cannot
+// be requested.
+int next_leg(const Capture& capture, const char* location, Leg& leg) {
+  std::optional<Target> target = redirect_target(location);
   if (!target) return 711;
-  int method = method_named(verb);
-  bool with_body = leg.with_body && method == leg.method;
-  bool to_get = (capture.status == 303 && method != kHttpHead) ||
-                ((capture.status == 301 || capture.status == 302) && method == kHttpPost);
-  leg.url = target->url;
-  leg.method = to_get ? kHttpGet : method;
-  leg.with_body = with_body && !to_get;
-  leg.on_origin = target->origin == capture.origin;
+  bool to_get = (capture.status == 303 && leg.method != kHttpHead) ||
+                ((capture.status == 301 || capture.status == 302) && leg.method == kHttpPost);
+  leg.target = std::move(*target);
+  leg.method = to_get ? kHttpGet : leg.method;
+  leg.with_body = leg.with_body && !to_get;
   return 0;
 }
 
 int classify(CURLcode result, const Capture& capture) {
   if (result == CURLE_OK) return 0;
   if (capture.capped) return kHttpFailureBodyRead;
-  if (result == CURLE_TOO_MANY_REDIRECTS) return 712;
   if (capture.final_headers) return capture.sent ? kHttpFailureBodyRead : 0;
   if (!capture.sent || result == CURLE_SEND_ERROR) return 711;
   return 712;
@@ -475,8 +510,9 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
 
 Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
   if (!curl_ready()) return failed(700);
-  std::optional<Address> address = split_address(request.url);
+  std::optional<Target> address = split_address(request.url);
   if (!address) return failed(701);
+  const Origin home = address->origin;
   // Declared before the easy handle: the handle leaves the pool before the
   // claim on it ends and before the pool can go.
   std::shared_ptr<HttpConnectionPool> pool = request.connections;
@@ -486,43 +522,54 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
   if (!easy) return failed(702);
   if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
   Capture capture;
-  capture.follow = !request.no_redirect;
-  capture.origin = address->origin;
   if (int failure = configure_session(easy.get(), request, capture)) return failed(failure);
 
-  OutgoingHeaders headers = split_header_block(header_block, request.cookies.has_value());
-  HeaderList list;
-  for (const std::string& line : headers.lines) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr) return failed(710);
-    // curl_slist_append returns the same head it was given, or a new list.
-    static_cast<void>(list.release());
-    list.reset(grown);
-  }
-  if (!headers.valid || !set(easy.get(), CURLOPT_HTTPHEADER, list.get())) return failed(710);
+  const bool own_cookies = request.cookies.has_value();
+  OutgoingHeaders headers = split_header_block(header_block, own_cookies);
+  if (!headers.valid) return failed(710);
+  ChainCookies cookies;
+  if (own_cookies) cookies.of(home) = headers.cookie;
 
+  const auto deadline = std::chrono::steady_clock::now() +
+                        kDeadlineFactor * std::chrono::seconds(timeout_of(request));
   bool known_method = request.method >= kHttpGet && request.method <= kHttpPut;
-  Leg leg{address->url, known_method ? request.method : kHttpGet, true, true};
-  long redirects_left = kMaxRedirects;
-  for (;;) {
-    int failure = configure_leg(easy.get(), request, leg, headers.cookie, redirects_left);
-    if (failure != 0) return failed(failure);
-    capture.start_transfer();
-    capture.guard_cookie = leg.on_origin && !headers.cookie.empty();
-    CURLcode result = curl_easy_perform(easy.get());
-    if (capture.stopped) {
-      failure = next_leg(easy.get(), capture, redirects_left, leg);
-      if (failure != 0) return failed(failure);
-      continue;
+  Leg leg{std::move(*address), known_method ? request.method : kHttpGet, true};
+  HeaderList list;
+  CURLcode result = CURLE_OK;
+  for (int redirects = 0;; ++redirects) {
+    bool on_origin = leg.target.origin == home;
+    std::string cookie = own_cookies ? cookies.of(leg.target.origin) : std::string();
+    if (!make_header_list(lines_for_leg(headers, on_origin, cookie), list)) return failed(710);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (int failure = configure_leg(easy.get(), request, leg, on_origin, list.get(), left)) {
+      return failed(failure);
     }
-    failure = classify(result, capture);
-    if (failure != 0 && failure != kHttpFailureBodyRead) return failed(failure);
-    Exchange exchange;
-    exchange.failure = failure;
-    exchange.raw_headers = std::move(capture.block);
-    exchange.body = std::move(capture.body);
-    return exchange;
+    capture.start_transfer();
+    result = curl_easy_perform(easy.get());
+    if (request.no_redirect || result != CURLE_OK || capture.status < 300 || capture.status > 399) {
+      break;
+    }
+    char* location = nullptr;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+      break;
+    }
+    if (redirects == kMaxRedirects) return failed(712);
+    Leg next{{}, leg.method, leg.with_body};
+    if (int failure = next_leg(capture, location, next)) return failed(failure);
+    // The request body never goes to another origin: the redirect is the answer.
+    if (!(next.target.origin == home) && carries_body(request, next)) break;
+    if (own_cookies) cookies.take(leg.target.origin, capture.block);
+    leg = std::move(next);
   }
+  int failure = classify(result, capture);
+  if (failure != 0 && failure != kHttpFailureBodyRead) return failed(failure);
+  Exchange exchange;
+  exchange.failure = failure;
+  exchange.raw_headers = std::move(capture.block);
+  exchange.body = std::move(capture.body);
+  return exchange;
 }
 
 bool http_global_init() {

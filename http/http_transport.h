@@ -16,8 +16,9 @@ struct Exchange {
 };
 
 // Sends request with header_block (the complete set of request header lines) and
-// receives the final response. header_block's Cookie lines ride with the cookie
-// engine when request.cookies is present.
+// receives the final response, following redirects unless the request says not
+// to. With request.cookies present, header_block's Cookie lines go out as one
+// line, last but for the transport's own, joined by the cookies set on the way.
 Exchange perform_exchange(const HttpRequest& request, const std::string& header_block);
 
 }  // namespace sharelink

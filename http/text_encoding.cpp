@@ -2,10 +2,14 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <deque>
+#include <string_view>
+#include <vector>
 
 namespace sharelink {
 
@@ -13,6 +17,7 @@ namespace {
 
 constexpr const char* kLocalCharset = "GB18030";
 constexpr const char* kWideCharset = "UTF-16LE";
+constexpr const char* kCharsetUtf32 = "UTF-32LE";
 
 // Opening a descriptor costs far more than converting a short text, and every
 // field of every reply is converted: each thread keeps the descriptors it opened,
@@ -45,6 +50,15 @@ iconv_t cached_descriptor(const char* to, const char* from) {
   return cd;
 }
 
+// Bytes of the UTF-16LE unit at in: 4 for a surrogate pair, else 2 (1 for an odd
+// last byte).
+std::size_t wide_unit_length(const char* in, std::size_t left) {
+  if (left < 2) return left;
+  const auto high = [&](std::size_t at) { return static_cast<unsigned char>(in[at]) & 0xFC; };
+  if (left >= 4 && high(1) == 0xD8 && high(3) == 0xDC) return 4;
+  return 2;
+}
+
 // A conversion on a cached descriptor, starting from its initial state.
 class Converter {
  public:
@@ -55,18 +69,37 @@ class Converter {
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
   // Converts all of input. A byte sequence the source charset rejects is skipped
-  // one byte at a time and stands as `replacement` (already in the target charset),
-  // the way the platform converters put in a replacement character. The output
-  // buffer is sized for the whole text, so a long body takes one iconv call, not
-  // one per buffer's worth.
-  std::string run(const std::string& input, const std::string& replacement) {
-    std::string out(input.size() * 2 + 16, '\0');
+  // one source unit at a time (a byte, or for wide text a UTF-16 unit or a whole
+  // surrogate pair) and stands as `replacement` (already in the target charset),
+  // the way the platform converters put in a replacement character. Skipping
+  // whole units keeps wide text aligned after a character the target lacks.
+  std::string run(const std::string& input, const std::string& replacement,
+                  bool wide_source = false) {
+    std::string out;
+    out.reserve(input.size() + 16);
+    run_pieces(input, replacement, wide_source,
+               [&out](std::string_view piece) { out.append(piece.data(), piece.size()); });
+    return out;
+  }
+
+  // The same, handing the output to sink in pieces of whole characters, so
+  // that a long text need not be held in full between two conversions. iconv
+  // sees the input a window at a time: a sanitizer checks the whole input it
+  // is given on every call.
+  template <typename Sink>
+  void run_pieces(const std::string& input, const std::string& replacement, bool wide_source,
+                  Sink sink) {
+    constexpr std::size_t kPiece = std::size_t{64} << 10;
+    constexpr std::size_t kWindow = std::size_t{256} << 10;
+    std::string out(kPiece, '\0');
     std::size_t used = 0;
-    char* in = const_cast<char*>(input.data());
-    std::size_t in_left = input.size();
-    const auto room_for = [&](std::size_t bytes) {
-      if (out.size() - used < bytes) out.resize(out.size() * 2 + bytes);
+    const auto flush = [&] {
+      if (used > 0) sink(std::string_view(out.data(), used));
+      used = 0;
     };
+    char* in = const_cast<char*>(input.data());
+    char* const end = in + input.size();
+    // False at bytes that do not convert (errno tells how).
     const auto convert = [&](char** source, std::size_t* source_left) {
       for (;;) {
         char* dst = &out[used];
@@ -75,22 +108,53 @@ class Converter {
         used = static_cast<std::size_t>(dst - out.data());
         if (rc != static_cast<std::size_t>(-1)) return true;
         if (errno != E2BIG) return false;
-        room_for(out.size());
+        flush();
       }
     };
-    while (in_left > 0) {
-      if (convert(&in, &in_left)) break;
+    while (in < end) {
+      std::size_t window = std::min<std::size_t>(static_cast<std::size_t>(end - in), kWindow);
+      const bool last = in + window == end;
+      if (convert(&in, &window)) continue;
+      // A character cut by the window's edge goes into the next window.
+      if (errno == EINVAL && !last) continue;
       // EILSEQ: invalid or unconvertible; EINVAL: truncated at the end.
-      room_for(replacement.size());
+      if (out.size() - used < replacement.size()) flush();
       out.replace(used, replacement.size(), replacement);
       used += replacement.size();
-      ++in;
-      --in_left;
+      const std::size_t skip =
+          wide_source ? wide_unit_length(in, static_cast<std::size_t>(end - in)) : 1;
+      in += skip;
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
     convert(nullptr, nullptr);  // flush a stateful encoder
-    out.resize(used);
-    return out;
+    flush();
+  }
+
+  // Appends the conversion of input to out when every byte of it converts; false,
+  // with out unchanged, at the first byte that does not, so the caller can fall
+  // back to run and its replacements.
+  bool run_exact(std::string_view input, std::string& out) {
+    const std::size_t before = out.size();
+    out.resize(before + input.size() * 2 + 16);
+    char* in = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    char* dst = &out[before];
+    std::size_t dst_left = out.size() - before;
+    for (;;) {
+      const std::size_t rc = iconv(cd_, &in, &in_left, &dst, &dst_left);
+      const std::size_t used = static_cast<std::size_t>(dst - out.data());
+      if (rc != static_cast<std::size_t>(-1)) {
+        out.resize(used);
+        return true;
+      }
+      if (errno != E2BIG) {
+        out.resize(before);
+        return false;
+      }
+      out.resize(out.size() * 2);
+      dst = &out[used];
+      dst_left = out.size() - used;
+    }
   }
 
  private:
@@ -110,7 +174,7 @@ std::optional<Bytes> to_wide(const std::string& text, const char* charset) {
 std::optional<std::string> from_wide(const Bytes& wide, const char* charset) {
   Converter c(charset, kWideCharset);
   if (!c.ok()) return std::nullopt;
-  return c.run(wide, "?");
+  return c.run(wide, "?", true);
 }
 
 const char* charset_of_code_page(int code_page) {
@@ -177,10 +241,6 @@ std::optional<std::string> iconv_name(const std::string& charset) {
   return name;
 }
 
-bool starts_with(const std::string& text, const char* prefix, std::size_t n) {
-  return text.size() >= n && std::memcmp(text.data(), prefix, n) == 0;
-}
-
 }  // namespace
 
 Bytes gbk_to_utf16(const std::string& text, bool drop_terminator) {
@@ -209,34 +269,267 @@ std::string encode_from_utf16(const Bytes& wide, int code_page) {
 
 namespace {
 
-bool is_ascii(const std::string& text) {
-  for (char c : text) {
-    if (is_lead_byte(c)) return false;
+std::string_view until_zero_view(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+bool is_digit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The end of the run of local characters that starts with a lead byte at begin:
+// two-byte characters take any trail byte, four-byte ones have a digit second.
+// Whether the bytes really are characters is left to the converter.
+std::size_t local_run_end(std::string_view text, std::size_t begin) {
+  std::size_t i = begin;
+  while (i < text.size() && is_lead_byte(text[i])) {
+    const bool four = i + 1 < text.size() && is_digit(static_cast<unsigned char>(text[i + 1]));
+    i = std::min(text.size(), i + (four ? 4 : 2));
   }
-  return true;
+  return i;
+}
+
+std::size_t utf8_run_end(std::string_view text, std::size_t begin) {
+  std::size_t i = begin;
+  while (i < text.size() && is_lead_byte(text[i]))
+    ++i;
+  return i;
+}
+
+// Both encodings keep ASCII as it is, and most of a reply is ASCII: only the
+// runs of other characters go through the converter, each run that converts
+// cleanly on its own. From the first run that does not, the rest of the text
+// takes the general path with its replacement characters, so the result is the
+// same as converting the whole text there.
+template <typename RunEnd, typename Exact, typename General>
+std::string convert_runs(std::string_view text, RunEnd run_end, Exact exact, General general) {
+  std::size_t i = 0;
+  while (i < text.size() && !is_lead_byte(text[i]))
+    ++i;
+  if (i == text.size()) return std::string(text);
+  std::string out;
+  // Short texts, most fields, stay in the string's own buffer.
+  if (text.size() > 64) out.reserve(text.size() + text.size() / 2);
+  out.append(text, 0, i);
+  while (i < text.size()) {
+    std::size_t ascii_end = i;
+    while (ascii_end < text.size() && !is_lead_byte(text[ascii_end]))
+      ++ascii_end;
+    out.append(text, i, ascii_end - i);
+    if (ascii_end == text.size()) break;
+    const std::size_t end = run_end(text, ascii_end);
+    if (!exact(text.substr(ascii_end, end - ascii_end), out)) {
+      out += general(std::string(text.substr(ascii_end)));
+      break;
+    }
+    i = end;
+  }
+  return out;
+}
+
+// The two-byte local characters and the characters they stand for, both ways.
+// Nearly every character beyond ASCII in a reply is one of them, and a table
+// look-up costs a fraction of an iconv call. The tables are read from iconv
+// itself, once, so they give exactly what it gives; the rest (four-byte
+// characters, bytes that are no characters) still goes through iconv.
+class TwoByteTables {
+ public:
+  static const TwoByteTables& get() {
+    static const TwoByteTables tables;
+    return tables;
+  }
+
+  // The character of lead and trail, or 0 when they are no two-byte character.
+  std::uint16_t to_unicode(unsigned char lead, unsigned char trail) const {
+    if (lead < 0x81 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF) return 0;
+    return to_unicode_[(lead - 0x81) * kTrails + (trail - 0x40)];
+  }
+
+  // The two-byte local form of a character (lead << 8 | trail), or 0.
+  std::uint16_t to_local(std::uint32_t code) const {
+    return code < to_local_.size() ? to_local_[code] : 0;
+  }
+
+ private:
+  static constexpr int kTrails = 0xFF - 0x40;  // 0x40..0xFE, 0x7F unused
+
+  TwoByteTables() : to_unicode_(static_cast<std::size_t>(0xFF - 0x81) * kTrails, 0) {
+    std::string codes;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        codes += static_cast<char>(lead);
+        codes += static_cast<char>(trail);
+      }
+    }
+    // One UTF-32 unit per character, or no table is kept.
+    Converter decoder(kCharsetUtf32, kLocalCharset);
+    std::string units;
+    if (!decoder.ok() || !decoder.run_exact(codes, units) || units.size() != 2 * codes.size()) {
+      return;
+    }
+    // Only characters that come back as the same two bytes go both ways. In
+    // GB18030 all do, which one call over the whole table shows.
+    Converter encoder(kLocalCharset, kCharsetUtf32);
+    std::string back;
+    const bool all_return = encoder.ok() && encoder.run_exact(units, back) && back == codes;
+    std::vector<std::uint16_t> to_local(0x10000, 0);
+    for (std::size_t i = 0; i < codes.size(); i += 2) {
+      const std::string_view unit = std::string_view(units).substr(2 * i, 4);
+      std::uint32_t code = 0;
+      for (int b = 3; b >= 0; --b)
+        code = code << 8 | static_cast<unsigned char>(unit[static_cast<std::size_t>(b)]);
+      // Characters beyond the first plane, and ASCII, stay with iconv.
+      if (code < 0x80 || code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) continue;
+      if (!all_return) {
+        back.clear();
+        if (!encoder.run_exact(unit, back) || back != std::string_view(codes).substr(i, 2))
+          continue;
+      }
+      const auto lead = static_cast<unsigned char>(codes[i]);
+      const auto trail = static_cast<unsigned char>(codes[i + 1]);
+      to_unicode_[(lead - 0x81) * kTrails + (trail - 0x40)] = static_cast<std::uint16_t>(code);
+      to_local[code] = static_cast<std::uint16_t>(lead << 8 | trail);
+    }
+    to_local_ = std::move(to_local);
+  }
+
+  std::vector<std::uint16_t> to_unicode_;
+  std::vector<std::uint16_t> to_local_;
+};
+
+void append_utf8_code(std::uint32_t code, std::string& out) {
+  if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  }
+  out += static_cast<char>(0x80 | (code & 0x3F));
+}
+
+// The code of a two- or three-byte UTF-8 sequence at text[i] and its length;
+// 0 for anything else (four-byte characters, invalid bytes).
+std::uint32_t utf8_bmp_code(std::string_view text, std::size_t i, std::size_t& length) {
+  const auto byte = [&](std::size_t at) {
+    return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
+  };
+  const unsigned lead = byte(i);
+  const unsigned second = byte(i + 1);
+  if ((second & 0xC0) != 0x80) return 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    return (lead & 0x1F) << 6 | (second & 0x3F);
+  }
+  const unsigned third = byte(i + 2);
+  if (lead < 0xE0 || lead > 0xEF || (third & 0xC0) != 0x80) return 0;
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0)) return 0;
+  length = 3;
+  return (lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F);
 }
 
 }  // namespace
 
-std::string utf8_to_gbk(const std::string& utf8) {
-  // Both encodings keep ASCII as it is; most fields of a reply are ASCII.
-  if (is_ascii(utf8)) return until_zero(utf8);
-  return encode_from_utf16(decode_to_utf16(utf8, kCodePageUtf8), kCodePageGbk);
+bool append_utf8_of_local(std::string_view local, std::string& out) {
+  const TwoByteTables& tables = TwoByteTables::get();
+  const std::size_t before = out.size();
+  for (std::size_t i = 0; i < local.size(); i += 2) {
+    const std::uint16_t code = i + 1 < local.size()
+                                   ? tables.to_unicode(static_cast<unsigned char>(local[i]),
+                                                       static_cast<unsigned char>(local[i + 1]))
+                                   : 0;
+    if (code == 0) {
+      Converter c("UTF-8", kLocalCharset);
+      if (c.ok() && c.run_exact(local.substr(i), out)) return true;
+      out.resize(before);
+      return false;
+    }
+    append_utf8_code(code, out);
+  }
+  return true;
 }
 
-std::string gbk_to_utf8(const std::string& text) {
-  if (is_ascii(text)) return until_zero(text);
-  return encode_from_utf16(gbk_to_utf16(text, true), kCodePageUtf8);
+bool append_local_of_utf8(std::string_view utf8, std::string& out) {
+  const TwoByteTables& tables = TwoByteTables::get();
+  const std::size_t before = out.size();
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < utf8.size(); i += length) {
+    const std::uint16_t local = tables.to_local(utf8_bmp_code(utf8, i, length));
+    if (local == 0) {
+      Converter c(kLocalCharset, "UTF-8");
+      if (c.ok() && c.run_exact(utf8.substr(i), out)) return true;
+      out.resize(before);
+      return false;
+    }
+    out += static_cast<char>(local >> 8);
+    out += static_cast<char>(local & 0xFF);
+  }
+  return true;
+}
+
+std::string utf8_to_gbk(std::string_view utf8) {
+  const auto by_runs = [](std::string_view text) {
+    return convert_runs(text, utf8_run_end, append_local_of_utf8, [](const std::string& rest) {
+      return encode_from_utf16(decode_to_utf16(rest, kCodePageUtf8), kCodePageGbk);
+    });
+  };
+  utf8 = until_zero_view(utf8);
+  // Every field of every reply read comes here: characters the table knows are
+  // written straight into a buffer; from the run holding the first it does not
+  // know, the text goes by runs. Through the table no character grows.
+  constexpr std::size_t kOnStack = 256;
+  char on_stack[kOnStack];
+  std::string on_heap;
+  char* const begin =
+      utf8.size() <= kOnStack ? on_stack : (on_heap.resize(utf8.size()), on_heap.data());
+  char* out = begin;
+  const TwoByteTables& tables = TwoByteTables::get();
+  std::size_t run = 0;    // where the current run of other characters starts
+  char* run_out = begin;  // and where its conversion does
+  for (std::size_t i = 0; i < utf8.size();) {
+    const char c = utf8[i];
+    if (!is_lead_byte(c)) {
+      *out++ = c;
+      run = ++i;
+      run_out = out;
+      continue;
+    }
+    std::size_t length = 0;
+    const std::uint16_t local = tables.to_local(utf8_bmp_code(utf8, i, length));
+    if (local == 0) return std::string(begin, run_out) + by_runs(utf8.substr(run));
+    *out++ = static_cast<char>(local >> 8);
+    *out++ = static_cast<char>(local & 0xFF);
+    i += length;
+  }
+  return std::string(begin, out);
+}
+
+std::string gbk_to_utf8(std::string_view text) {
+  return convert_runs(until_zero_view(text), local_run_end, append_utf8_of_local,
+                      [](const std::string& rest) {
+                        return encode_from_utf16(gbk_to_utf16(rest, true), kCodePageUtf8);
+                      });
 }
 
 std::optional<std::string> recode_by_charset(const Bytes& body, const std::string& charset) {
   std::optional<std::string> name = iconv_name(charset);
   if (!name) return std::nullopt;
-  std::optional<Bytes> wide = to_wide(body, name->c_str());
-  if (!wide) return std::nullopt;
-  // The byte-order mark is a signature, not text.
-  if (starts_with(*wide, "\xFF\xFE", 2)) wide->erase(0, 2);
-  return from_wide(*wide, kLocalCharset);
+  Converter decoder(kWideCharset, name->c_str());
+  Converter encoder(kLocalCharset, kWideCharset);
+  if (!decoder.ok() || !encoder.ok()) return std::nullopt;
+  // Through wide text a piece at a time: a page of tens of megabytes is never
+  // held as a whole in wide form.
+  std::string text;
+  text.reserve(body.size() + 16);
+  bool first = true;
+  decoder.run_pieces(body, kWideReplacement, false, [&](std::string_view wide) {
+    // The byte-order mark is a signature, not text.
+    if (first && wide.substr(0, 2) == std::string_view("\xFF\xFE", 2)) wide.remove_prefix(2);
+    first = false;
+    encoder.run_pieces(std::string(wide), "?", true,
+                       [&](std::string_view local) { text.append(local.data(), local.size()); });
+  });
+  return text;
 }
 
 }  // namespace sharelink

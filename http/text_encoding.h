@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "http/local_text.h"
 
@@ -32,11 +33,17 @@ Bytes decode_to_utf16(const std::string& text, int code_page = kCodePageUtf8);
 // its first zero byte. An unknown code page gives the empty text.
 std::string encode_from_utf16(const Bytes& wide, int code_page = kCodePageLocal);
 
-// UTF-8 bytes -> local text.
-std::string utf8_to_gbk(const std::string& utf8);
+// UTF-8 bytes up to the first zero byte -> local text.
+std::string utf8_to_gbk(std::string_view utf8);
 
 // Local text -> UTF-8, for the toolkit, the terminal and the JSON parser.
-std::string gbk_to_utf8(const std::string& text);
+std::string gbk_to_utf8(std::string_view text);
+
+// Exact conversions for callers that build a text piece by piece: the conversion
+// of the whole of the input appended to out, or false, with out unchanged, when
+// any byte of it is not a whole character (nothing is replaced).
+bool append_utf8_of_local(std::string_view local, std::string& out);
+bool append_local_of_utf8(std::string_view utf8, std::string& out);
 
 // Body bytes in the named charset -> local text. The name is matched
 // case-insensitively with the usual aliases (utf8, gb2312, big5, iso-8859-1,

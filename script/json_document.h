@@ -17,6 +17,11 @@
 //
 // Nothing throws. A failed operation yields its empty result ("", 0, false, a
 // null document, no change); the reason is kept in last_script_error().
+//
+// Documents are made to be read: a parse builds a flat form of the value that
+// every read walks without allocating. Writes change an nlohmann document made
+// from it at the first write; the next read after writes makes the flat form
+// again, which takes time in proportion to the document.
 
 #include <memory>
 #include <string>

@@ -1,5 +1,6 @@
 #include "script/json_path.h"
 
+#include <string_view>
 #include <utility>
 
 #include "http/text_encoding.h"
@@ -13,47 +14,122 @@ namespace {
 constexpr std::size_t kNotAnIndex = static_cast<std::size_t>(-1);
 constexpr std::size_t kMaxArrayIndex = 4294967294u;
 
+// What a byte can be in a member name: its start, or any of it.
+struct NameBytes {
+  static constexpr unsigned char kStart = 1;
+  static constexpr unsigned char kPart = 2;
+  unsigned char table[256] = {};
+  constexpr NameBytes() {
+    for (int c = 0; c < 256; ++c) {
+      const bool start =
+          (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
+      const bool part = start || (c >= '0' && c <= '9');
+      table[c] = static_cast<unsigned char>((start ? kStart : 0) | (part ? kPart : 0));
+    }
+  }
+};
+constexpr NameBytes kNameBytes;
+
 bool is_name_start(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
+  return (kNameBytes.table[c] & NameBytes::kStart) != 0;
 }
 
 bool is_name_char(unsigned char c) {
-  return is_name_start(c) || (c >= '0' && c <= '9');
+  return (kNameBytes.table[c] & NameBytes::kPart) != 0;
 }
 
+// A step as it stands in the path text: names point into the text.
+struct StepView {
+  bool is_index = false;
+  std::string_view name;
+  std::size_t index = 0;
+};
+
 // Reads "[digits]" at pos; false when the text there is anything else.
-bool read_index(const std::string& text, std::size_t& pos, PathStep& step) {
-  std::size_t close = text.find(']', pos);
-  if (close == std::string::npos || close == pos + 1) return false;
+bool read_index(std::string_view text, std::size_t& pos, StepView& step) {
+  const std::size_t close = text.find(']', pos);
+  if (close == std::string_view::npos || close == pos + 1) return false;
   std::size_t value = 0;
-  std::string digits;
+  std::size_t first_digit = close;
   for (std::size_t i = pos + 1; i < close; ++i) {
-    char c = text[i];
+    const char c = text[i];
     if (c < '0' || c > '9') return false;
-    if (digits.empty() && c == '0') continue;  // 007 is 7
-    digits += c;
+    if (first_digit == close && c == '0') continue;  // 007 is 7
+    if (first_digit == close) first_digit = i;
     value = value > kMaxArrayIndex ? kNotAnIndex : value * 10 + static_cast<std::size_t>(c - '0');
   }
   step.is_index = true;
-  step.name = digits.empty() ? "0" : digits;
+  step.name =
+      first_digit == close ? std::string_view("0") : text.substr(first_digit, close - first_digit);
   step.index = value > kMaxArrayIndex ? kNotAnIndex : value;
   pos = close + 1;
   return true;
 }
 
-bool read_name(const std::string& text, std::size_t& pos, PathStep& step) {
-  std::size_t end = pos + 1;  // past the "."
+// Reads a member name starting at pos (past its ".").
+bool read_name(std::string_view text, std::size_t& pos, StepView& step) {
+  std::size_t end = pos;
   if (end >= text.size() || !is_name_start(static_cast<unsigned char>(text[end]))) return false;
   while (end < text.size() && is_name_char(static_cast<unsigned char>(text[end])))
     ++end;
   step.is_index = false;
-  step.name = text.substr(pos + 1, end - pos - 1);
+  step.name = text.substr(pos, end - pos);
   pos = end;
   return true;
 }
 
+// Walks the steps of a UTF-8 path joined by rule, calling on_step for each;
+// false when the joined text is not a member-access expression.
+template <typename OnStep>
+bool for_each_step(JoinRule rule, std::string_view path, OnStep on_step) {
+  const bool bracket = !path.empty() && path[0] == '[';
+  // Whether the caller's path is joined to the document with a ".".
+  bool dot = true;
+  switch (rule) {
+    case JoinRule::member:
+      break;
+    case JoinRule::element_or_member:
+      dot = !bracket;
+      break;
+    case JoinRule::root_or_member:
+      dot = !path.empty();
+      break;
+    case JoinRule::root_or_element:
+      dot = !path.empty() && !bracket;
+      break;
+  }
+  std::size_t pos = 0;
+  if (dot) {
+    StepView step;
+    if (!read_name(path, pos, step)) return false;
+    on_step(step);
+  }
+  while (pos < path.size()) {
+    StepView step;
+    const char c = path[pos];
+    const bool ok = c == '.'   ? read_name(path, ++pos, step)
+                    : c == '[' ? read_index(path, pos, step)
+                               : false;
+    if (!ok) return false;
+    on_step(step);
+  }
+  return true;
+}
+
+// Paths are local text; names beyond ASCII are matched as UTF-8. Like every
+// local text, a path ends at a zero byte.
+template <typename Body>
+auto with_utf8_path(const std::string& local_path, Body body) {
+  const char* begin = local_path.c_str();
+  const char* end = begin;
+  while (*end != '\0' && !is_lead_byte(*end))
+    ++end;
+  if (*end != '\0') return body(std::string_view(gbk_to_utf8(local_path)));
+  return body(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+}
+
 // Script strings count UTF-16 units.
-std::size_t utf16_length(const std::string& utf8) {
+std::size_t utf16_length(std::string_view utf8) {
   std::size_t units = 0;
   for (unsigned char c : utf8) {
     if ((c & 0xC0) != 0x80) ++units;
@@ -62,29 +138,33 @@ std::size_t utf16_length(const std::string& utf8) {
   return units;
 }
 
-// One read step from a value that exists.
-PathValue step_into(const Json& value, const PathStep& step) {
-  PathValue out;
-  out.outcome = PathOutcome::absent;
-  if (value.is_object()) {
-    auto it = value.find(step.name);
-    if (it != value.end()) {
-      out.outcome = PathOutcome::found;
-      out.value = &*it;
+// One read step. Reading a member of null or of nothing fails; a computed
+// length, a number, has no members.
+template <typename Ref>
+PathValue<Ref> step_from(const PathValue<Ref>& current, const StepView& step) {
+  using Value = PathValue<Ref>;
+  if (current.outcome != PathOutcome::found) return Value{};
+  if (!current.value) return Value{PathOutcome::absent};
+  const Ref& value = current.value;
+  const auto length = [&] { return !step.is_index && step.name == "length"; };
+  switch (value.kind()) {
+    case ValueKind::null:
+      return Value{};
+    case ValueKind::object: {
+      const Ref member = value.member(step.name);
+      return member ? Value{PathOutcome::found, member} : Value{PathOutcome::absent};
     }
-  } else if (value.is_array()) {
-    if (step.is_index && step.index < value.size()) {
-      out.outcome = PathOutcome::found;
-      out.value = &value[step.index];
-    } else if (!step.is_index && step.name == "length") {
-      out.outcome = PathOutcome::found;
-      out.computed = value.size();
-    }
-  } else if (value.is_string() && !step.is_index && step.name == "length") {
-    out.outcome = PathOutcome::found;
-    out.computed = utf16_length(value.get_ref<const std::string&>());
+    case ValueKind::array:
+      if (step.is_index && step.index < value.size()) {
+        return Value{PathOutcome::found, value.element(step.index)};
+      }
+      return length() ? Value{PathOutcome::found, Ref(), value.size()} : Value{PathOutcome::absent};
+    case ValueKind::string:
+      return length() ? Value{PathOutcome::found, Ref(), utf16_length(value.text())}
+                      : Value{PathOutcome::absent};
+    default:
+      return Value{PathOutcome::absent};
   }
-  return out;
 }
 
 // Sets the length of an array as JavaScript does: a shorter length drops elements.
@@ -105,60 +185,73 @@ PathOutcome write_length(Json& array, const Json& value) {
 }  // namespace
 
 std::optional<Path> join_path(JoinRule rule, const std::string& local_path) {
-  std::string path = gbk_to_utf8(local_path);
-  std::string suffix;
-  bool bracket = !path.empty() && path[0] == '[';
-  switch (rule) {
-    case JoinRule::member:
-      suffix = "." + path;
-      break;
-    case JoinRule::element_or_member:
-      suffix = bracket ? path : "." + path;
-      break;
-    case JoinRule::root_or_member:
-      suffix = path.empty() ? path : "." + path;
-      break;
-    case JoinRule::root_or_element:
-      suffix = path.empty() || bracket ? path : "." + path;
-      break;
-  }
-  Path steps;
-  std::size_t pos = 0;
-  while (pos < suffix.size()) {
-    PathStep step;
-    bool ok = suffix[pos] == '.'   ? read_name(suffix, pos, step)
-              : suffix[pos] == '[' ? read_index(suffix, pos, step)
-                                   : false;
+  return with_utf8_path(local_path, [&](std::string_view path) -> std::optional<Path> {
+    Path steps;
+    const bool ok = for_each_step(rule, path, [&](const StepView& step) {
+      steps.push_back(PathStep{step.is_index, std::string(step.name), step.index});
+    });
     if (!ok) return std::nullopt;
-    steps.push_back(std::move(step));
-  }
-  return steps;
+    return steps;
+  });
 }
 
-PathValue read_path(const Json& root, const Path& path) {
-  PathValue current;
-  current.outcome = PathOutcome::found;
-  current.value = &root;
-  for (const PathStep& step : path) {
-    if (current.outcome != PathOutcome::found || current.get().is_null()) {
-      return PathValue{};  // reading a member of null or of nothing
-    }
-    PathValue next = step_into(current.get(), step);
-    current = std::move(next);
-  }
+template <typename Ref>
+PathValue<Ref> read_step(const PathValue<Ref>& current, const PathStep& step) {
+  return step_from(current, StepView{step.is_index, step.name, step.index});
+}
+
+template <typename Ref>
+PathValue<Ref> read_path(Ref root, const Path& path) {
+  PathValue<Ref> current{PathOutcome::found, root};
+  for (const PathStep& step : path)
+    current = read_step(current, step);
   return current;
 }
 
+// The path when it is one ASCII member name, as most field reads are: every
+// rule joins it as "." + name. Empty otherwise.
+std::string_view lone_name(const std::string& path) {
+  if (path.empty() || !is_name_start(static_cast<unsigned char>(path[0]))) return {};
+  for (char c : path) {
+    if (!is_name_char(static_cast<unsigned char>(c)) || is_lead_byte(c)) return {};
+  }
+  return path;
+}
+
+template <typename Ref>
+std::optional<PathValue<Ref>> read_joined_path(Ref root, JoinRule rule,
+                                               const std::string& local_path) {
+  const std::string_view name = lone_name(local_path);
+  if (!name.empty()) {
+    return step_from(PathValue<Ref>{PathOutcome::found, root}, StepView{false, name, 0});
+  }
+  return with_utf8_path(local_path, [&](std::string_view path) -> std::optional<PathValue<Ref>> {
+    PathValue<Ref> current{PathOutcome::found, root};
+    if (!for_each_step(rule, path,
+                       [&](const StepView& step) { current = step_from(current, step); })) {
+      return std::nullopt;
+    }
+    return current;
+  });
+}
+
+template PathValue<JsonRef> read_path(JsonRef, const Path&);
+template PathValue<TapeRef> read_path(TapeRef, const Path&);
+template PathValue<JsonRef> read_step(const PathValue<JsonRef>&, const PathStep&);
+template PathValue<TapeRef> read_step(const PathValue<TapeRef>&, const PathStep&);
+template std::optional<PathValue<JsonRef>> read_joined_path(JsonRef, JoinRule, const std::string&);
+template std::optional<PathValue<TapeRef>> read_joined_path(TapeRef, JoinRule, const std::string&);
+
 Json* find_path(Json& root, const Path& path, PathOutcome& outcome) {
-  PathValue found = read_path(root, path);
+  PathValue<JsonRef> found = read_path(JsonRef(root), path);
   outcome = found.outcome;
   if (found.outcome != PathOutcome::found) return nullptr;
   // A computed length cannot be changed in place; treat it like any number.
-  if (found.value == nullptr) {
+  if (found.is_length()) {
     outcome = PathOutcome::ignored;
     return nullptr;
   }
-  return const_cast<Json*>(found.value);
+  return const_cast<Json*>(&found.value.json());
 }
 
 PathOutcome write_element(Json& container, const PathStep& step, Json value) {

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "script/json_tape.h"
+#include "script/json_value.h"
 
 namespace sharelink {
-
-using Json = nlohmann::ordered_json;
 
 // How a caller's path is joined to the document before it is read:
 // member            "doc." + path (an empty path or a leading "[" is invalid)
@@ -41,15 +40,39 @@ enum class PathOutcome {
   too_large,
 };
 
+// What a read found, in a document (Ref is JsonRef) or a tape (TapeRef).
+template <typename Ref>
 struct PathValue {
   PathOutcome outcome = PathOutcome::failed;
-  const Json* value = nullptr;  // when found; null for a computed length
-  Json computed;                // a "length"
+  Ref value{};             // when found; empty for a computed length
+  std::size_t length = 0;  // a computed "length"
 
-  const Json& get() const { return value != nullptr ? *value : computed; }
+  bool is_length() const { return outcome == PathOutcome::found && !value; }
 };
 
-PathValue read_path(const Json& root, const Path& path);
+template <typename Ref>
+PathValue<Ref> read_path(Ref root, const Path& path);
+
+// The value one step on from current (found, or failed through null or nothing).
+template <typename Ref>
+PathValue<Ref> read_step(const PathValue<Ref>& current, const PathStep& step);
+
+// Joins and reads in one pass over the path's text, with no steps built: what
+// read_path(root, *join_path(rule, local_path)) gives, nullopt where join_path
+// does. Every read of a reply field comes here.
+template <typename Ref>
+std::optional<PathValue<Ref>> read_joined_path(Ref root, JoinRule rule,
+                                               const std::string& local_path);
+
+// Defined for both forms in json_path.cpp.
+extern template PathValue<JsonRef> read_path(JsonRef, const Path&);
+extern template PathValue<TapeRef> read_path(TapeRef, const Path&);
+extern template PathValue<JsonRef> read_step(const PathValue<JsonRef>&, const PathStep&);
+extern template PathValue<TapeRef> read_step(const PathValue<TapeRef>&, const PathStep&);
+extern template std::optional<PathValue<JsonRef>> read_joined_path(JsonRef, JoinRule,
+                                                                   const std::string&);
+extern template std::optional<PathValue<TapeRef>> read_joined_path(TapeRef, JoinRule,
+                                                                   const std::string&);
 
 // Stores value at path (not empty), creating the member or growing the array as
 // JavaScript assignment would. Growing an array by more than kMaxArrayGrowth

@@ -1,171 +1,213 @@
 #include "script/json_text.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
 #include "http/text_encoding.h"
+#include "script/json_tape.h"
 
 namespace sharelink {
 
 namespace {
 
-// Builds the value from parser events. It refuses nesting past the cap as soon
-// as it opens, and finds duplicate keys through an index: the ordered object's
-// own lookup is a linear search, which would make a wide object quadratic. A
-// duplicate key keeps its first place and takes the last value, as in JavaScript.
-class ValueBuilder {
- public:
-  explicit ValueBuilder(Json& root) : root_(root) {}
+template <typename Number>
+std::string integer_text(Number number) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+  return std::string(buffer, result.ptr);
+}
 
-  bool null() { return place(Json(nullptr)) != nullptr; }
-  bool boolean(bool value) { return place(Json(value)) != nullptr; }
-  bool number_integer(Json::number_integer_t value) { return place(Json(value)) != nullptr; }
-  bool number_unsigned(Json::number_unsigned_t value) { return place(Json(value)) != nullptr; }
-  bool number_float(Json::number_float_t value, const std::string&) {
-    return place(Json(value)) != nullptr;
-  }
-  bool string(std::string& value) { return place(Json(std::move(value))) != nullptr; }
-  bool binary(Json::binary_t&) { return false; }
-  bool key(std::string& name) {
-    key_ = std::move(name);
-    return true;
-  }
-  bool start_object(std::size_t) { return open(Json::object()); }
-  bool start_array(std::size_t) { return open(Json::array()); }
-  bool end_object() { return close(); }
-  bool end_array() { return close(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
-
-  int depth() const { return deepest_; }
-
- private:
-  struct Container {
-    Json* value;
-    std::unordered_map<std::string, std::size_t> keys;  // objects: key -> position
-  };
-
-  // Puts a value into the innermost open container, or makes it the root.
-  Json* place(Json value) {
-    if (open_.empty()) {
-      root_ = std::move(value);
-      return &root_;
+// A UTF-8 string with the escapes of JSON.stringify: quote, backslash and the
+// control characters; everything else as it is.
+void append_quoted(std::string_view text, std::string& out) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    out += '\\';
+    switch (c) {
+      case '"':
+      case '\\':
+        out += static_cast<char>(c);
+        break;
+      case '\b':
+        out += 'b';
+        break;
+      case '\f':
+        out += 'f';
+        break;
+      case '\n':
+        out += 'n';
+        break;
+      case '\r':
+        out += 'r';
+        break;
+      case '\t':
+        out += 't';
+        break;
+      default:
+        out += "u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+        break;
     }
-    Container& top = open_.back();
-    if (top.value->is_array()) {
-      Json::array_t& elements = top.value->get_ref<Json::array_t&>();
-      elements.push_back(std::move(value));
-      return &elements.back();
-    }
-    Json::object_t::Container& members = top.value->get_ref<Json::object_t&>();
-    auto [it, inserted] = top.keys.emplace(key_, members.size());
-    if (!inserted) {
-      members[it->second].second = std::move(value);
-      return &members[it->second].second;
-    }
-    members.emplace_back(std::move(key_), std::move(value));
-    return &members.back().second;
   }
+  out.append(text.data() + run, text.size() - run);
+  out += '"';
+}
 
-  bool open(Json container) {
-    if (open_.size() >= static_cast<std::size_t>(kMaxJsonDepth)) return false;
-    Json* placed = place(std::move(container));
-    open_.push_back(Container{placed, {}});
-    deepest_ = std::max(deepest_, static_cast<int>(open_.size()));
-    return true;
-  }
-
-  bool close() {
-    open_.pop_back();
-    return true;
-  }
-
-  Json& root_;
-  std::vector<Container> open_;
-  std::string key_;
-  int deepest_ = 0;
-};
-
-void append_json(const Json& value, std::string& out) {
-  switch (value.type()) {
-    case Json::value_t::object: {
+template <typename Ref>
+void append_json(Ref value, std::string& out) {
+  switch (value.kind()) {
+    case ValueKind::object: {
       out += '{';
       bool first = true;
-      for (auto it = value.begin(); it != value.end(); ++it) {
+      value.for_each_member([&](std::string_view name, Ref member) {
         if (!first) out += ',';
         first = false;
-        out += Json(it.key()).dump(-1, ' ', false, Json::error_handler_t::replace);
+        append_quoted(name, out);
         out += ':';
-        append_json(it.value(), out);
-      }
+        append_json(member, out);
+      });
       out += '}';
       break;
     }
-    case Json::value_t::array: {
+    case ValueKind::array: {
       out += '[';
       for (std::size_t i = 0; i < value.size(); ++i) {
         if (i > 0) out += ',';
-        append_json(value[i], out);
+        append_json(value.element(i), out);
       }
       out += ']';
       break;
     }
-    case Json::value_t::number_float: {
-      double number = value.get<double>();
+    case ValueKind::string:
+      append_quoted(value.text(), out);
+      break;
+    case ValueKind::boolean:
+      out += value.boolean() ? "true" : "false";
+      break;
+    case ValueKind::number_integer:
+      out += integer_text(value.integer());
+      break;
+    case ValueKind::number_unsigned:
+      out += integer_text(value.unsigned_integer());
+      break;
+    case ValueKind::number_float: {
+      const double number = value.floating();
       out += std::isfinite(number) ? script_number_text(number) : "null";
       break;
     }
-    default:
-      // Strings, integers, booleans and null print as nlohmann prints them:
-      // integers exact, strings with the escapes of JSON.stringify.
-      out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    case ValueKind::null:
+      out += "null";
       break;
+  }
+}
+
+template <typename Ref>
+std::string json_form_of(Ref value) {
+  // Integers, the most read values, print the same in both forms.
+  if (value.kind() == ValueKind::number_integer) return integer_text(value.integer());
+  if (value.kind() == ValueKind::number_unsigned) return integer_text(value.unsigned_integer());
+  std::string out;
+  append_json(value, out);
+  // Only strings, names and what holds them can be beyond ASCII.
+  const ValueKind kind = value.kind();
+  if (kind == ValueKind::string || kind == ValueKind::array || kind == ValueKind::object) {
+    return utf8_to_gbk(out);
+  }
+  return out;
+}
+
+template <typename Ref>
+std::string plain_form_of(Ref value) {
+  switch (value.kind()) {
+    case ValueKind::null:
+      return {};
+    case ValueKind::string:
+      return utf8_to_gbk(value.text());
+    case ValueKind::boolean:
+      return value.boolean() ? "true" : "false";
+    case ValueKind::number_float: {
+      const double number = value.floating();
+      if (std::isnan(number)) return "NaN";
+      if (std::isinf(number)) return number > 0 ? "Infinity" : "-Infinity";
+      return script_number_text(number);
+    }
+    case ValueKind::number_integer:
+      return integer_text(value.integer());
+    case ValueKind::number_unsigned:
+      return integer_text(value.unsigned_integer());
+    case ValueKind::array:
+    case ValueKind::object:
+      break;
+  }
+  return json_form_of(value);
+}
+
+double number_of_text(std::string_view text) {
+  const std::size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string_view::npos) return 0;
+  const std::size_t end = text.find_last_not_of(" \t\r\n") + 1;
+  std::string_view number = text.substr(begin, end - begin);
+  // Only a decimal spelling: from_chars would also take "inf" and "nan".
+  if (number.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return 0;
+  const bool plus = number.front() == '+';
+  if (plus) number.remove_prefix(1);
+  if (number.empty() || (plus && number.front() == '-')) return 0;
+  double parsed = 0;
+  auto result = std::from_chars(number.data(), number.data() + number.size(), parsed);
+  if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return 0;
+  return parsed;
+}
+
+template <typename Ref>
+double number_of_value(Ref value) {
+  switch (value.kind()) {
+    case ValueKind::number_integer:
+      return static_cast<double>(value.integer());
+    case ValueKind::number_unsigned:
+      return static_cast<double>(value.unsigned_integer());
+    case ValueKind::number_float:
+      return value.floating();
+    case ValueKind::string:
+      return number_of_text(value.text());
+    default:
+      return 0;
   }
 }
 
 }  // namespace
 
-std::optional<ParsedJson> parse_json_text(const std::string& local_text) {
-  // A zero byte can stand nowhere in a JSON text; local text would also end there.
-  if (local_text.find('\0') != std::string::npos) return std::nullopt;
-  Json value;
-  ValueBuilder builder(value);
-  if (!Json::sax_parse(gbk_to_utf8(local_text), &builder)) return std::nullopt;
-  return ParsedJson{std::move(value), builder.depth()};
+std::string json_form(const Json& value) {
+  return json_form_of(JsonRef(value));
 }
 
-std::string json_form(const Json& value) {
-  std::string out;
-  append_json(value, out);
-  return utf8_to_gbk(out);
+std::string json_form(TapeRef value) {
+  return json_form_of(value);
 }
 
 std::string plain_form(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null:
-    case Json::value_t::discarded:
-      return {};
-    case Json::value_t::string:
-      return utf8_to_gbk(value.get_ref<const std::string&>());
-    case Json::value_t::boolean:
-      return value.get<bool>() ? "true" : "false";
-    case Json::value_t::number_float: {
-      double number = value.get<double>();
-      if (std::isnan(number)) return "NaN";
-      if (std::isinf(number)) return number > 0 ? "Infinity" : "-Infinity";
-      return script_number_text(number);
-    }
-    default:
-      return json_form(value);
-  }
+  return plain_form_of(JsonRef(value));
+}
+
+std::string plain_form(TapeRef value) {
+  return plain_form_of(value);
+}
+
+double number_of(const Json& value) {
+  return number_of_value(JsonRef(value));
+}
+
+double number_of(TapeRef value) {
+  return number_of_value(value);
 }
 
 std::string script_number_text(double number) {
@@ -198,25 +240,6 @@ std::string script_number_text(double number) {
   std::string mantissa = digits.substr(0, 1);
   if (k > 1) mantissa += "." + digits.substr(1);
   return sign + mantissa + "e" + (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
-}
-
-double number_of(const Json& value) {
-  if (value.is_number()) return value.get<double>();
-  if (!value.is_string()) return 0;
-  const std::string& text = value.get_ref<const std::string&>();
-  std::size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return 0;
-  std::size_t end = text.find_last_not_of(" \t\r\n") + 1;
-  std::string_view number(text.data() + begin, end - begin);
-  // Only a decimal spelling: from_chars would also take "inf" and "nan".
-  if (number.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return 0;
-  bool plus = number.front() == '+';
-  if (plus) number.remove_prefix(1);
-  if (number.empty() || (plus && number.front() == '-')) return 0;
-  double parsed = 0;
-  auto result = std::from_chars(number.data(), number.data() + number.size(), parsed);
-  if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return 0;
-  return parsed;
 }
 
 }  // namespace sharelink

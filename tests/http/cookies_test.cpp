@@ -1,6 +1,12 @@
 #include "http/cookies.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "http/local_text.h"
 
 namespace sharelink {
 namespace {
@@ -41,6 +47,103 @@ TEST(MergeCookies, RewritesBothArguments) {
   EXPECT_EQ(result, cookies);
   EXPECT_EQ(cookies, "C=3; D=4; A=1; B=2");
   EXPECT_EQ(received, "C=3;D=4");
+}
+
+// n items "<prefix><i>=<value>" joined by "; ".
+std::string cookie_items(const std::string& prefix, int n, const std::string& value = "v") {
+  std::string text;
+  for (int i = 0; i < n; ++i)
+    text += (i == 0 ? "" : "; ") + prefix + std::to_string(i) + "=" + value;
+  return text;
+}
+
+std::vector<std::string> items_of(const std::string& cookies) {
+  return split_text(cookies, "; ");
+}
+
+TEST(MergeCookies, TheJarIsBoundedAndTheOldestGoFirst) {
+  const std::string kilobyte(1000, 'k');
+  struct Case {
+    const char* name;
+    std::string held;
+    std::string received;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"received beyond the count", "", cookie_items("r", 400), cookie_items("r", 300)},
+      // Received items lead, so the held ones set longest ago drop out.
+      {"held push out", cookie_items("h", 300), cookie_items("r", 50),
+       cookie_items("r", 50) + "; " + cookie_items("h", 250)},
+      // 60 received and 5 held items of about 1000 bytes fit 64 KiB, a sixth
+      // held one does not.
+      {"text beyond 64 KiB", cookie_items("b", 10, kilobyte), cookie_items("a", 60, kilobyte),
+       cookie_items("a", 60, kilobyte) + "; " + cookie_items("b", 5, kilobyte)},
+      {"an item alone too long", "A=1", "X=" + std::string(64 << 10, 'x') + "; B=2", "B=2; A=1"},
+      // A replaced value is the received one, ahead of the held items.
+      {"within the bounds", cookie_items("h", 299), "h7=new; n=1",
+       "h7=new; n=1; " + replace_all(cookie_items("h", 299), "h7=v; ", "")},
+  };
+  for (const Case& c : cases) {
+    const std::string result = merged(c.held, c.received);
+    EXPECT_LE(items_of(result).size(), kCookieJarMaxItems) << c.name;
+    EXPECT_LE(result.size(), kCookieJarMaxText) << c.name;
+    EXPECT_EQ(result, c.expected) << c.name;
+  }
+}
+
+TEST(MergeCookies, ThousandsOfCookiesInEveryReplyStayBounded) {
+  std::string cookies = "SID=1";
+  for (int round = 0; round < 50; ++round) {
+    std::string received = cookie_items("r" + std::to_string(round) + "_", 5000);
+    merge_cookies(cookies, received);
+    ASSERT_EQ(items_of(cookies).size(), kCookieJarMaxItems) << round;
+    ASSERT_LE(cookies.size(), kCookieJarMaxText) << round;
+  }
+  EXPECT_EQ(cookies, cookie_items("r49_", 300));
+}
+
+// The merge as first written, item by item: the linear one must give the same
+// text for any input within the bounds.
+std::string merged_item_by_item(std::string cookies, std::string received) {
+  cookies = remove_spaces(cookies);
+  received = remove_spaces(received);
+  std::vector<std::string> merged = split_text(received, ";");
+  for (const std::string& held : split_text(cookies, ";")) {
+    if (!has_cookie_named(merged, cookie_name(held))) merged.push_back(held);
+  }
+  std::string text;
+  for (const std::string& item : merged) {
+    if (item.size() < 8 || item.compare(item.size() - 8, 8, "=deleted") != 0) text += item + "; ";
+  }
+  if (text.size() >= 2) text.resize(text.size() - 2);
+  std::string result;
+  std::vector<std::string> kept;
+  for (const std::string& part : split_text(text, "; ")) {
+    if (item_position(kept, part) != -1) continue;
+    kept.push_back(part);
+    result += part + "; ";
+  }
+  if (result.size() >= 2) result.resize(result.size() - 2);
+  return result;
+}
+
+TEST(MergeCookies, SameTextAsTheItemByItemMerge) {
+  const std::vector<std::string> pieces = {"A", "B", "=",        "1",       "; ",
+                                           ";", " ", "=deleted", "\xA1\xA1"};
+  std::uint32_t state = 12345;
+  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+  auto text = [&] {
+    std::string t;
+    for (std::uint32_t n = next() % 10; n > 0; --n)
+      t += pieces[next() % pieces.size()];
+    return t;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string held = text();
+    std::string received = text();
+    ASSERT_EQ(merged(held, received), merged_item_by_item(held, received))
+        << "held \"" << held << "\" received \"" << received << "\"";
+  }
 }
 
 TEST(CookieHelpers, NamesPositionsAndDuplicates) {

@@ -180,13 +180,15 @@ TEST(ConnectionPool, AnEndedTransferLeavesNoConnectionBehind) {
     std::string target;
     int failure;
     std::size_t body_size;
+    bool new_connection;
   };
   std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
   int connections = 1;
-  // The redirect guard stops at the headers, before the cookie would leave the
-  // origin; the body cap stops a body one byte short of its end.
+  // A redirect that leaves the origin is read to its end before the next leg
+  // goes elsewhere, so its connection stays; the body cap stops a body one
+  // byte short of its end, and that connection goes.
   for (const Case& c :
-       std::vector<Case>{{"/leave", 0, 6}, {"/huge", kHttpFailureBodyRead, kLimit}}) {
+       std::vector<Case>{{"/leave", 0, 6, false}, {"/huge", kHttpFailureBodyRead, kLimit, true}}) {
     HttpRequest request = call(home.server.url(c.target), pool);
     request.cookies = "A=1";
     HttpResponse response = http_request(request);
@@ -195,7 +197,8 @@ TEST(ConnectionPool, AnEndedTransferLeavesNoConnectionBehind) {
     response = http_request(call(home.server.url("/next"), pool));
     EXPECT_EQ(response.failure, 0) << c.target;
     EXPECT_EQ(response.text, "hello") << c.target;
-    EXPECT_EQ(home.accepted, ++connections) << c.target;
+    if (c.new_connection) ++connections;
+    EXPECT_EQ(home.accepted, connections) << c.target;
   }
   EXPECT_EQ(http_request(call(home.server.url("/again"), pool)).text, "hello");
   EXPECT_EQ(home.accepted, connections);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "http/http_request.h"
+#include "http/local_text.h"
 #include "test_server.h"
 
 namespace sharelink {
@@ -57,6 +59,75 @@ TEST(HttpRequest, DefaultRowsReplaceLibcurlsOwnLines) {
   EXPECT_EQ(lines_named(sent, "Accept-Language").size(), 1u);
   EXPECT_EQ(lines_named(sent, "Cache-Control").size(), 1u);
   EXPECT_TRUE(lines_named(sent, "Cookie").empty());
+}
+
+// The header lines of a request text in order, without the request line.
+std::vector<std::string> header_lines(const std::string& request) {
+  std::vector<std::string> lines = split_text(request.substr(0, request.find("\r\n\r\n")), "\r\n");
+  if (!lines.empty()) lines.erase(lines.begin());
+  return lines;
+}
+
+TEST(HttpRequest, HeaderLinesGoOutInTheBlocksOrderWithTheCookieLineLast) {
+  const std::vector<std::string> rows = {
+      "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)",
+      "Accept: text/html, application/xhtml+xml, */*",
+      "Accept-Encoding: gbk, GB2312",
+      "Accept-Language: zh-cn",
+      "Content-Type: application/x-www-form-urlencoded",
+      "Cache-Control: no-cache"};
+  auto with = [&rows](std::vector<std::string> before, std::vector<std::string> after) {
+    before.insert(before.end(), rows.begin(), rows.end());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+  };
+  struct Case {
+    const char* name;
+    std::string target;  // "/start" answers with a redirect on the same origin
+    int method;
+    std::string headers;
+    std::optional<std::string> cookies;
+    std::vector<std::string> last_request;  // Host and Content-Length left out
+  };
+  const std::vector<Case> cases = {
+      {"no cookies", "/p", kHttpGet, "", std::nullopt, rows},
+      {"cookies", "/p", kHttpPost, "Referer: http://r/\r\nX-Extra: 1", "A=1; B=2",
+       with({"Referer: http://r/", "X-Extra: 1"}, {"Cookie: A=1; B=2"})},
+      {"caller's Cookie line", "/p", kHttpGet, "Cookie: mine=1\r\nX-After: 2", "A=1",
+       with({"Cookie: mine=1", "X-After: 2"}, {})},
+      {"caller's Cookie line, no cookies", "/p", kHttpGet, "Cookie: mine=1", std::nullopt,
+       with({"Cookie: mine=1"}, {})},
+      // The redirect's cookie joins the line on the next request to its origin.
+      {"redirected", "/start", kHttpGet, "Referer: http://r/", "A=1; B=2",
+       with({"Referer: http://r/"}, {"Cookie: N=1; A=1; B=2"})},
+      {"redirected, empty cookies", "/start", kHttpGet, "", "", with({}, {"Cookie: N=1"})},
+      {"redirected, no cookies", "/start", kHttpGet, "", std::nullopt, rows},
+  };
+  for (const Case& c : cases) {
+    test::KeepAliveServer server([](const std::string& request, int) {
+      if (first_line(request) != "GET /start HTTP/1.1")
+        return test::KeepAliveServer::Answer{kHello};
+      return test::KeepAliveServer::Answer{
+          "HTTP/1.1 302 Found\r\nLocation: /next\r\nSet-Cookie: N=1; path=/\r\n"
+          "Content-Length: 0\r\n\r\n"};
+    });
+    HttpRequest request = to(server.server.url(c.target));
+    request.method = c.method;
+    request.post_data = "k=v";
+    request.headers = c.headers;
+    request.cookies = c.cookies;
+    EXPECT_EQ(http_request(request).text, "hello") << c.name;
+    std::vector<std::string> lines = header_lines(server.requests.all().back());
+    ASSERT_FALSE(lines.empty()) << c.name;
+    EXPECT_EQ(lines[0].rfind("Host: ", 0), 0u) << c.name;
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) {
+                                 return line.rfind("Host: ", 0) == 0 ||
+                                        line.rfind("Content-Length: ", 0) == 0;
+                               }),
+                lines.end());
+    EXPECT_EQ(lines, c.last_request) << c.name;
+  }
 }
 
 TEST(HttpRequest, CallerLinesOverrideRowsInEitherLetterCase) {

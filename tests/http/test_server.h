@@ -100,11 +100,20 @@ class RawConnection {
     text.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
-  void send_text(const std::string& text) { ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+  // False when the peer is gone.
+  bool send_text(const std::string& text) {
+    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  }
   // Holds the connection open until the server stops (10 s at most).
   void hold() {
     pollfd stop = {stop_fd_, POLLIN, 0};
     poll(&stop, 1, 10000);
+  }
+  // Paces a misbehaving reply: waits that long unless the server stops first
+  // (then false).
+  bool pause(std::chrono::milliseconds length) {
+    pollfd stop = {stop_fd_, POLLIN, 0};
+    return poll(&stop, 1, static_cast<int>(length.count())) == 0;
   }
 
  private:

@@ -87,6 +87,20 @@ TEST(RecodeByCharset, DropsByteOrderMark) {
   EXPECT_EQ(recode_by_charset(bytes({0xFF, 0xFE, 'a', 0}), "utf-16"), "a");
 }
 
+TEST(RecodeByCharset, LongTextsComeThroughWholeAcrossEveryPieceEdge) {
+  // Three-byte characters at every offset against the converter's windows and
+  // pieces, with an invalid byte and a four-byte character far in.
+  for (const std::size_t shift : {0, 1, 2}) {
+    std::string utf8(shift, 'a');
+    std::string local(shift, 'a');
+    for (int i = 0; i < 200000; ++i) {
+      utf8 += i == 150000 ? "\xff" : i == 160000 ? u8"\U0001F30A" : u8"中";
+      local += i == 150000 ? "\x84\x31\xa4\x37" : i == 160000 ? utf8_to_gbk(u8"\U0001F30A") : "中";
+    }
+    EXPECT_EQ(recode_by_charset("\xEF\xBB\xBF" + utf8, "utf-8"), local) << shift;
+  }
+}
+
 TEST(RecodeByCharset, UnknownOrUnsafeNamesAreRefused) {
   EXPECT_FALSE(recode_by_charset("abc", "no-such-charset"));
   EXPECT_FALSE(recode_by_charset("abc", ""));

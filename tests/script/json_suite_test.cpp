@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,39 @@ TEST(JsonTestSuite, ParsingCases) {
             << "n_: " << counts[1][0] << " rejected, " << counts[1][1] << " parsed\n"
             << "i_: " << counts[2][1] << " parsed, " << counts[2][0] << " rejected\n";
   EXPECT_GT(counts[0][1] + counts[1][0] + counts[2][0] + counts[2][1], 300);
+}
+
+// A parsed text is read from its flat form; a value written into a document is
+// read from the same form made from an nlohmann document. Both must read alike.
+TEST(JsonTestSuite, WrittenValuesReadAsParsedOnes) {
+  ASSERT_TRUE(fs::is_directory(kSuiteDir)) << kSuiteDir;
+  int compared = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(kSuiteDir)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != 'y' && name[0] != 'i') continue;
+    const std::string text = as_reply_text(read_bytes(entry.path()));
+    JsonDocument parsed;
+    if (!parsed.parse(text)) continue;
+    JsonDocument written;
+    ASSERT_TRUE(written.set_root(text, true)) << name;
+    EXPECT_EQ(written.to_json(), parsed.to_json()) << name;
+    EXPECT_EQ(written.type_of(), parsed.type_of()) << name;
+    EXPECT_EQ(written.count(), parsed.count()) << name;
+    std::vector<std::string> names;
+    std::vector<std::string> written_names;
+    EXPECT_EQ(written.member_names(written_names), parsed.member_names(names)) << name;
+    EXPECT_EQ(written_names, names) << name;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const bool array = parsed.type_of() == JsonDocument::kTypeArray;
+      const std::string path = array ? "[" + names[i] + "]" : names[i];
+      for (bool as_json : {false, true}) {
+        EXPECT_EQ(written.get_text(path, as_json), parsed.get_text(path, as_json))
+            << name << " " << path;
+      }
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 100);
 }
 
 }  // namespace
