@@ -74,6 +74,16 @@ inline std::uint64_t resident_bytes(pid_t pid) {
   return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
+// How much longer a run may take in a sanitizer build: the conversions of a
+// page of tens of megabytes are checked byte by byte there.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSlowdown = 10;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int kSlowdown = 3;
+#else
+constexpr int kSlowdown = 1;
+#endif
+
 inline CliRun run_cli(std::vector<std::string> args, std::chrono::seconds deadline) {
   CliRun run;
   args.insert(args.begin(), SHARELINK_CLI_EXE);
@@ -287,7 +297,7 @@ inline void run_fault_case(const FaultCase& fault) {
   std::vector<std::string> args = scene.options;
   args.push_back("--links");
   args.push_back(scene.service.link());
-  const CliRun run = run_cli(args, std::chrono::seconds(fault.deadline_seconds));
+  const CliRun run = run_cli(args, std::chrono::seconds(fault.deadline_seconds * kSlowdown));
 
   const std::string log = log_of(run);
   const std::string status = last_status(run.out);
@@ -303,7 +313,7 @@ inline void run_fault_case(const FaultCase& fault) {
               << run.err.substr(0, 4096) << std::endl;
   }
 
-  ASSERT_NE(run.status, -1) << "stopped after " << fault.deadline_seconds << " s or at "
+  ASSERT_NE(run.status, -1) << "stopped after " << fault.deadline_seconds * kSlowdown << " s or at "
                             << (kRssCeiling >> 20) << " MiB of RSS: " << now;
   EXPECT_TRUE(run.status >= 0 && run.status <= 2) << now << "\nstderr: " << run.err.substr(0, 2000);
   bool allowed = false;
