@@ -100,6 +100,23 @@ TEST_F(CliOutput, Aria2PutsEveryFileBelowItsDownloadFolder) {
   EXPECT_EQ(files, 8u);
 }
 
+TEST_F(CliOutput, StatusLineOnlyOnATerminalAndWipedBeforeOtherOutput) {
+  const std::string link = sim_.link("1PubDemoXq7Ra");
+  CliProcess piped({link});
+  ASSERT_EQ(piped.finish(), 0);
+  EXPECT_EQ(piped.err().find(u8"解析中"), std::string::npos) << piped.err();
+
+  CliProcess shown({link}, {}, SHARELINK_CLI_EXE, true);
+  ASSERT_EQ(shown.finish(), 0);
+  const std::string& err = shown.err();
+  // The first comes as the job starts, before anything was found.
+  EXPECT_EQ(err.find(u8"\r解析中: 目录 0, 条目 0, 链接 0/0, 用时 "), 0u) << err;
+  const std::size_t last = err.rfind(u8"\r解析中: ");
+  EXPECT_EQ(err.find("\r\x1b[K", last), err.size() - 4) << err;
+  EXPECT_EQ(shown.out().find('\x1b'), std::string::npos);
+  EXPECT_NE(shown.out().find(u8"解析状态: 成功\r\n"), std::string::npos);
+}
+
 TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
   const std::string aria2 = ::testing::TempDir() + "cli_partial.aria2";
   CliProcess cli({"--links", "--aria2", aria2, sim_.link("1CapDemoW9zT")});

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,8 +24,10 @@ class CliProcess {
  public:
   // env_overrides: "NAME=value" items that replace or join the test's environment.
   // program: sharelink-cli, or another program a test runs on its output.
+  // stderr_terminal: stderr is a pseudo-terminal rather than a pipe.
   explicit CliProcess(std::vector<std::string> args, std::vector<std::string> env_overrides = {},
-                      const std::string& program = SHARELINK_CLI_EXE) {
+                      const std::string& program = SHARELINK_CLI_EXE,
+                      bool stderr_terminal = false) {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -37,7 +40,13 @@ class CliProcess {
     envp.push_back(nullptr);
 
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    if (stderr_terminal) {
+      // err[0] the reading end, err[1] what the child writes to, as for a pipe.
+      if (openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) return;
+      fcntl(err[0], F_SETFD, FD_CLOEXEC);
+      fcntl(err[1], F_SETFD, FD_CLOEXEC);
+    } else if (pipe2(err, O_CLOEXEC) != 0) {
       return;
     }
     posix_spawn_file_actions_t actions;
@@ -150,7 +159,7 @@ class CliProcess {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) {
       text.append(buffer, static_cast<std::size_t>(n));
-    } else {
+    } else {  // end of a pipe; EIO on a terminal whose other side is gone
       close(fd);
       fd = -1;
     }
