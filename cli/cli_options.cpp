@@ -34,6 +34,10 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
       options.print_links = true;
       continue;
     }
+    if (arg == "--verbose" || arg == "-v") {
+      options.verbose = true;
+      continue;
+    }
     // Both "--code CODE" and "--code=CODE".
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
@@ -64,7 +68,8 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
 }
 
 const char* cli_help_text() {
-  return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH] LINK
+  return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH]
+                     [--verbose] LINK
 Resolves a cloud-disk share link into direct download links, the way the
 sharelink window does, and writes the job's log to stdout (UTF-8, CR LF line
 ends, one time-stamped line per step and one report block per share entry).
@@ -79,6 +84,9 @@ Options:
   --aria2 FILE         write an aria2 input file (aria2c -i FILE) of the links
   --captcha-file PATH  where captcha pictures go (default: a temporary file,
                        named by the picture type and removed at exit)
+  -v, --verbose        one line per HTTP request on stderr: method, address
+                       (extraction code masked), then status, bytes and
+                       seconds, or the failure and its cause
   --help               this text
   --version            the version
 

@@ -18,6 +18,8 @@ struct CliOptions {
   std::string aria2_file;
   // Where to write captcha pictures; "" for a file in the temp folder.
   std::string captcha_file;
+  // One line per HTTP exchange on stderr.
+  bool verbose = false;
 };
 
 enum class ParseOutcome { run, help, version, usage_error };

@@ -45,6 +45,10 @@ void Console::message(const std::string& text, const std::string& native) {
   write(err_, gbk_to_utf8(text) + native + "\n");
 }
 
+void Console::message_utf8(const std::string& utf8) {
+  write(err_, utf8 + "\n");
+}
+
 void Console::prompt(const std::string& text) {
   write(err_, gbk_to_utf8(text));
   prompt_open_ = true;

@@ -22,6 +22,8 @@ class Console {
   void print_utf8(const std::string& utf8);
   // One message line on stderr; native is appended unconverted (file paths).
   void message(const std::string& text, const std::string& native = {});
+  // One UTF-8 line on stderr, the line end added (the HTTP trace).
+  void message_utf8(const std::string& utf8);
   // A prompt on stderr, left open for the answer.
   void prompt(const std::string& text);
   // The next line of stdin without its line end; nullopt at end of input. A

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/http_trace.h"
 #include "app/resolve_job.h"
 #include "cli/captcha_file.h"
 #include "cli/cli_options.h"
@@ -95,5 +96,12 @@ int main(int argc, char** argv) {
   }
   http_global_init();
   remove_captcha_on_stop_signals();
-  return run(options, console);
+  // The job's requests all run on this thread, so the console needs no lock.
+  if (options.verbose) {
+    set_http_trace(
+        [&console](const HttpTraceRecord& record) { console.message_utf8(trace_line(record)); });
+  }
+  const int status = run(options, console);
+  set_http_trace(nullptr);
+  return status;
 }

@@ -1,6 +1,11 @@
 #include "http/http_request.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,7 +18,56 @@
 #include "script/regex_object.h"
 
 namespace sharelink {
+
 namespace {
+
+using TraceSink = std::function<void(const HttpTraceRecord&)>;
+
+std::mutex trace_mutex;
+// Copied out under the lock, called outside it: a slow sink never holds up
+// another thread's install or call.
+std::shared_ptr<const TraceSink> trace_sink;
+
+std::shared_ptr<const TraceSink> current_trace_sink() {
+  std::lock_guard<std::mutex> lock(trace_mutex);
+  return trace_sink;
+}
+
+const char* method_name(int method) {
+  switch (method) {
+    case kHttpPost:
+      return "POST";
+    case kHttpHead:
+      return "HEAD";
+    case kHttpPut:
+      return "PUT";
+    default:
+      return "GET";
+  }
+}
+
+// The extraction code is the share's password: a trace is for reading and
+// pasting, so its value never appears there.
+std::string masked_url(const std::string& url) {
+  const std::size_t query = url.find('?');
+  if (query == std::string::npos) return url;
+  const std::size_t end = std::min(url.find('#', query), url.size());
+  std::string out = url.substr(0, query + 1);
+  for (std::size_t at = query + 1; at <= end;) {
+    std::size_t next = url.find('&', at);
+    if (next == std::string::npos || next > end) next = end;
+    const std::string item = url.substr(at, next - at);
+    const std::size_t equals = item.find('=');
+    if (equals != std::string::npos && ascii_upper(item.substr(0, equals)) == "PWD") {
+      out += item.substr(0, equals + 1) + "****";
+    } else {
+      out += item;
+    }
+    if (next < end) out += '&';
+    at = next + 1;
+  }
+  return out + url.substr(end);
+}
 
 // Pages declare their charset in a meta tag near the top; only that much is searched.
 constexpr std::size_t kCharsetSearchLength = 1024;
@@ -80,11 +134,21 @@ std::string http_failure_text(int number) {
   }
 }
 
-HttpResponse http_request(const HttpRequest& request) {
+void set_http_trace(std::function<void(const HttpTraceRecord&)> sink) {
+  std::shared_ptr<const TraceSink> installed;
+  if (sink) installed = std::make_shared<const TraceSink>(std::move(sink));
+  std::lock_guard<std::mutex> lock(trace_mutex);
+  trace_sink.swap(installed);
+}
+
+namespace {
+
+HttpResponse exchange_response(const HttpRequest& request, std::string& reason) {
   HttpResponse response;
   response.cookies = request.cookies;
   std::string block = build_header_block(request.headers, request.cookies.value_or(""));
   Exchange exchange = perform_exchange(request, block);
+  reason = std::move(exchange.reason);
   response.failure = exchange.failure;
   response.status_text = http_failure_text(exchange.failure);
   if (exchange.failure != 0 && exchange.failure != kHttpFailureBodyRead) return response;
@@ -96,6 +160,30 @@ HttpResponse http_request(const HttpRequest& request) {
   if (response.cookies) merge_cookies(*response.cookies, response.set_cookies);
   response.body = std::move(exchange.body);
   response.text = page_text(response);
+  return response;
+}
+
+}  // namespace
+
+HttpResponse http_request(const HttpRequest& request) {
+  const std::shared_ptr<const TraceSink> sink = current_trace_sink();
+  const auto start = std::chrono::steady_clock::now();
+  std::string reason;
+  HttpResponse response = exchange_response(request, reason);
+  if (!sink) return response;
+
+  HttpTraceRecord record;
+  record.method = method_name(request.method);
+  record.url = masked_url(request.url);
+  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  record.bytes = response.body.size();
+  if (!response.response_headers.empty()) record.status = std::atoi(response.status_text.c_str());
+  record.failure = response.failure;
+  if (response.failure != 0) {
+    record.failure_text = http_failure_text(response.failure);
+    record.reason = std::move(reason);
+  }
+  (*sink)(record);
   return response;
 }
 

@@ -8,6 +8,8 @@
 // pool, the pool's open connections and TLS sessions; calls on different threads
 // are independent.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -113,5 +115,28 @@ bool http_global_init();
 
 // The exact text of a failure number, "" for numbers without one.
 std::string http_failure_text(int number);
+
+// What one http_request call did, for a user or a developer to see why a job
+// failed. Texts are local text.
+struct HttpTraceRecord {
+  std::string method;  // "GET", "POST", "HEAD" or "PUT"
+  // The request's url with the value of every pwd query parameter put as
+  // "****"; cookies are never part of it.
+  std::string url;
+  int status = 0;            // the final response's status code; 0 when none came
+  std::uint64_t bytes = 0;   // body bytes received
+  double seconds = 0;        // the whole call, redirects included
+  int failure = 0;           // as HttpResponse::failure
+  std::string failure_text;  // http_failure_text(failure)
+  // Why it failed: libcurl's own message, or ours where one of our limits or
+  // checks ended it. Empty without a failure.
+  std::string reason;
+};
+
+// Installs the process's trace sink, called once per http_request call after
+// it ends, on the calling thread (so it must be safe to call from any thread
+// that makes requests). Null turns tracing off. Safe to call at any time; a
+// call already under way may still report to the sink it started with.
+void set_http_trace(std::function<void(const HttpTraceRecord&)> sink);
 
 }  // namespace sharelink

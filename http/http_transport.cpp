@@ -181,6 +181,9 @@ struct Capture {
   bool sent = false;  // a request went out on the current connection
   bool final_headers = false;
   bool capped = false;
+  // Which of our own limits or checks ended the transfer, for the trace; null
+  // when libcurl's message says it.
+  const char* ended_by = nullptr;
   Bytes body;
 
   std::chrono::seconds stall_limit{30};
@@ -194,6 +197,7 @@ struct Capture {
     block.clear();
     body.clear();
     sent = final_headers = capped = false;
+    ended_by = nullptr;
     status = 0;
     uploaded = 0;
     start_period();
@@ -240,7 +244,10 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     end_block(capture);
     return length;
   }
-  if (capture.block.size() + line.size() + 2 > kHeaderBlockLimit) return 0;
+  if (capture.block.size() + line.size() + 2 > kHeaderBlockLimit) {
+    capture.ended_by = "the header block passed its limit of 1 MiB";
+    return 0;
+  }
   capture.block += line;
   capture.block += "\r\n";
   return length;
@@ -253,6 +260,7 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
   if (capture.body.size() + length > kBodyLimit) {
     capture.body.append(data, kBodyLimit - capture.body.size());
     capture.capped = true;
+    capture.ended_by = "the body passed its limit of 64 MiB";
     return 0;
   }
   capture.body.append(data, length);
@@ -278,10 +286,16 @@ int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploa
     capture.uploaded = uploaded;
   }
   auto now = std::chrono::steady_clock::now();
-  if (now - capture.last_progress >= capture.stall_limit) return 1;
+  if (now - capture.last_progress >= capture.stall_limit) {
+    capture.ended_by = "timed out: nothing sent or received for the request's timeout";
+    return 1;
+  }
   if (capture.sent && now - capture.period_start >= capture.stall_limit) {
     auto floor = static_cast<std::uint64_t>(capture.stall_limit.count());
-    if (capture.period_bytes < floor) return 1;
+    if (capture.period_bytes < floor) {
+      capture.ended_by = "timed out: less than a byte a second over the request's timeout";
+      return 1;
+    }
     capture.period_start = now;
     capture.period_bytes = 0;
   }
@@ -447,6 +461,32 @@ Exchange failed(int number) {
   return exchange;
 }
 
+// Why a perform that classify() made a failure ended.
+std::string failure_reason(CURLcode result, const Capture& capture, const char* error_buffer,
+                           bool past_deadline) {
+  if (capture.ended_by != nullptr) return capture.ended_by;
+  // libcurl reports the whole call's limit as a plain timeout of its own.
+  if (result == CURLE_OPERATION_TIMEDOUT && past_deadline) {
+    return "timed out: the exchange passed its limit of ten times the request's timeout";
+  }
+  if (error_buffer[0] != '\0') return error_buffer;
+  return curl_easy_strerror(result);
+}
+
+// Our words for the failures that end a call before libcurl says anything.
+std::string setup_reason(int number) {
+  switch (number) {
+    case 700:
+      return "libcurl could not be set up";
+    case 701:
+      return "the address cannot be parsed or is not http or https";
+    case 710:
+      return "a request header line is malformed, or libcurl rejected the header list";
+    default:
+      return "libcurl rejected an option of the request";
+  }
+}
+
 }  // namespace
 
 class HttpConnectionPool {
@@ -508,7 +548,10 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
   return std::make_shared<HttpConnectionPool>();
 }
 
-Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
+namespace {
+
+Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block,
+                               std::string& reason) {
   if (!curl_ready()) return failed(700);
   std::optional<Target> address = split_address(request.url);
   if (!address) return failed(701);
@@ -518,11 +561,14 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
   std::shared_ptr<HttpConnectionPool> pool = request.connections;
   std::unique_lock<std::mutex> claim;
   if (pool && pool->share() != nullptr) claim = pool->claim();
+  // Outlives the easy handle that writes into it.
+  std::array<char, CURL_ERROR_SIZE> error_buffer{};
   EasyHandle easy(curl_easy_init());
   if (!easy) return failed(702);
   if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
   Capture capture;
   if (int failure = configure_session(easy.get(), request, capture)) return failed(failure);
+  if (!set(easy.get(), CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
 
   const bool own_cookies = request.cookies.has_value();
   OutgoingHeaders headers = split_header_block(header_block, own_cookies);
@@ -555,20 +601,40 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
         location == nullptr) {
       break;
     }
-    if (redirects == kMaxRedirects) return failed(712);
+    if (redirects == kMaxRedirects) {
+      reason = "more than 30 redirects";
+      return failed(712);
+    }
     Leg next{{}, leg.method, leg.with_body};
-    if (int failure = next_leg(capture, location, next)) return failed(failure);
+    if (int failure = next_leg(capture, location, next)) {
+      reason = "a redirect to an address that cannot be parsed or is not http or https";
+      return failed(failure);
+    }
     // The request body never goes to another origin: the redirect is the answer.
     if (!(next.target.origin == home) && carries_body(request, next)) break;
     if (own_cookies) cookies.take(leg.target.origin, capture.block);
     leg = std::move(next);
   }
   int failure = classify(result, capture);
+  if (failure != 0) {
+    reason = failure_reason(result, capture, error_buffer.data(),
+                            std::chrono::steady_clock::now() >= deadline);
+  }
   if (failure != 0 && failure != kHttpFailureBodyRead) return failed(failure);
   Exchange exchange;
   exchange.failure = failure;
   exchange.raw_headers = std::move(capture.block);
   exchange.body = std::move(capture.body);
+  return exchange;
+}
+
+}  // namespace
+
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
+  std::string reason;
+  Exchange exchange = perform_exchange_legs(request, header_block, reason);
+  if (exchange.failure != 0 && reason.empty()) reason = setup_reason(exchange.failure);
+  exchange.reason = std::move(reason);
   return exchange;
 }
 

@@ -13,6 +13,8 @@ struct Exchange {
   int failure = 0;          // 0, or a failure number 700-713 (713: raw_headers and body are valid)
   std::string raw_headers;  // header block of the final response, CR LF line ends
   Bytes body;
+  // For a failure, why: libcurl's own message, or ours for the limits we keep.
+  std::string reason;
 };
 
 // Sends request with header_block (the complete set of request header lines) and

@@ -6,12 +6,15 @@
 // the box; the GUI tests read the log there. SHARELINK_STALL_LOG names a file
 // that receives, at exit, the longest time the event loop went without turning
 // ("longest_stall_ms N"): the benchmarks judge the window's answering by it.
+// SHARELINK_TRACE names a file that receives one line per HTTP exchange
+// (UTF-8, appended and flushed line by line), the lines of sharelink-cli -v.
 
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
@@ -23,6 +26,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/prompt_windows.h"
 #include "app/gui/ui_bridge.h"
+#include "app/http_trace.h"
 #include "http/http_request.h"
 
 namespace {
@@ -102,6 +106,17 @@ int main() {
   std::setlocale(LC_CTYPE, "");
   // Before any thread exists: the HTTP stack's global set-up is not thread-safe.
   http_global_init();
+  // Never closed: a job's worker may still be in a request as the process ends.
+  // One write per line keeps lines of different threads whole.
+  if (const char* path = std::getenv("SHARELINK_TRACE")) {
+    if (std::FILE* trace = std::fopen(path, "ab")) {
+      set_http_trace([trace](const HttpTraceRecord& record) {
+        const std::string line = trace_line(record) + "\n";
+        std::fwrite(line.data(), 1, line.size(), trace);
+        std::fflush(trace);
+      });
+    }
+  }
   if (!open_display()) return 1;
   Fl::lock();
   Fl::scheme("gtk+");
