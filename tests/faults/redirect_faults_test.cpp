@@ -56,6 +56,14 @@ TEST_P(HostileRedirect, IsNotFollowedBlindly) {
   run_fault_case(GetParam());
 }
 
+// Every download request answered by a redirect of this status to the other
+// server, with the same target.
+void download_redirected_elsewhere(Scene& s, const char* status) {
+  const std::string elsewhere = s.elsewhere.origin();
+  redirect_path(s.service, "/api/sharedownload", status,
+                [elsewhere](const Request& request) { return elsewhere + request.target; });
+}
+
 const FaultCase kRedirectCases[] = {
     {"page_redirect_loop",
      [](Scene& s) {
@@ -133,31 +141,19 @@ const FaultCase kRedirectCases[] = {
      }},
     // The form body names the share and the file: it stays on the service.
     {"download_307_to_another_port",
-     [](Scene& s) {
-       const std::string elsewhere = s.elsewhere.origin();
-       redirect_path(s.service, "/api/sharedownload", "307 Temporary Redirect",
-                     [elsewhere](const Request& request) { return elsewhere + request.target; });
-     },
+     [](Scene& s) { download_redirected_elsewhere(s, "307 Temporary Redirect"); },
      {{1, nullptr, 0}},
      0,
      20,
      nothing_leaked},
     {"download_308_to_another_port",
-     [](Scene& s) {
-       const std::string elsewhere = s.elsewhere.origin();
-       redirect_path(s.service, "/api/sharedownload", "308 Permanent Redirect",
-                     [elsewhere](const Request& request) { return elsewhere + request.target; });
-     },
+     [](Scene& s) { download_redirected_elsewhere(s, "308 Permanent Redirect"); },
      {{1, nullptr, 0}},
      0,
      20,
      nothing_leaked},
     {"download_302_to_another_port",
-     [](Scene& s) {
-       const std::string elsewhere = s.elsewhere.origin();
-       redirect_path(s.service, "/api/sharedownload", "302 Found",
-                     [elsewhere](const Request& request) { return elsewhere + request.target; });
-     },
+     [](Scene& s) { download_redirected_elsewhere(s, "302 Found"); },
      {{1, nullptr, 0}},
      0,
      20,
