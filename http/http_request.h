@@ -110,8 +110,28 @@ HttpResponse http_request(const HttpRequest& request);
 // Sets up the HTTP stack for the process. Calls do it themselves when needed;
 // a program calls it on its main thread at start-up, before any other thread
 // exists, since the stack's global set-up is not safe to race with anything.
+// It also reads SSL_CERT_FILE and SSL_CERT_DIR (see http_ca_locations), so
+// that no other thread is reading the environment then.
 // False when it failed (every call then reports failure 700).
 bool http_global_init();
+
+// Where the certificate authorities that https servers are checked against
+// come from. Certificates and host names are always checked; nothing turns
+// that off. An empty member leaves libcurl's built-in place (the system's CA
+// bundle and folder).
+struct HttpCaLocations {
+  std::string file;    // a PEM bundle, used instead of the built-in bundle
+  std::string folder;  // a folder of certificates under their hashed names
+};
+
+// The locations in force: SSL_CERT_FILE and SSL_CERT_DIR as they were when
+// http_global_init (or, without it, the process's first call) read them, once
+// for the life of the process, unless set_http_ca_locations replaced them.
+HttpCaLocations http_ca_locations();
+
+// Replaces the locations for the calls that start after it; safe at any time.
+// For tests, which must not change the environment once threads run.
+void set_http_ca_locations(HttpCaLocations locations);
 
 // The exact text of a failure number, "" for numbers without one.
 std::string http_failure_text(int number);

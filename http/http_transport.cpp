@@ -24,7 +24,8 @@
 //   700  curl_global_init failed (tried once per process; every call reports it)
 //   701  curl_url cannot parse the address, or its scheme is not http or https
 //   702  curl_easy_init gave no handle, or the proxy options were rejected
-//   703  the address or the allowed-protocol options were rejected
+//   703  the address, the allowed-protocol or the certificate-check options
+//        were rejected
 //   704  the method, body, callback or protocol-version options were rejected
 //   705  a timeout option was rejected
 //   707  the server or the proxy credential options were rejected
@@ -32,9 +33,10 @@
 //   710  a header line is malformed (no name and colon, stray CR or LF), or the
 //        header list was rejected
 //   711  a request did not go out on a connection: unknown host, refused or
-//        timed-out connect, TLS failure, failed proxy tunnel, a redirect to an
-//        address that cannot be parsed or is not http or https; also
-//        CURLE_SEND_ERROR
+//        timed-out connect, TLS failure (a certificate that is untrusted,
+//        expired or for another host among them), failed proxy tunnel, a
+//        redirect to an address that cannot be parsed or is not http or https;
+//        also CURLE_SEND_ERROR
 //   712  the request went out but no final response's header block came back:
 //        timeout, connection closed, malformed or oversized reply, too many
 //        redirects
@@ -60,6 +62,13 @@
 // carry the request body to another origin is not taken: the redirect response
 // is the answer. Cookies set during the chain go along to the origin that set
 // them, merged into that origin's cookie text of this call.
+//
+// https is checked as libcurl does by default, made explicit here: the
+// certificate chain against the trusted CAs and the host name against the
+// certificate, on every leg; a failed check ends the call, and the address is
+// never tried over http instead. Debian's libcurl does not read SSL_CERT_FILE
+// and SSL_CERT_DIR as OpenSSL's own tools do, so they are read here, once, and
+// handed over as CURLOPT_CAINFO and CURLOPT_CAPATH.
 //
 // A connection pool is a libcurl share of the connection cache and the TLS
 // sessions, nothing else: cookies stay with each call. libcurl does not support
@@ -103,6 +112,23 @@ using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
 bool curl_ready() {
   static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   return ready;
+}
+
+std::mutex ca_mutex;
+std::optional<HttpCaLocations> ca_locations;  // guarded by ca_mutex; read once
+
+std::string environment_value(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+HttpCaLocations current_ca_locations() {
+  std::lock_guard<std::mutex> lock(ca_mutex);
+  if (!ca_locations) {
+    ca_locations =
+        HttpCaLocations{environment_value("SSL_CERT_FILE"), environment_value("SSL_CERT_DIR")};
+  }
+  return *ca_locations;
 }
 
 std::string lower(std::string text) {
@@ -312,14 +338,18 @@ long timeout_of(const HttpRequest& request) {
 }
 
 // Options that hold for the whole call; returns a failure number or 0.
-int configure_session(CURL* easy, const HttpRequest& request, Capture& capture) {
+int configure_session(CURL* easy, const HttpRequest& request, const HttpCaLocations& cas,
+                      Capture& capture) {
   // An empty proxy name also keeps libcurl from taking one from the environment.
   if (!set(easy, CURLOPT_PROXY, request.proxy.c_str()) || !set(easy, CURLOPT_NOPROXY, "") ||
       !set(easy, CURLOPT_PROXYTYPE, long{CURLPROXY_HTTP})) {
     return 702;
   }
   if (!set(easy, CURLOPT_PROTOCOLS_STR, "http,https") ||
-      !set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https")) {
+      !set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") ||
+      !set(easy, CURLOPT_SSL_VERIFYPEER, 1L) || !set(easy, CURLOPT_SSL_VERIFYHOST, 2L) ||
+      (!cas.file.empty() && !set(easy, CURLOPT_CAINFO, cas.file.c_str())) ||
+      (!cas.folder.empty() && !set(easy, CURLOPT_CAPATH, cas.folder.c_str()))) {
     return 703;
   }
   curl_write_callback header_function = on_header;
@@ -567,7 +597,9 @@ Exchange perform_exchange_legs(const HttpRequest& request, const std::string& he
   if (!easy) return failed(702);
   if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
   Capture capture;
-  if (int failure = configure_session(easy.get(), request, capture)) return failed(failure);
+  if (int failure = configure_session(easy.get(), request, current_ca_locations(), capture)) {
+    return failed(failure);
+  }
   if (!set(easy.get(), CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
 
   const bool own_cookies = request.cookies.has_value();
@@ -639,7 +671,17 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
 }
 
 bool http_global_init() {
+  current_ca_locations();
   return curl_ready();
+}
+
+HttpCaLocations http_ca_locations() {
+  return current_ca_locations();
+}
+
+void set_http_ca_locations(HttpCaLocations locations) {
+  std::lock_guard<std::mutex> lock(ca_mutex);
+  ca_locations = std::move(locations);
 }
 
 }  // namespace sharelink

@@ -202,11 +202,10 @@ std::string check_form_type(std::string_view content_type) {
          "' is not application/x-www-form-urlencoded";
 }
 
-std::string check_referer(std::string_view referer, std::string_view host, std::string_view surl,
+std::string check_referer(std::string_view referer, std::string_view origin, std::string_view surl,
                           std::string_view init_query) {
-  const std::string origin = "http://" + std::string(host);
-  const std::string page = origin + "/s/" + std::string(surl);
-  const std::string init = origin + "/share/init?" + std::string(init_query);
+  const std::string page = std::string(origin) + "/s/" + std::string(surl);
+  const std::string init = std::string(origin) + "/share/init?" + std::string(init_query);
   if (referer.empty()) return "no Referer line";
   if (referer == init) return "";
   if (referer.substr(0, page.size()) == page &&

@@ -64,8 +64,8 @@ const std::vector<Expect>& download_body();
 std::string check_form_type(std::string_view content_type);
 
 // The Referer of the POSTs: the address of the share as the client fetched it,
-// /s/<surl> or the /share/init address of its redirect, on this host.
-std::string check_referer(std::string_view referer, std::string_view host, std::string_view surl,
+// /s/<surl> or the /share/init address of its redirect, at origin (scheme://host).
+std::string check_referer(std::string_view referer, std::string_view origin, std::string_view surl,
                           std::string_view init_query);
 
 }  // namespace sharelink::sim

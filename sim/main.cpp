@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "sim/fixture.h"
 #include "sim/knobs.h"
 #include "sim/server.h"
+#include "sim/test_certs.h"
 
 namespace {
 
@@ -19,16 +21,25 @@ using namespace sharelink::sim;
 
 constexpr const char* kHelp = R"(Usage: sharelink-sim [OPTION]... [FIXTURE.json]...
 Serves the shares of the fixture files (none given: the demo fixture) over HTTP
-on a loopback port, the way the cloud-disk service answers a share client: share
-pages, extraction-code verification, captchas, folder listing, download links
-and the files behind them. Prints the port as the first line on stdout, then
-one line per share; runs until SIGINT or SIGTERM, then prints on stderr
-"connections: N, requests: M": the TCP connections that carried a request and
-the requests, the test hooks left out.
+(HTTPS with --tls) on a loopback port, the way the cloud-disk service answers a
+share client: share pages, extraction-code verification, captchas, folder
+listing, download links and the files behind them. Prints the port as the
+first line on stdout, then one line per share; runs until SIGINT or SIGTERM,
+then prints on stderr "connections: N, requests: M": the TCP connections that
+carried a request and the requests, the test hooks left out.
 
 Options (they override the fixtures' options):
   --host ADDR                 listen address (default 127.0.0.1)
   --port N                    port; 0 (default) picks a free one
+  --tls                       serve https, with a certificate for 127.0.0.1
+                              and localhost signed by a test CA made for this
+                              run. Before the port is printed, the CA
+                              certificate is written into the --tls-dir folder
+                              as ca.pem and under its hashed name, and a line
+                              on stderr names it: SSL_CERT_FILE=DIR/ca.pem or
+                              SSL_CERT_DIR=DIR makes a client trust it
+  --tls-dir DIR               that folder (default: sharelink-sim-tls in the
+                              current directory; made when missing)
   --generate SURL:N,D,F       add a public share of N files over a folder tree
                               D levels deep with F sub-folders each
   --latency MS                delay every request by MS milliseconds
@@ -98,6 +109,8 @@ counted since the start, a reset leaves them).
 struct Arguments {
   std::string host = "127.0.0.1";
   int port = 0;
+  bool tls = false;
+  std::string tls_dir;
   std::vector<std::string> fixtures;
   std::vector<std::string> generate;
   std::vector<std::pair<std::string, std::string>> overrides;  // applied after the fixtures
@@ -148,13 +161,17 @@ std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
   static const char* const kWithValue[] = {
       "--host",  "--port",           "--generate", "--latency", "--connect-latency",
       "--fault", "--captcha-format", "--file-cap", "--hang-ms", "--huge-bytes",
-      "--seed"};
+      "--seed",  "--tls-dir"};
   static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
+    }
+    if (arg == "--tls") {
+      args.tls = true;
+      continue;
     }
     bool known = false;
     for (const char* flag : kFlags)
@@ -189,10 +206,17 @@ std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
       args.port = static_cast<int>(port);
     } else if (arg == "--generate") {
       args.generate.push_back(value);
+    } else if (arg == "--tls-dir") {
+      args.tls_dir = value;
     } else {
       args.overrides.emplace_back(arg, value);
     }
   }
+  if (!args.tls_dir.empty() && !args.tls) {
+    fail("--tls-dir needs --tls");
+    return 2;
+  }
+  if (args.tls && args.tls_dir.empty()) args.tls_dir = "sharelink-sim-tls";
   return std::nullopt;
 }
 
@@ -239,26 +263,35 @@ int main(int argc, char** argv) {
   for (const Share& share : fixture.shares)
     shares.emplace_back(share.surl, share.code.value_or(""));
   const bool quiet = fixture.quiet;
-  Simulator simulator(std::move(fixture));
+  auto simulator = args.tls ? std::make_unique<Simulator>(std::move(fixture), TlsIdentity{})
+                            : std::make_unique<Simulator>(std::move(fixture));
   std::string error;
-  if (!simulator.start(args.host, args.port, error)) {
+  if (!simulator->start(args.host, args.port, error)) {
     fail(error);
     return 1;
   }
-  std::printf("%d\n", simulator.port());
+  if (args.tls) {
+    std::string ca_file;
+    if (!write_ca_folder(args.tls_dir, simulator->ca_certificate_pem(), ca_file, error)) {
+      fail(error);
+      return 1;
+    }
+    std::fprintf(stderr, "sharelink-sim: test CA certificate in %s\n", ca_file.c_str());
+  }
+  std::printf("%d\n", simulator->port());
   for (const auto& [surl, code] : shares) {
-    std::printf("%s%s%s\n", simulator.share_url(surl).c_str(), code.empty() ? "" : " code ",
+    std::printf("%s%s%s\n", simulator->share_url(surl).c_str(), code.empty() ? "" : " code ",
                 code.c_str());
   }
   std::fflush(stdout);
 
   int received = 0;
   sigwait(&stop_signals, &received);
-  simulator.stop();
+  simulator->stop();
   if (!quiet) {
     std::fprintf(stderr, "connections: %llu, requests: %llu\n",
-                 static_cast<unsigned long long>(simulator.connections_seen()),
-                 static_cast<unsigned long long>(simulator.requests_seen()));
+                 static_cast<unsigned long long>(simulator->connections_seen()),
+                 static_cast<unsigned long long>(simulator->requests_seen()));
   }
   return 0;
 }

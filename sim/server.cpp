@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include "sim/service.h"
 #include "sim/tokens.h"
@@ -103,9 +104,10 @@ void drop_connection(const httplib::Request& req) {
   closedir(dir);
 }
 
-Incoming incoming_of(const httplib::Request& req, int port) {
+Incoming incoming_of(const httplib::Request& req, int port, bool tls) {
   Incoming in;
   in.method = req.method;
+  in.scheme = tls ? "https" : "http";
   const auto question = req.target.find('?');
   in.path = req.target.substr(0, question);
   in.query = question == std::string::npos ? "" : req.target.substr(question + 1);
@@ -164,13 +166,17 @@ extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {  //
 struct Simulator::Impl {
   explicit Impl(Fixture fixture) : service(std::move(fixture)) {}
 
+  void configure();
   void serve(const httplib::Request& req, httplib::Response& res);
   void report(const LogEntry& entry);
   void deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,
                std::optional<FaultKind> fault);
 
   Service service;
-  httplib::Server server;
+  std::unique_ptr<httplib::Server> server;  // an httplib::SSLServer over TLS
+  bool tls = false;
+  std::string tls_error;  // why TLS cannot be served; start() fails with it
+  std::string ca_pem;     // the made CA
   std::thread thread;
   int listen_socket = -1;
   bool started = false;
@@ -179,7 +185,7 @@ struct Simulator::Impl {
 };
 
 void Simulator::Impl::serve(const httplib::Request& req, httplib::Response& res) {
-  const Incoming in = incoming_of(req, port);
+  const Incoming in = incoming_of(req, port, tls);
   if (auto hook = service.handle_hook(in)) {
     res.status = hook->status;
     res.set_content(hook->body, hook->content_type.c_str());
@@ -257,29 +263,57 @@ void Simulator::Impl::deliver(const httplib::Request& req, httplib::Response& re
   }
 }
 
-Simulator::Simulator(Fixture fixture) : impl_(std::make_unique<Impl>(std::move(fixture))) {
-  Impl* impl = impl_.get();
-  const auto handler = [impl](const httplib::Request& req, httplib::Response& res) {
-    impl->serve(req, res);
+// The same for http and https: cpp-httplib's TLS server runs each
+// connection's handshake inside the connection's task, so the task queue,
+// keep-alive, time limits and socket options all hold for it as they are.
+void Simulator::Impl::configure() {
+  const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+    serve(req, res);
   };
-  impl->server.Get(".*", handler);
-  impl->server.Post(".*", handler);
-  impl->server.new_task_queue = [impl] {
-    return new ConnectionQueue(impl->service.state(), kServingThreads);
-  };
+  server->Get(".*", handler);
+  server->Post(".*", handler);
+  server->new_task_queue = [this] { return new ConnectionQueue(service.state(), kServingThreads); };
   // Without it a reply written in pieces on a kept connection waits for the
   // client's delayed acknowledgement, some 40 ms each.
-  impl->server.set_tcp_nodelay(true);
-  impl->server.set_keep_alive_max_count(kRequestsPerConnection);
-  impl->server.set_keep_alive_timeout(kKeepAliveSeconds);
-  impl->server.set_read_timeout(10);
-  impl->server.set_write_timeout(10);
-  impl->server.set_payload_max_length(4u << 20);
-  impl->server.set_socket_options([impl](int sock) {
+  server->set_tcp_nodelay(true);
+  server->set_keep_alive_max_count(kRequestsPerConnection);
+  server->set_keep_alive_timeout(kKeepAliveSeconds);
+  // Over TLS the read limit also bounds a handshake that never finishes.
+  server->set_read_timeout(10);
+  server->set_write_timeout(10);
+  server->set_payload_max_length(4u << 20);
+  server->set_socket_options([this](int sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    impl->listen_socket = sock;
+    listen_socket = sock;
   });
+}
+
+Simulator::Simulator(Fixture fixture) : impl_(std::make_unique<Impl>(std::move(fixture))) {
+  impl_->server = std::make_unique<httplib::Server>();
+  impl_->configure();
+}
+
+Simulator::Simulator(Fixture fixture, TlsIdentity identity)
+    : impl_(std::make_unique<Impl>(std::move(fixture))) {
+  Impl& impl = *impl_;
+  impl.tls = true;
+  if (identity.certificate_pem.empty() && identity.private_key_pem.empty()) {
+    TlsIdentity ca;
+    if (make_test_ca(ca, impl.tls_error) &&
+        make_test_leaf(ca, LeafKind::valid, identity, impl.tls_error)) {
+      impl.ca_pem = ca.certificate_pem;
+    }
+  }
+  std::string error;
+  impl.server = std::make_unique<httplib::SSLServer>([&identity, &error](SSL_CTX& ctx) {
+    return SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
+           use_identity(&ctx, identity, error);
+  });
+  if (!impl.server->is_valid() && impl.tls_error.empty()) {
+    impl.tls_error = error.empty() ? "cannot set up TLS" : error;
+  }
+  impl.configure();
 }
 
 Simulator::~Simulator() {
@@ -291,9 +325,14 @@ bool Simulator::start(const std::string& host, int port, std::string& error) {
     error = "the simulator was started before";
     return false;
   }
+  if (!impl_->tls_error.empty()) {
+    error = impl_->tls_error;
+    return false;
+  }
   std::signal(SIGPIPE, SIG_IGN);  // a dropped connection must not end the process
-  const int bound = port == 0 ? impl_->server.bind_to_any_port(host)
-                              : (impl_->server.bind_to_port(host, port) ? port : -1);
+  httplib::Server& server = *impl_->server;
+  const int bound =
+      port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
   if (bound <= 0) {
     error = "cannot listen on " + host + ":" + std::to_string(port);
     return false;
@@ -305,10 +344,10 @@ bool Simulator::start(const std::string& host, int port, std::string& error) {
   impl_->started = true;
   impl_->host = host;
   impl_->port = bound;
-  impl_->thread = std::thread([impl = impl_.get()] { impl->server.listen_after_bind(); });
+  impl_->thread = std::thread([impl = impl_.get()] { impl->server->listen_after_bind(); });
   // stop() only reaches a server whose loop has begun.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!impl_->server.is_running() && std::chrono::steady_clock::now() < deadline) {
+  while (!server.is_running() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
@@ -317,7 +356,7 @@ bool Simulator::start(const std::string& host, int port, std::string& error) {
 void Simulator::stop() {
   if (!impl_->thread.joinable()) return;
   impl_->service.state().request_stop();
-  impl_->server.stop();
+  impl_->server->stop();
   impl_->thread.join();
 }
 
@@ -326,7 +365,15 @@ int Simulator::port() const {
 }
 
 std::string Simulator::origin() const {
-  return "http://" + impl_->host + ":" + std::to_string(impl_->port);
+  return (impl_->tls ? "https://" : "http://") + impl_->host + ":" + std::to_string(impl_->port);
+}
+
+bool Simulator::uses_tls() const {
+  return impl_->tls;
+}
+
+const std::string& Simulator::ca_certificate_pem() const {
+  return impl_->ca_pem;
 }
 
 std::string Simulator::share_url(const std::string& surl) const {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The simulator as an HTTP server on a loopback port, for tests in-process and
-// for the sharelink-sim program.
+// The simulator as an HTTP or HTTPS server on a loopback port, for tests
+// in-process and for the sharelink-sim program.
 
 #include <memory>
 #include <optional>
@@ -11,12 +11,21 @@
 #include "sim/fixture.h"
 #include "sim/knobs.h"
 #include "sim/state.h"
+#include "sim/test_certs.h"
 
 namespace sharelink::sim {
 
 class Simulator {
  public:
+  // Serves plain http.
   explicit Simulator(Fixture fixture);
+  // Serves https with identity's certificate and key. An empty identity: a
+  // throwaway test CA and a certificate it signed for 127.0.0.1 and localhost
+  // are made, and ca_certificate_pem() is what a client is to trust. A
+  // certificate or key that cannot be used makes start() fail. Everything else
+  // is as over http (connection counts, keep-alive, faults); a connection whose
+  // handshake fails carries no request and is not counted.
+  Simulator(Fixture fixture, TlsIdentity identity);
   ~Simulator();
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
@@ -32,8 +41,12 @@ class Simulator {
   void stop();
 
   int port() const;
-  std::string origin() const;  // "http://127.0.0.1:PORT"
+  std::string origin() const;  // "http://127.0.0.1:PORT", "https://..." over TLS
   std::string share_url(const std::string& surl) const;
+
+  bool uses_tls() const;
+  // The made CA's certificate; empty over http or with an identity given.
+  const std::string& ca_certificate_pem() const;
 
   std::vector<LogEntry> requests() const;
   // Since the start (a reset leaves them), the /__sim/ hooks left out: the TCP

@@ -183,7 +183,7 @@ std::string Service::check_post(const Incoming& in, const Share& share) const {
   std::string fault = check_form_type(in.content_type);
   if (fault.empty()) {
     fault = check_referer(
-        in.referer, in.host, share.surl,
+        in.referer, in.origin(), share.surl,
         "shareid=" + std::to_string(share.shareid) + "&uk=" + std::to_string(share.uk));
   }
   return fault;
@@ -205,7 +205,7 @@ Reply Service::page(const Incoming& in, std::optional<FaultKind> fault) {
     if (init) {
       reply.body = code_prompt_page(*share);
     } else {
-      const std::string target = "http://" + in.host +
+      const std::string target = in.origin() +
                                  "/share/init?shareid=" + std::to_string(share->shareid) +
                                  "&uk=" + std::to_string(share->uk);
       reply.status = 302;
@@ -265,7 +265,7 @@ Reply Service::captcha(const Incoming& in) {
   const std::string fault = check_params("getcaptcha query", query, captcha_query());
   if (!fault.empty()) return refuse(fault);
   const std::string id = state_.issue_captcha(query[0].value);
-  return json_reply(0, {{"vcode_img", "http://" + in.host + "/genimage?" + id}, {"vcode_str", id}});
+  return json_reply(0, {{"vcode_img", in.origin() + "/genimage?" + id}, {"vcode_str", id}});
 }
 
 Reply Service::image(const Incoming& in, std::optional<FaultKind> fault) {

@@ -25,10 +25,14 @@ struct Incoming {
   std::string path;   // raw, without the query
   std::string query;  // raw, as sent
   std::string body;
-  std::string host;  // the Host line: every absolute address the service writes uses it
+  std::string scheme = "http";  // "https" when it came over TLS
+  std::string host;             // the Host line
   std::string cookie;
   std::string referer;
   std::string content_type;
+
+  // Every absolute address the service writes starts with it.
+  std::string origin() const { return scheme + "://" + host; }
 };
 
 struct Reply {

@@ -133,7 +133,7 @@ Reply Service::download(const Incoming& in) {
   if (!state_.admit_download(index_of(*share), share->download_captcha, answered)) {
     return json_reply(-20, {{"show_msg", ""}});
   }
-  const std::string link = "http://" + in.host + "/file/" + tokens_.md5(file->fs_id) +
+  const std::string link = in.origin() + "/file/" + tokens_.md5(file->fs_id) +
                            "?bkt=sim&fid=" + std::to_string(share->uk) + "-" + query[6].value +
                            "-" + std::to_string(file->fs_id) +
                            "&sh=" + std::to_string(share->shareid) +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ class SimHarness {
   // fixture_utf8: a fixture file's JSON text (UTF-8: write it as a u8 literal).
   explicit SimHarness(const std::string& fixture_utf8) { start(parse(fixture_utf8)); }
   explicit SimHarness(sim::Fixture fixture) { start(std::move(fixture)); }
+  // Over https with identity; an empty one: a certificate of a throwaway CA,
+  // sim().ca_certificate_pem().
+  SimHarness(sim::Fixture fixture, sim::TlsIdentity identity) {
+    start(std::move(fixture), std::move(identity));
+  }
 
   // Whatever a test expects of the service, the client must never send a request
   // the service would refuse as malformed.
@@ -65,8 +71,9 @@ class SimHarness {
     return fixture;
   }
 
-  void start(sim::Fixture fixture) {
-    sim_ = std::make_unique<sim::Simulator>(std::move(fixture));
+  void start(sim::Fixture fixture, std::optional<sim::TlsIdentity> identity = std::nullopt) {
+    sim_ = identity ? std::make_unique<sim::Simulator>(std::move(fixture), std::move(*identity))
+                    : std::make_unique<sim::Simulator>(std::move(fixture));
     std::string error;
     EXPECT_TRUE(sim_->start("127.0.0.1", 0, error)) << error;
   }

@@ -1,11 +1,14 @@
 // The sharelink-sim program: port on the first line, clean stop on SIGTERM.
 
+#include <dirent.h>
+#include <limits.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -121,6 +124,34 @@ TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
   EXPECT_EQ(program.error_text(), "");  // --quiet: no counts either
 }
 
+TEST(Program, TlsServesHttpsWithTheCaItWrote) {
+  const std::string folder = ::testing::TempDir() + "sim-program-tls-" + std::to_string(getpid());
+  Program program({"--tls", "--tls-dir", folder, "--seed", "3"});
+  const std::string origin = "https://127.0.0.1:" + program.read_line();
+  EXPECT_EQ(program.read_line(), origin + "/s/1PubDemoXq7Ra");
+  char absolute[PATH_MAX] = "";
+  ASSERT_NE(realpath(folder.c_str(), absolute), nullptr);
+  Call by_file;
+  by_file.ca_file = std::string(absolute) + "/ca.pem";
+  Call by_folder;
+  by_folder.ca_folder = absolute;
+  for (const Call& call : {by_file, by_folder})
+    EXPECT_EQ(fetch(origin + "/s/1PubDemoXq7Ra", call).status, 200);
+  // Refused by a client without the CA: no request, no connection counted.
+  EXPECT_EQ(fetch(origin + "/s/1PubDemoXq7Ra").code, CURLE_PEER_FAILED_VERIFICATION);
+  kill(program.pid, SIGTERM);
+  EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(program.error_text(), "sharelink-sim: test CA certificate in " + by_file.ca_file +
+                                      "\nconnections: 2, requests: 2\n");
+  if (DIR* dir = opendir(absolute)) {
+    while (const dirent* item = readdir(dir)) {
+      if (item->d_name[0] != '.') unlink((std::string(absolute) + "/" + item->d_name).c_str());
+    }
+    closedir(dir);
+  }
+  rmdir(absolute);
+}
+
 TEST(Program, HangBeyondAnHourHoldsAnHour) {
   // 2^32 ms, once cut to 32 bits, held nothing at all.
   Program program({"--hang-ms", "4294967296", "--fault", "page:hang", "--quiet"});
@@ -141,7 +172,8 @@ TEST(Program, HelpAndBadArguments) {
   }
   EXPECT_EQ(help.wait_exit(), 0);
   for (const char* piece : {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\"",
-                            "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats"}) {
+                            "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats",
+                            "--tls-dir DIR", "SSL_CERT_DIR=DIR"}) {
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
   }
   EXPECT_EQ(Program({"--bogus"}).wait_exit(), 2);
@@ -151,6 +183,7 @@ TEST(Program, HelpAndBadArguments) {
     EXPECT_EQ(Program({"--connect-latency", latency}).wait_exit(), 2) << latency;
   }
   EXPECT_EQ(Program({"--connect-latency"}).wait_exit(), 2);
+  EXPECT_EQ(Program({"--tls-dir", ::testing::TempDir()}).wait_exit(), 2);  // without --tls
 }
 
 }  // namespace

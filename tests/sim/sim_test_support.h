@@ -36,6 +36,10 @@ struct Call {
   // An easy handle to send on instead of a new one: its open connection is
   // reused, as a keep-alive client does. The caller cleans it up.
   CURL* reuse = nullptr;
+  // For an https address: the CA file and hashed CA folder to trust instead of
+  // the system's.
+  std::string ca_file;
+  std::string ca_folder;
 };
 
 Exchange fetch(const std::string& url, const Call& call = {});
