@@ -52,9 +52,9 @@ bool is_field_letter(char c) {
   return c == 'y' || c == 'M' || c == 'd' || c == 'H' || c == 'h' || c == 'm' || c == 's';
 }
 
+// Compared before subtracting: a weekday of INT_MIN must not overflow.
 int weekday_index(const DateTime& when) {
-  int i = when.weekday - 1;
-  return (i >= 0 && i < 7) ? i : 0;
+  return (when.weekday >= 1 && when.weekday <= 7) ? when.weekday - 1 : 0;
 }
 
 std::string field_text(char letter, std::size_t run, const DateTime& when) {

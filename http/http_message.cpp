@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/local_text.h"
 #include "http/text_encoding.h"
+#include "script/regex_object.h"
 
 namespace sharelink {
 namespace {
@@ -76,6 +79,15 @@ std::size_t host_part_end(const std::string& url) {
 
 bool needs_escape(unsigned char c) {
   return c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr;
+}
+
+// Pages declare their charset in a meta tag near the top; only that much is searched.
+constexpr std::size_t kCharsetSearchLength = 1024;
+
+std::string meta_charset(const std::string& head) {
+  RegexObject regex;
+  if (!regex.execute("<meta.+?charset=[^\\w]?([-\\w]+)", head)) return std::string();
+  return regex.submatch_text(1, 1);
 }
 
 }  // namespace
@@ -213,6 +225,25 @@ std::string content_type_charset(const std::string& response_headers) {
     }
   }
   return charset;
+}
+
+// A JSON reply in UTF-8 without a meta tag is re-decoded by its Content-Type
+// line, not read as local text. A body may be 64 MiB: the text is built once,
+// without a second copy held along.
+std::string response_text(const std::string& body, const std::string& response_headers) {
+  std::string charset = meta_charset(until_zero(body.substr(0, kCharsetSearchLength)));
+  if (charset.empty()) charset = content_type_charset(response_headers);
+  if (!charset.empty() && charset != "gbk" && charset != "gb2312") {
+    std::optional<std::string> recoded = recode_by_charset(body, charset);
+    if (recoded) {
+      std::string text = std::move(*recoded);
+      text.resize(std::strlen(text.c_str()));
+      // The converter sizes its buffer for the worst case; the text keeps only its own bytes.
+      text.shrink_to_fit();
+      return text;
+    }
+  }
+  return until_zero(body);
 }
 
 }  // namespace sharelink

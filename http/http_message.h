@@ -53,4 +53,9 @@ void read_header_lines(std::string& response_headers, std::string& set_cookies,
 // The charset parameter of the block's Content-Type line, unquoted; "" if none.
 std::string content_type_charset(const std::string& response_headers);
 
+// The body as local text, up to its first zero byte: re-decoded from the charset
+// a meta tag in its first 1024 bytes names or, without such a tag, the charset of
+// the block's Content-Type line; "gbk" and "gb2312" bodies are local text already.
+std::string response_text(const std::string& body, const std::string& response_headers);
+
 }  // namespace sharelink

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,7 +14,6 @@
 #include "http/http_transport.h"
 #include "http/local_text.h"
 #include "http/text_encoding.h"
-#include "script/regex_object.h"
 
 namespace sharelink {
 
@@ -67,36 +65,6 @@ std::string masked_url(const std::string& url) {
     at = next + 1;
   }
   return out + url.substr(end);
-}
-
-// Pages declare their charset in a meta tag near the top; only that much is searched.
-constexpr std::size_t kCharsetSearchLength = 1024;
-
-std::string meta_charset(const std::string& head) {
-  RegexObject regex;
-  if (!regex.execute("<meta.+?charset=[^\\w]?([-\\w]+)", head)) return std::string();
-  return regex.submatch_text(1, 1);
-}
-
-// The body as local text, up to its first zero byte. A meta tag decides the
-// charset; without one, the charset of the Content-Type header does, so that a
-// JSON reply in UTF-8 is not read as local text. "gbk" and "gb2312" pages are
-// local text already. A body may be 64 MiB: the text is built once, without a
-// second copy held along.
-std::string page_text(const HttpResponse& response) {
-  std::string charset = meta_charset(until_zero(response.body.substr(0, kCharsetSearchLength)));
-  if (charset.empty()) charset = content_type_charset(response.response_headers);
-  if (!charset.empty() && charset != "gbk" && charset != "gb2312") {
-    std::optional<std::string> recoded = recode_by_charset(response.body, charset);
-    if (recoded) {
-      std::string text = std::move(*recoded);
-      text.resize(std::strlen(text.c_str()));
-      // The converter sizes its buffer for the worst case; the text keeps only its own bytes.
-      text.shrink_to_fit();
-      return text;
-    }
-  }
-  return until_zero(response.body);
 }
 
 }  // namespace
@@ -159,7 +127,7 @@ HttpResponse exchange_response(const HttpRequest& request, std::string& reason) 
   read_header_lines(response.response_headers, response.set_cookies, response.location);
   if (response.cookies) merge_cookies(*response.cookies, response.set_cookies);
   response.body = std::move(exchange.body);
-  response.text = page_text(response);
+  response.text = response_text(response.body, response.response_headers);
   return response;
 }
 
