@@ -1,5 +1,6 @@
 #include "http/cookies.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <unordered_set>
@@ -38,6 +39,21 @@ std::string bounded(const std::string& cookies) {
     kept += item;
   }
   return kept;
+}
+
+// A line break or a zero byte (a bare CR kept from a header line, say) would
+// make every later request's header block invalid: such an item is not kept,
+// received or held.
+bool is_sendable(const std::string& item) {
+  return item.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+std::vector<std::string> sendable_items(const std::string& text) {
+  std::vector<std::string> items = split_text(text, ";");
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [](const std::string& item) { return !is_sendable(item); }),
+              items.end());
+  return items;
 }
 
 }  // namespace
@@ -80,14 +96,14 @@ std::string merge_cookies(std::string& cookies, std::string& received) {
   cookies = remove_spaces(cookies);
   received = remove_spaces(received);
 
-  std::vector<std::string> merged = split_text(received, ";");
+  std::vector<std::string> merged = sendable_items(received);
   std::unordered_set<std::string> names;
   names.reserve(merged.size());
   for (const std::string& item : merged)
     names.insert(cookie_name(item));
   // Names carried over join the set: of two held items with one name only the
   // first is carried over.
-  for (std::string& held : split_text(cookies, ";")) {
+  for (std::string& held : sendable_items(cookies)) {
     if (names.insert(cookie_name(held)).second) merged.push_back(std::move(held));
   }
 

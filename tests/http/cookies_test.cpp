@@ -34,6 +34,15 @@ TEST(MergeCookies, SpacesVanishEverywhere) {
   EXPECT_EQ(merged("A=x\xA1\xA1y", ""), "A=xy");  // full-width space
 }
 
+// One bad item must not spoil the session: it would make every later header
+// block invalid.
+TEST(MergeCookies, ItemsWithLineBreaksOrZerosAreNotKept) {
+  EXPECT_EQ(merged("A=1", "A=b\rX:1; C=3"), "C=3; A=1");
+  EXPECT_EQ(merged("A=1; B=\n; C=3", ""), "A=1; C=3");
+  EXPECT_EQ(merged("", std::string("A=\0; B=2\r", 9)), "");
+  EXPECT_EQ(merged("A=\t1", "B=2"), "B=2; A=\t1");
+}
+
 TEST(MergeCookies, DuplicateNames) {
   EXPECT_EQ(merged("A=1; A=2", ""), "A=1");
   EXPECT_EQ(merged("", "A=1; A=2"), "A=1; A=2");
