@@ -316,9 +316,13 @@ int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploa
     capture.ended_by = "timed out: nothing sent or received for the request's timeout";
     return 1;
   }
-  if (capture.sent && now - capture.period_start >= capture.stall_limit) {
-    auto floor = static_cast<std::uint64_t>(capture.stall_limit.count());
-    if (capture.period_bytes < floor) {
+  const auto period = now - capture.period_start;
+  if (capture.sent && period >= capture.stall_limit) {
+    // The period is as long as it really was: this call may come a second
+    // late, and a period stretched by that must not let a slower server pass.
+    const auto floor = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(period).count());
+    if (capture.period_bytes * 1000 < floor) {
       capture.ended_by = "timed out: less than a byte a second over the request's timeout";
       return 1;
     }
