@@ -13,6 +13,7 @@
 #include "http/http_request.h"
 #include "http/local_text.h"
 #include "test_server.h"
+#include "trace_capture.h"
 
 namespace sharelink {
 namespace {
@@ -21,25 +22,7 @@ using test::PageServer;
 using test::RawConnection;
 using test::RawServer;
 
-// Installs a sink for one test and keeps what it got.
-class TraceCapture {
- public:
-  TraceCapture() {
-    set_http_trace([this](const HttpTraceRecord& record) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      records_.push_back(record);
-    });
-  }
-  ~TraceCapture() { set_http_trace(nullptr); }
-  std::vector<HttpTraceRecord> records() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return records_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<HttpTraceRecord> records_;
-};
+using test::TraceCapture;
 
 // A server that answers every request the same way, described by a handler of
 // the raw connection, or none at all (the address is all the row needs).

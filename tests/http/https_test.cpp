@@ -15,6 +15,7 @@
 #include "http/http_request.h"
 #include "sim/test_certs.h"
 #include "tls_server.h"
+#include "trace_capture.h"
 
 namespace sharelink {
 namespace {
@@ -59,24 +60,7 @@ class TrustedCas {
   HttpCaLocations saved_;
 };
 
-class TraceCapture {
- public:
-  TraceCapture() {
-    set_http_trace([this](const HttpTraceRecord& record) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      records_.push_back(record);
-    });
-  }
-  ~TraceCapture() { set_http_trace(nullptr); }
-  std::vector<HttpTraceRecord> records() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return records_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<HttpTraceRecord> records_;
-};
+using test::TraceCapture;
 
 std::string lowered(std::string text) {
   for (char& c : text)
