@@ -81,6 +81,8 @@ class PageServer {
 class RawConnection {
  public:
   RawConnection(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  // For servers that speak more than plain text on the socket (TLS).
+  int fd() const { return fd_; }
   // Reads one request: its header block and as many body bytes as its
   // Content-Length names (5 s at most).
   std::string read_request() {

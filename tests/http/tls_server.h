@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/test_certs.h"
+#include "test_server.h"
 
 namespace sharelink::test {
 
@@ -46,34 +47,15 @@ class DualSchemeServer {
     if (!ctx_ || !sim::use_identity(ctx_.get(), identity, error)) ctx_.reset();
     // A client that gives up mid-reply must not end the test.
     std::signal(SIGPIPE, SIG_IGN);
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listen_fd_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    if (pipe(stop_pipe_) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~DualSchemeServer() {
-    char byte = 0;
-    if (write(stop_pipe_[1], &byte, 1) != 1) shutdown(listen_fd_, SHUT_RDWR);
-    thread_.join();
-    close(listen_fd_);
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
   }
   DualSchemeServer(const DualSchemeServer&) = delete;
   DualSchemeServer& operator=(const DualSchemeServer&) = delete;
 
   bool ready() const { return ctx_ != nullptr; }
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
   std::string url(const std::string& scheme, const std::string& target,
                   const std::string& host = "127.0.0.1") const {
-    return scheme + "://" + host + ":" + std::to_string(port_) + target;
+    return scheme + "://" + host + ":" + std::to_string(port()) + target;
   }
   std::vector<Seen> requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -93,22 +75,15 @@ class DualSchemeServer {
   };
   static constexpr std::size_t kHeaderLimit = 64 * 1024;
 
-  void serve() {
-    for (;;) {
-      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
-      const int fd = accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) return;
-      // Every read and write of a connection waits 5 s at most.
-      timeval limit{5, 0};
-      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-      unsigned char first = 0;
-      // A TLS connection opens with a handshake record, type 22.
-      if (recv(fd, &first, 1, MSG_PEEK) == 1) {
-        first == 22 ? serve_tls(fd) : serve_plain(fd);
-      }
-      close(fd);
+  void serve(int fd) {
+    // Every read and write of a connection waits 5 s at most.
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    unsigned char first = 0;
+    // A TLS connection opens with a handshake record, type 22.
+    if (recv(fd, &first, 1, MSG_PEEK) == 1) {
+      first == 22 ? serve_tls(fd) : serve_plain(fd);
     }
   }
 
@@ -160,13 +135,12 @@ class DualSchemeServer {
 
   Answering answer_;
   std::unique_ptr<SSL_CTX, CtxFree> ctx_;
-  int listen_fd_ = -1;
-  int stop_pipe_[2] = {-1, -1};
-  int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<Seen> seen_;
   int refused_handshakes_ = 0;
-  std::thread thread_;
+  // Last, so that it starts serving once everything above is ready, and
+  // stops before any of it goes.
+  RawServer server_{[this](RawConnection& connection) { serve(connection.fd()); }};
 };
 
 // The CA written as SSL_CERT_FILE and SSL_CERT_DIR take it, in a folder of
