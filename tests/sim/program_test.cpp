@@ -1,14 +1,12 @@
 // The sharelink-sim program: port on the first line, clean stop on SIGTERM.
 
-#include <dirent.h>
-#include <limits.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -129,10 +127,11 @@ TEST(Program, TlsServesHttpsWithTheCaItWrote) {
   Program program({"--tls", "--tls-dir", folder, "--seed", "3"});
   const std::string origin = "https://127.0.0.1:" + program.read_line();
   EXPECT_EQ(program.read_line(), origin + "/s/1PubDemoXq7Ra");
-  char absolute[PATH_MAX] = "";
-  ASSERT_NE(realpath(folder.c_str(), absolute), nullptr);
+  std::error_code error;
+  const std::string absolute = std::filesystem::canonical(folder, error).string();
+  ASSERT_FALSE(error) << error.message();
   Call by_file;
-  by_file.ca_file = std::string(absolute) + "/ca.pem";
+  by_file.ca_file = absolute + "/ca.pem";
   Call by_folder;
   by_folder.ca_folder = absolute;
   for (const Call& call : {by_file, by_folder})
@@ -143,13 +142,7 @@ TEST(Program, TlsServesHttpsWithTheCaItWrote) {
   EXPECT_EQ(program.wait_exit(), 0);
   EXPECT_EQ(program.error_text(), "sharelink-sim: test CA certificate in " + by_file.ca_file +
                                       "\nconnections: 2, requests: 2\n");
-  if (DIR* dir = opendir(absolute)) {
-    while (const dirent* item = readdir(dir)) {
-      if (item->d_name[0] != '.') unlink((std::string(absolute) + "/" + item->d_name).c_str());
-    }
-    closedir(dir);
-  }
-  rmdir(absolute);
+  std::filesystem::remove_all(absolute, error);
 }
 
 TEST(Program, HangBeyondAnHourHoldsAnHour) {

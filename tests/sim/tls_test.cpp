@@ -1,9 +1,9 @@
 // The simulator over https: the same service and the same connection
 // behaviour as over http, with its own throwaway CA or a given certificate.
 
-#include <dirent.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -24,14 +24,8 @@ class CaFiles {
     EXPECT_TRUE(write_ca_folder(folder_, ca_pem, file_, error)) << error;
   }
   ~CaFiles() {
-    if (DIR* dir = opendir(folder_.c_str())) {
-      while (const dirent* item = readdir(dir)) {
-        const std::string name = item->d_name;
-        if (name != "." && name != "..") unlink((folder_ + "/" + name).c_str());
-      }
-      closedir(dir);
-    }
-    rmdir(folder_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
   }
   Call trusting() const {
     Call call;
