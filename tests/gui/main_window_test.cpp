@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -95,7 +96,9 @@ TEST_F(SlowShareTest, PressesWhileAJobRunsStartNoSecondJobAndStopNoLine) {
 class BigShareTest : public GuiApp {
   void configure(sim::Fixture& fixture) override {
     std::string error;
-    ASSERT_TRUE(sim::add_generated_share(fixture, "1BigGui", {files(), 2, 4}, error)) << error;
+    ASSERT_TRUE(sim::add_generated_share(fixture, "1BigGui",
+                                         {static_cast<std::uint64_t>(files()), 2, 4}, error))
+        << error;
     // Slow enough listings that the progress caption can be seen.
     fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(sim::Endpoint::list)] = 50;
   }
