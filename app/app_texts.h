@@ -4,6 +4,10 @@
 
 namespace sharelink {
 
+// The main window's caption: the program's name and version; while a job
+// runs, kProgressCaption followed by "links obtained/files found".
+constexpr const char* kMainCaption = "sharelink " SHARELINK_VERSION;
+constexpr const char* kProgressCaption = "sharelink — 解析中 ";
 constexpr const char* kMessageCaption = "信息：";
 constexpr const char* kCaptchaFailedCaption = "验证码获取失败";
 constexpr const char* kCopiedMessage = "下载地址,已复制到剪贴板!";

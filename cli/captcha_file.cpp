@@ -1,13 +1,9 @@
 #include "cli/captcha_file.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <vector>
+
+#include "cli/system_io.h"
 
 namespace sharelink {
 
@@ -17,15 +13,10 @@ bool starts_with(const Bytes& bytes, const char* magic, std::size_t length) {
   return bytes.size() >= length && bytes.compare(0, length, magic, length) == 0;
 }
 
-bool write_all(int fd, const Bytes& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+// Writes bytes to file and closes it; false when either failed.
+bool write_and_close(std::FILE* file, const Bytes& bytes) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
 }
 
 // The current temp file's name where a signal handler can read it. The program
@@ -41,11 +32,6 @@ void remember_for_signals(const std::string& path) {
   g_signal_path_set = 1;
 }
 
-std::string temp_folder() {
-  const char* dir = getenv("TMPDIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
-}
-
 }  // namespace
 
 std::string picture_type(const Bytes& image) {
@@ -59,11 +45,11 @@ std::string picture_type(const Bytes& image) {
 CaptchaFile::~CaptchaFile() {
   if (temp_path_.empty()) return;
   remember_for_signals({});
-  unlink(temp_path_.c_str());
+  system_io::remove_file(temp_path_.c_str());
 }
 
 void CaptchaFile::remove_temp_on_signal() {
-  if (g_signal_path_set) unlink(g_signal_path);
+  if (g_signal_path_set) system_io::remove_file(g_signal_path);
 }
 
 bool CaptchaFile::write(const Bytes& image, std::string& path, std::string& error) {
@@ -72,13 +58,9 @@ bool CaptchaFile::write(const Bytes& image, std::string& path, std::string& erro
     path = temp_path_;
     return true;
   }
-  std::FILE* file = std::fopen(chosen_path_.c_str(), "wb");
-  if (file == nullptr) {
-    error = std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
-  if (std::fclose(file) != 0 || !written) {
+  std::FILE* file = system_io::open_for_writing(chosen_path_, error);
+  if (file == nullptr) return false;
+  if (!write_and_close(file, image)) {
     error = "write failed";
     return false;
   }
@@ -87,27 +69,18 @@ bool CaptchaFile::write(const Bytes& image, std::string& path, std::string& erro
 }
 
 bool CaptchaFile::write_temp(const Bytes& image, std::string& error) {
-  // A new file with a name nobody can guess each time: a fixed name in a shared
-  // temp folder could be a link planted by another user.
-  const std::string suffix = "." + picture_type(image);
-  const std::string pattern = temp_folder() + "/sharelink-captcha-XXXXXX" + suffix;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  const bool written = write_all(fd, image);
-  close(fd);
-  if (!written) {
-    unlink(name.data());
+  std::string name;
+  std::FILE* file =
+      system_io::create_temp_file("sharelink-captcha-", "." + picture_type(image), name, error);
+  if (file == nullptr) return false;
+  if (!write_and_close(file, image)) {
+    system_io::remove_file(name.c_str());
     error = "write failed";
     return false;
   }
-  remember_for_signals(name.data());
-  if (!temp_path_.empty()) unlink(temp_path_.c_str());
-  temp_path_ = name.data();
+  remember_for_signals(name);
+  if (!temp_path_.empty()) system_io::remove_file(temp_path_.c_str());
+  temp_path_ = name;
   return true;
 }
 

@@ -26,8 +26,9 @@ class CaptchaFile {
   // cannot. path is where it went.
   bool write(const Bytes& image, std::string& path, std::string& error);
 
-  // Removes the temp file of the program's captcha file from a signal handler
-  // (a user ending the program at the prompt). Async-signal-safe.
+  // Removes the temp file of the program's captcha file when a user ends the
+  // program at the prompt: from a signal handler (async-signal-safe), or a
+  // Windows console's stop handler (system_io::remove_on_stop).
   static void remove_temp_on_signal();
 
  private:

@@ -1,9 +1,6 @@
 #include "cli/console.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+#include "cli/system_io.h"
 #include "http/text_encoding.h"
 
 namespace sharelink {
@@ -15,7 +12,7 @@ void Console::write(std::FILE* stream, const std::string& bytes) {
 }
 
 bool Console::shows_status() const {
-  return isatty(fileno(err_)) == 1;
+  return system_io::keeps_status_line(err_);
 }
 
 void Console::status(const std::string& text) {
@@ -55,21 +52,17 @@ void Console::prompt(const std::string& text) {
 }
 
 std::optional<std::string> Console::read_line() {
-  char* buffer = nullptr;
-  std::size_t capacity = 0;
-  const ssize_t length = getline(&buffer, &capacity, in_);
-  std::string line = length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : "";
-  free(buffer);
-  if (length < 0) {
+  std::optional<std::string> line = system_io::read_line(in_);
+  if (!line) {
     if (prompt_open_) write(err_, "\n");
     prompt_open_ = false;
     return std::nullopt;
   }
   prompt_open_ = false;
   // Answers typed on another system may end in CR LF.
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-    line.pop_back();
-  return utf8_to_gbk(line);
+  while (!line->empty() && (line->back() == '\n' || line->back() == '\r'))
+    line->pop_back();
+  return utf8_to_gbk(*line);
 }
 
 }  // namespace sharelink

@@ -1,9 +1,7 @@
 // sharelink-cli: the resolve job on a terminal.
 
-#include <csignal>
-#include <fstream>
+#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "app/app_state.h"
 #include "app/http_trace.h"
@@ -12,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/link_export.h"
+#include "cli/system_io.h"
 #include "cli/terminal_view.h"
 #include "http/http_request.h"
 #include "http/text_encoding.h"
@@ -26,23 +25,11 @@ constexpr int kExitGaveUp = 2;
 constexpr int kExitUsage = 64;
 
 bool write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << bytes;
-  file.close();
-  return static_cast<bool>(file);
-}
-
-// Ending the program at a prompt (Ctrl-C) must not leave the picture behind.
-void on_stop_signal(int signal_number) {
-  CaptchaFile::remove_temp_on_signal();
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-void remove_captcha_on_stop_signals() {
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    std::signal(signal_number, on_stop_signal);
-  }
+  std::string error;
+  std::FILE* file = system_io::open_for_writing(path, error);
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
 }
 
 int exit_status(JobOutcome outcome) {
@@ -78,10 +65,11 @@ int run(const CliOptions& options, Console& console) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  system_io::prepare_standard_streams();
   Console console(stdin, stdout, stderr);
   CliOptions options;
   std::string error;
-  switch (parse_cli_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+  switch (parse_cli_options(system_io::arguments(argc, argv), options, error)) {
     case ParseOutcome::help:
       console.print_utf8(cli_help_text());
       return kExitSuccess;
@@ -95,7 +83,8 @@ int main(int argc, char** argv) {
       break;
   }
   http_global_init();
-  remove_captcha_on_stop_signals();
+  // Ending the program at a prompt (Ctrl-C) must not leave the picture behind.
+  system_io::remove_on_stop(CaptchaFile::remove_temp_on_signal);
   // The job's requests all run on this thread, so the console needs no lock.
   if (options.verbose) {
     set_http_trace(

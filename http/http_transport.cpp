@@ -8,14 +8,13 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <curl/curl.h>
 
-#include "http/cookies.h"
+#include "http/http_exchange.h"
 #include "http/http_message.h"
 #include "http/local_text.h"
 
@@ -54,14 +53,12 @@
 // redirects included, gets 10 T. Each ends it as a receive timeout would, with
 // the number of the phase it ended in.
 //
-// Redirects are followed here, not by libcurl, one curl_easy_perform per leg,
-// so that the origin compared is the one of the address actually requested:
-// libcurl works out the target (CURLINFO_REDIRECT_URL), the same parsed address
-// is compared and handed back to it. The caller's cookies, Authorization and
-// Host lines and credentials go only to the address's origin; a leg that would
-// carry the request body to another origin is not taken: the redirect response
-// is the answer. Cookies set during the chain go along to the origin that set
-// them, merged into that origin's cookie text of this call.
+// Redirects are followed by the chain of http_exchange, not by libcurl, one
+// curl_easy_perform per leg, so that the origin compared is the one of the
+// address actually requested: libcurl works out the target
+// (CURLINFO_REDIRECT_URL), the same parsed address is compared and handed back
+// to it. The chain keeps the caller's cookies, Authorization and Host lines and
+// credentials on the address's origin, and the request body too.
 //
 // https is checked as libcurl does by default, made explicit here: the
 // certificate chain against the trusted CAs and the host name against the
@@ -84,16 +81,6 @@
 namespace sharelink {
 namespace {
 
-constexpr std::size_t kBodyLimit = std::size_t{64} << 20;
-// libcurl before 8.3 (Debian's 7.88 has the fix backported) bounds each header
-// line but not their number: a reply sending lines without end would grow the
-// block until the deadline.
-constexpr std::size_t kHeaderBlockLimit = std::size_t{1} << 20;
-// As many as later libcurl releases follow by default; a redirect loop ends.
-constexpr int kMaxRedirects = 30;
-// The whole call gets this many times the request's timeout.
-constexpr int kDeadlineFactor = 10;
-
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -114,44 +101,15 @@ bool curl_ready() {
   return ready;
 }
 
-std::mutex ca_mutex;
-std::optional<HttpCaLocations> ca_locations;  // guarded by ca_mutex; read once
-
-std::string environment_value(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-HttpCaLocations current_ca_locations() {
-  std::lock_guard<std::mutex> lock(ca_mutex);
-  if (!ca_locations) {
-    ca_locations =
-        HttpCaLocations{environment_value("SSL_CERT_FILE"), environment_value("SSL_CERT_DIR")};
-  }
-  return *ca_locations;
-}
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-struct Origin {
-  std::string scheme;
-  std::string host;
-  std::string port;
-  bool operator==(const Origin& other) const {
-    return scheme == other.scheme && lower(host) == lower(other.host) && port == other.port;
-  }
-};
-
 // A parsed address: the handle is what libcurl requests, the origin is read
 // from that same handle.
-struct Target {
-  UrlHandle url;
-  Origin origin;
+class CurlAddress final : public LegAddress {
+ public:
+  CurlAddress(Origin origin, UrlHandle url) : LegAddress(std::move(origin)), url_(std::move(url)) {}
+  CURLU* url() const { return url_.get(); }
+
+ private:
+  UrlHandle url_;
 };
 
 std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
@@ -162,41 +120,41 @@ std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
   return copy;
 }
 
-std::optional<Target> target_of(UrlHandle url) {
-  Target target;
-  target.origin = {lower(url_part(url.get(), CURLUPART_SCHEME)),
-                   url_part(url.get(), CURLUPART_HOST),
-                   url_part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)};
-  const std::string& scheme = target.origin.scheme;
-  if (url_part(url.get(), CURLUPART_URL).empty() || (scheme != "http" && scheme != "https")) {
-    return std::nullopt;
+std::unique_ptr<CurlAddress> address_of(UrlHandle url) {
+  Origin origin{url_part(url.get(), CURLUPART_SCHEME), url_part(url.get(), CURLUPART_HOST),
+                url_part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)};
+  for (char& c : origin.scheme) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  target.url = std::move(url);
-  return target;
+  if (url_part(url.get(), CURLUPART_URL).empty() ||
+      (origin.scheme != "http" && origin.scheme != "https")) {
+    return nullptr;
+  }
+  return std::make_unique<CurlAddress>(std::move(origin), std::move(url));
 }
 
-std::optional<Target> split_address(const std::string& address) {
+std::unique_ptr<CurlAddress> split_address(const std::string& address) {
   UrlHandle url(curl_url());
-  if (!url) return std::nullopt;
+  if (!url) return nullptr;
   if (curl_url_set(url.get(), CURLUPART_URL, escape_address(address).c_str(), 0) != CURLUE_OK) {
-    return std::nullopt;
+    return nullptr;
   }
   if (has_empty_path(address) &&
       curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0) != CURLUE_OK) {
-    return std::nullopt;
+    return nullptr;
   }
-  return target_of(std::move(url));
+  return address_of(std::move(url));
 }
 
 // libcurl works out a redirect's target without the escaping its own following
 // applies; these are the flags it follows with.
-std::optional<Target> redirect_target(const char* address) {
+std::unique_ptr<CurlAddress> redirect_address(const char* address) {
   UrlHandle url(curl_url());
   if (!url || curl_url_set(url.get(), CURLUPART_URL, address,
                            CURLU_URLENCODE | CURLU_ALLOW_SPACE) != CURLUE_OK) {
-    return std::nullopt;
+    return nullptr;
   }
-  return target_of(std::move(url));
+  return address_of(std::move(url));
 }
 
 // What the callbacks see and fill during one curl_easy_perform, and the limits
@@ -212,12 +170,10 @@ struct Capture {
   const char* ended_by = nullptr;
   Bytes body;
 
-  std::chrono::seconds stall_limit{30};
-  std::chrono::steady_clock::time_point last_progress;
+  // Resolving and connecting have their own limit; the floor counts from the
+  // moment there is something to move.
+  TransferPace pace;
   curl_off_t uploaded = 0;
-  // The low-speed floor: bytes moved since the current period began.
-  std::chrono::steady_clock::time_point period_start;
-  std::uint64_t period_bytes = 0;
 
   void start_transfer() {
     block.clear();
@@ -226,18 +182,7 @@ struct Capture {
     ended_by = nullptr;
     status = 0;
     uploaded = 0;
-    start_period();
-  }
-  // Resolving and connecting have their own limit; the floor counts from the
-  // moment there is something to move.
-  void start_period() {
-    moved(0);
-    period_start = last_progress;
-    period_bytes = 0;
-  }
-  void moved(std::size_t bytes) {
-    last_progress = std::chrono::steady_clock::now();
-    period_bytes += bytes;
+    pace.restart();
   }
 };
 
@@ -259,7 +204,7 @@ void end_block(Capture& capture) {
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
   std::size_t length = size * count;
-  capture.moved(length);
+  capture.pace.moved(length);
   std::string line(data, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
     line.pop_back();
@@ -271,7 +216,7 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     return length;
   }
   if (capture.block.size() + line.size() + 2 > kHeaderBlockLimit) {
-    capture.ended_by = "the header block passed its limit of 1 MiB";
+    capture.ended_by = kReasonHeaderLimit;
     return 0;
   }
   capture.block += line;
@@ -282,14 +227,12 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
   std::size_t length = size * count;
-  capture.moved(length);
-  if (capture.body.size() + length > kBodyLimit) {
-    capture.body.append(data, kBodyLimit - capture.body.size());
+  capture.pace.moved(length);
+  if (!append_within_limit(capture.body, data, length)) {
     capture.capped = true;
-    capture.ended_by = "the body passed its limit of 64 MiB";
+    capture.ended_by = kReasonBodyLimit;
     return 0;
   }
-  capture.body.append(data, length);
   return length;
 }
 
@@ -297,48 +240,28 @@ int on_connected(void* user, char*, char*, int, int) {
   auto& capture = *static_cast<Capture*>(user);
   capture.sent = true;
   capture.final_headers = false;
-  capture.start_period();
+  capture.pace.restart();
   return CURL_PREREQFUNC_OK;
 }
 
-// Ends the transfer once nothing moved for the limit (libcurl's low-speed check
-// averages over several seconds and lets a stall after a few bytes run on), or
-// when a whole period of that length moved less than a byte a second.
+// Ends the transfer by the pace checks (libcurl's low-speed check averages over
+// several seconds and lets a stall after a few bytes run on).
 int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
   auto& capture = *static_cast<Capture*>(user);
   if (uploaded != capture.uploaded) {
-    capture.moved(
+    capture.pace.moved(
         static_cast<std::size_t>(uploaded > capture.uploaded ? uploaded - capture.uploaded : 0));
     capture.uploaded = uploaded;
   }
-  auto now = std::chrono::steady_clock::now();
-  if (now - capture.last_progress >= capture.stall_limit) {
-    capture.ended_by = "timed out: nothing sent or received for the request's timeout";
-    return 1;
-  }
-  const auto period = now - capture.period_start;
-  if (capture.sent && period >= capture.stall_limit) {
-    // The period is as long as it really was: this call may come a second
-    // late, and a period stretched by that must not let a slower server pass.
-    const auto floor = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(period).count());
-    if (capture.period_bytes * 1000 < floor) {
-      capture.ended_by = "timed out: less than a byte a second over the request's timeout";
-      return 1;
-    }
-    capture.period_start = now;
-    capture.period_bytes = 0;
-  }
-  return 0;
+  const char* why = capture.pace.check(capture.sent);
+  if (why == nullptr) return 0;
+  capture.ended_by = why;
+  return 1;
 }
 
 template <typename T>
 bool set(CURL* easy, CURLoption option, T value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
-}
-
-long timeout_of(const HttpRequest& request) {
-  return request.timeout_seconds > 0 ? request.timeout_seconds : 30;
 }
 
 // Options that hold for the whole call; returns a failure number or 0.
@@ -371,8 +294,8 @@ int configure_session(CURL* easy, const HttpRequest& request, const HttpCaLocati
       !set(easy, CURLOPT_PREREQDATA, &capture)) {
     return 704;
   }
-  long seconds = timeout_of(request);
-  capture.stall_limit = std::chrono::seconds(seconds);
+  long seconds = static_cast<long>(exchange_timeout(request).count());
+  capture.pace.set_limit(std::chrono::seconds(seconds));
   if (!set(easy, CURLOPT_CONNECTTIMEOUT, seconds) || !set(easy, CURLOPT_NOPROGRESS, 0L) ||
       !set(easy, CURLOPT_XFERINFOFUNCTION, progress_function) ||
       !set(easy, CURLOPT_XFERINFODATA, &capture)) {
@@ -388,21 +311,10 @@ int configure_session(CURL* easy, const HttpRequest& request, const HttpCaLocati
   return 0;
 }
 
-// One curl_easy_perform: the request itself, or one redirect after it.
-struct Leg {
-  Target target;
-  int method = kHttpGet;
-  bool with_body = true;
-};
-
-bool carries_body(const HttpRequest& request, const Leg& leg) {
-  return leg.with_body && leg.method != kHttpHead &&
-         (leg.method != kHttpGet || !request.post_data.empty());
-}
-
 int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, bool on_origin,
                   const curl_slist* headers, std::chrono::milliseconds left) {
-  if (!set(easy, CURLOPT_CURLU, leg.target.url.get())) return 703;
+  // Every address of a call is one split_address or redirect_address made.
+  if (!set(easy, CURLOPT_CURLU, static_cast<const CurlAddress&>(*leg.address).url())) return 703;
   const std::string& data = request.post_data;
   bool body = carries_body(request, leg);
   const char* verb = leg.method == kHttpPut           ? "PUT"
@@ -441,46 +353,6 @@ bool make_header_list(const std::vector<std::string>& lines, HeaderList& list) {
   return true;
 }
 
-// The cookie text of each origin the chain visits: the caller's for the
-// address's origin, what each other origin set for itself.
-class ChainCookies {
- public:
-  std::string& of(const Origin& origin) {
-    for (auto& [owner, text] : texts_) {
-      if (owner == origin) return text;
-    }
-    texts_.emplace_back(origin, std::string());
-    return texts_.back().second;
-  }
-
-  // Merges the cookies that a response of origin set.
-  void take(const Origin& origin, const std::string& header_block) {
-    std::string block = header_block;
-    std::string received;
-    std::string location;
-    read_header_lines(block, received, location);
-    if (!received.empty()) merge_cookies(of(origin), received);
-  }
-
- private:
-  std::vector<std::pair<Origin, std::string>> texts_;
-};
-
-// The leg after a redirect response of leg, with the usual method rules:
-// 303 turns all but HEAD into a GET without body, 301 and 302 turn a POST into
-// one; the rest keep method and body. A failure number when the target cannot
-// be requested.
-int next_leg(const Capture& capture, const char* location, Leg& leg) {
-  std::optional<Target> target = redirect_target(location);
-  if (!target) return 711;
-  bool to_get = (capture.status == 303 && leg.method != kHttpHead) ||
-                ((capture.status == 301 || capture.status == 302) && leg.method == kHttpPost);
-  leg.target = std::move(*target);
-  leg.method = to_get ? kHttpGet : leg.method;
-  leg.with_body = leg.with_body && !to_get;
-  return 0;
-}
-
 int classify(CURLcode result, const Capture& capture) {
   if (result == CURLE_OK) return 0;
   if (capture.capped) return kHttpFailureBodyRead;
@@ -489,19 +361,13 @@ int classify(CURLcode result, const Capture& capture) {
   return 712;
 }
 
-Exchange failed(int number) {
-  Exchange exchange;
-  exchange.failure = number;
-  return exchange;
-}
-
 // Why a perform that classify() made a failure ended.
 std::string failure_reason(CURLcode result, const Capture& capture, const char* error_buffer,
                            bool past_deadline) {
   if (capture.ended_by != nullptr) return capture.ended_by;
   // libcurl reports the whole call's limit as a plain timeout of its own.
   if (result == CURLE_OPERATION_TIMEDOUT && past_deadline) {
-    return "timed out: the exchange passed its limit of ten times the request's timeout";
+    return kReasonDeadline;
   }
   if (error_buffer[0] != '\0') return error_buffer;
   return curl_easy_strerror(result);
@@ -584,12 +450,64 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
 
 namespace {
 
-Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block,
-                               std::string& reason) {
+// One curl_easy_perform per leg on the call's easy handle.
+class CurlLegs final : public LegTransport {
+ public:
+  CurlLegs(CURL* easy, const HttpRequest& request, Capture& capture, const char* error_buffer)
+      : easy_(easy), request_(request), capture_(capture), error_buffer_(error_buffer) {}
+
+  LegResponse perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                      ExchangeClock::time_point deadline) override {
+    LegResponse response;
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ExchangeClock::now());
+    if (!make_header_list(lines, list_)) {
+      response.failure = 710;
+    } else {
+      response.failure = configure_leg(easy_, request_, leg, on_origin, list_.get(), left);
+    }
+    if (response.failure != 0) return response;
+    capture_.start_transfer();
+    CURLcode result = curl_easy_perform(easy_);
+    response.complete = result == CURLE_OK;
+    response.failure = classify(result, capture_);
+    if (response.failure != 0) {
+      response.reason =
+          failure_reason(result, capture_, error_buffer_, ExchangeClock::now() >= deadline);
+    }
+    response.status = capture_.status;
+    response.block = std::move(capture_.block);
+    response.body = std::move(capture_.body);
+    return response;
+  }
+
+  RedirectTarget redirect_target(const Leg&, const LegResponse&) override {
+    char* location = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+      return {};
+    }
+    return {true, redirect_address(location)};
+  }
+
+ private:
+  CURL* easy_;
+  const HttpRequest& request_;
+  Capture& capture_;
+  const char* error_buffer_;
+  HeaderList list_;
+};
+
+Exchange failed(int number) {
+  Exchange exchange;
+  exchange.failure = number;
+  return exchange;
+}
+
+Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block) {
   if (!curl_ready()) return failed(700);
-  std::optional<Target> address = split_address(request.url);
+  std::unique_ptr<CurlAddress> address = split_address(request.url);
   if (!address) return failed(701);
-  const Origin home = address->origin;
   // Declared before the easy handle: the handle leaves the pool before the
   // claim on it ends and before the pool can go.
   std::shared_ptr<HttpConnectionPool> pool = request.connections;
@@ -601,91 +519,27 @@ Exchange perform_exchange_legs(const HttpRequest& request, const std::string& he
   if (!easy) return failed(702);
   if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
   Capture capture;
-  if (int failure = configure_session(easy.get(), request, current_ca_locations(), capture)) {
+  if (int failure = configure_session(easy.get(), request, http_ca_locations(), capture)) {
     return failed(failure);
   }
   if (!set(easy.get(), CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
-
-  const bool own_cookies = request.cookies.has_value();
-  OutgoingHeaders headers = split_header_block(header_block, own_cookies);
-  if (!headers.valid) return failed(710);
-  ChainCookies cookies;
-  if (own_cookies) cookies.of(home) = headers.cookie;
-
-  const auto deadline = std::chrono::steady_clock::now() +
-                        kDeadlineFactor * std::chrono::seconds(timeout_of(request));
-  bool known_method = request.method >= kHttpGet && request.method <= kHttpPut;
-  Leg leg{std::move(*address), known_method ? request.method : kHttpGet, true};
-  HeaderList list;
-  CURLcode result = CURLE_OK;
-  for (int redirects = 0;; ++redirects) {
-    bool on_origin = leg.target.origin == home;
-    std::string cookie = own_cookies ? cookies.of(leg.target.origin) : std::string();
-    if (!make_header_list(lines_for_leg(headers, on_origin, cookie), list)) return failed(710);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (int failure = configure_leg(easy.get(), request, leg, on_origin, list.get(), left)) {
-      return failed(failure);
-    }
-    capture.start_transfer();
-    result = curl_easy_perform(easy.get());
-    if (request.no_redirect || result != CURLE_OK || capture.status < 300 || capture.status > 399) {
-      break;
-    }
-    char* location = nullptr;
-    if (curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
-        location == nullptr) {
-      break;
-    }
-    if (redirects == kMaxRedirects) {
-      reason = "more than 30 redirects";
-      return failed(712);
-    }
-    Leg next{{}, leg.method, leg.with_body};
-    if (int failure = next_leg(capture, location, next)) {
-      reason = "a redirect to an address that cannot be parsed or is not http or https";
-      return failed(failure);
-    }
-    // The request body never goes to another origin: the redirect is the answer.
-    if (!(next.target.origin == home) && carries_body(request, next)) break;
-    if (own_cookies) cookies.take(leg.target.origin, capture.block);
-    leg = std::move(next);
-  }
-  int failure = classify(result, capture);
-  if (failure != 0) {
-    reason = failure_reason(result, capture, error_buffer.data(),
-                            std::chrono::steady_clock::now() >= deadline);
-  }
-  if (failure != 0 && failure != kHttpFailureBodyRead) return failed(failure);
-  Exchange exchange;
-  exchange.failure = failure;
-  exchange.raw_headers = std::move(capture.block);
-  exchange.body = std::move(capture.body);
-  return exchange;
+  CurlLegs legs(easy.get(), request, capture, error_buffer.data());
+  return follow_redirects(legs, request, std::move(address), header_block);
 }
 
 }  // namespace
 
 Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
-  std::string reason;
-  Exchange exchange = perform_exchange_legs(request, header_block, reason);
-  if (exchange.failure != 0 && reason.empty()) reason = setup_reason(exchange.failure);
-  exchange.reason = std::move(reason);
+  Exchange exchange = perform_exchange_legs(request, header_block);
+  if (exchange.failure != 0 && exchange.reason.empty()) {
+    exchange.reason = setup_reason(exchange.failure);
+  }
   return exchange;
 }
 
 bool http_global_init() {
-  current_ca_locations();
+  http_ca_locations();
   return curl_ready();
-}
-
-HttpCaLocations http_ca_locations() {
-  return current_ca_locations();
-}
-
-void set_http_ca_locations(HttpCaLocations locations) {
-  std::lock_guard<std::mutex> lock(ca_mutex);
-  ca_locations = std::move(locations);
 }
 
 }  // namespace sharelink

@@ -1,6 +1,7 @@
 #pragma once
 
-// The HTTP stack under http_request: the only code that talks to libcurl.
+// The HTTP stack under http_request: the only code that talks to the platform's
+// HTTP library (libcurl, or WinHTTP on Windows).
 
 #include <string>
 
@@ -13,7 +14,8 @@ struct Exchange {
   int failure = 0;          // 0, or a failure number 700-713 (713: raw_headers and body are valid)
   std::string raw_headers;  // header block of the final response, CR LF line ends
   Bytes body;
-  // For a failure, why: libcurl's own message, or ours for the limits we keep.
+  // For a failure, why: the HTTP library's own message, or ours for the limits
+  // we keep.
   std::string reason;
 };
 

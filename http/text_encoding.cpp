@@ -1,194 +1,33 @@
 #include "http/text_encoding.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <deque>
 #include <string_view>
 #include <vector>
+
+#include "http/text_encoding_codec.h"
 
 namespace sharelink {
 
 namespace {
 
-constexpr const char* kLocalCharset = "GB18030";
-constexpr const char* kWideCharset = "UTF-16LE";
-constexpr const char* kCharsetUtf32 = "UTF-32LE";
-
-// Opening a descriptor costs far more than converting a short text, and every
-// field of every reply is converted: each thread keeps the descriptors it opened,
-// a few at most, and closes them when it ends.
-iconv_t cached_descriptor(const char* to, const char* from) {
-  struct Entry {
-    std::string to;
-    std::string from;
-    iconv_t cd;
-  };
-  struct Cache {
-    std::deque<Entry> entries;
-    ~Cache() {
-      for (const Entry& entry : entries)
-        iconv_close(entry.cd);
-    }
-  };
-  constexpr std::size_t kMostKept = 8;
-  thread_local Cache cache;
-  for (const Entry& entry : cache.entries) {
-    if (entry.to == to && entry.from == from) return entry.cd;
-  }
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
-  if (cache.entries.size() == kMostKept) {
-    iconv_close(cache.entries.front().cd);
-    cache.entries.pop_front();
-  }
-  cache.entries.push_back(Entry{to, from, cd});
-  return cd;
-}
-
-// Bytes of the UTF-16LE unit at in: 4 for a surrogate pair, else 2 (1 for an odd
-// last byte).
-std::size_t wide_unit_length(const char* in, std::size_t left) {
-  if (left < 2) return left;
-  const auto high = [&](std::size_t at) { return static_cast<unsigned char>(in[at]) & 0xFC; };
-  if (left >= 4 && high(1) == 0xD8 && high(3) == 0xDC) return 4;
-  return 2;
-}
-
-// A conversion on a cached descriptor, starting from its initial state.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(cached_descriptor(to, from)) {
-    if (ok()) iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-  }
-
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-  // Converts all of input. A byte sequence the source charset rejects is skipped
-  // one source unit at a time (a byte, or for wide text a UTF-16 unit or a whole
-  // surrogate pair) and stands as `replacement` (already in the target charset),
-  // the way the platform converters put in a replacement character. Skipping
-  // whole units keeps wide text aligned after a character the target lacks.
-  std::string run(const std::string& input, const std::string& replacement,
-                  bool wide_source = false) {
-    std::string out;
-    out.reserve(input.size() + 16);
-    run_pieces(input, replacement, wide_source,
-               [&out](std::string_view piece) { out.append(piece.data(), piece.size()); });
-    return out;
-  }
-
-  // The same, handing the output to sink in pieces of whole characters, so
-  // that a long text need not be held in full between two conversions. iconv
-  // sees the input a window at a time: a sanitizer checks the whole input it
-  // is given on every call.
-  template <typename Sink>
-  void run_pieces(const std::string& input, const std::string& replacement, bool wide_source,
-                  Sink sink) {
-    constexpr std::size_t kPiece = std::size_t{64} << 10;
-    constexpr std::size_t kWindow = std::size_t{256} << 10;
-    std::string out(kPiece, '\0');
-    std::size_t used = 0;
-    const auto flush = [&] {
-      if (used > 0) sink(std::string_view(out.data(), used));
-      used = 0;
-    };
-    char* in = const_cast<char*>(input.data());
-    char* const end = in + input.size();
-    // False at bytes that do not convert (errno tells how).
-    const auto convert = [&](char** source, std::size_t* source_left) {
-      for (;;) {
-        char* dst = &out[used];
-        std::size_t dst_left = out.size() - used;
-        const std::size_t rc = iconv(cd_, source, source_left, &dst, &dst_left);
-        used = static_cast<std::size_t>(dst - out.data());
-        if (rc != static_cast<std::size_t>(-1)) return true;
-        if (errno != E2BIG) return false;
-        flush();
-      }
-    };
-    while (in < end) {
-      std::size_t window = std::min<std::size_t>(static_cast<std::size_t>(end - in), kWindow);
-      const bool last = in + window == end;
-      if (convert(&in, &window)) continue;
-      // A character cut by the window's edge goes into the next window.
-      if (errno == EINVAL && !last) continue;
-      // EILSEQ: invalid or unconvertible; EINVAL: truncated at the end.
-      if (out.size() - used < replacement.size()) flush();
-      out.replace(used, replacement.size(), replacement);
-      used += replacement.size();
-      const std::size_t skip =
-          wide_source ? wide_unit_length(in, static_cast<std::size_t>(end - in)) : 1;
-      in += skip;
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-    convert(nullptr, nullptr);  // flush a stateful encoder
-    flush();
-  }
-
-  // Appends the conversion of input to out when every byte of it converts; false,
-  // with out unchanged, at the first byte that does not, so the caller can fall
-  // back to run and its replacements.
-  bool run_exact(std::string_view input, std::string& out) {
-    const std::size_t before = out.size();
-    out.resize(before + input.size() * 2 + 16);
-    char* in = const_cast<char*>(input.data());
-    std::size_t in_left = input.size();
-    char* dst = &out[before];
-    std::size_t dst_left = out.size() - before;
-    for (;;) {
-      const std::size_t rc = iconv(cd_, &in, &in_left, &dst, &dst_left);
-      const std::size_t used = static_cast<std::size_t>(dst - out.data());
-      if (rc != static_cast<std::size_t>(-1)) {
-        out.resize(used);
-        return true;
-      }
-      if (errno != E2BIG) {
-        out.resize(before);
-        return false;
-      }
-      out.resize(out.size() * 2);
-      dst = &out[used];
-      dst_left = out.size() - used;
-    }
-  }
-
- private:
-  iconv_t cd_;
-};
-
-const std::string kWideReplacement("\xFD\xFF", 2);  // U+FFFD in UTF-16LE
-
-// Decodes from charset into UTF-16LE without terminator; nullopt for an unknown charset.
-std::optional<Bytes> to_wide(const std::string& text, const char* charset) {
-  Converter c(kWideCharset, charset);
-  if (!c.ok()) return std::nullopt;
-  return c.run(text, kWideReplacement);
-}
-
-// Encodes UTF-16LE into charset; characters the charset lacks become '?'.
-std::optional<std::string> from_wide(const Bytes& wide, const char* charset) {
-  Converter c(charset, kWideCharset);
-  if (!c.ok()) return std::nullopt;
-  return c.run(wide, "?", true);
-}
+using codec::kLocal;
+using codec::kUtf8;
+using codec::kWide;
 
 const char* charset_of_code_page(int code_page) {
   switch (code_page) {
     case kCodePageLocal:
     case kCodePageGbk:
     case 54936:
-      return kLocalCharset;
+      return kLocal;
     case kCodePageUtf8:
-      return "UTF-8";
+      return kUtf8;
     case 950:
       return "BIG5";
     case 1200:
-      return "UTF-16LE";
+      return kWide;
     case 1201:
       return "UTF-16BE";
     case 1252:
@@ -220,12 +59,12 @@ std::string lower_ascii(const std::string& text) {
   return out;
 }
 
-// Maps a declared charset name to an iconv name. Pages labelled gb2312 or gbk
-// routinely hold characters from the wider GBK and GB18030 sets, so these labels
-// decode as GB18030, as browsers do. Names with characters outside a charset
-// name's alphabet are refused, so a page cannot pass iconv options such as
-// "//IGNORE".
-std::optional<std::string> iconv_name(const std::string& charset) {
+// The name of a declared charset as the converter takes it. Pages labelled
+// gb2312 or gbk routinely hold characters from the wider GBK and GB18030 sets,
+// so these labels decode as GB18030, as browsers do. Names with characters
+// outside a charset name's alphabet are refused, so a page cannot pass iconv
+// options such as "//IGNORE".
+std::optional<std::string> converter_name(const std::string& charset) {
   if (charset.empty() || charset.size() > 40) return std::nullopt;
   for (char c : charset) {
     bool ok =
@@ -235,9 +74,9 @@ std::optional<std::string> iconv_name(const std::string& charset) {
   std::string name = lower_ascii(charset);
   if (name == "gb2312" || name == "gbk" || name == "x-gbk" || name == "cp936" || name == "ms936" ||
       name == "windows-936" || name == "csgb2312" || name == "gb18030") {
-    return std::string(kLocalCharset);
+    return std::string(kLocal);
   }
-  if (name == "utf8") return std::string("UTF-8");
+  if (name == "utf8") return std::string(kUtf8);
   return name;
 }
 
@@ -245,26 +84,26 @@ std::optional<std::string> iconv_name(const std::string& charset) {
 
 Bytes gbk_to_utf16(const std::string& text, bool drop_terminator) {
   if (text.empty()) return {};
-  Bytes wide = to_wide(until_zero(text), kLocalCharset).value_or(Bytes{});
+  Bytes wide = codec::to_wide(until_zero(text), kLocal).value_or(Bytes{});
   if (!drop_terminator) wide += kZeroUnit;
   return wide;
 }
 
 std::string utf16_to_gbk(const Bytes& wide) {
-  return until_zero(from_wide(wide_until_zero(wide), kLocalCharset).value_or(std::string{}));
+  return until_zero(codec::from_wide(wide_until_zero(wide), kLocal).value_or(std::string{}));
 }
 
 Bytes decode_to_utf16(const std::string& text, int code_page) {
   const char* charset = charset_of_code_page(code_page);
   Bytes wide;
-  if (charset != nullptr) wide = to_wide(until_zero(text), charset).value_or(Bytes{});
+  if (charset != nullptr) wide = codec::to_wide(until_zero(text), charset).value_or(Bytes{});
   return wide + kZeroUnit;
 }
 
 std::string encode_from_utf16(const Bytes& wide, int code_page) {
   const char* charset = charset_of_code_page(code_page);
   if (charset == nullptr) return {};
-  return until_zero(from_wide(wide_until_zero(wide), charset).value_or(std::string{}));
+  return until_zero(codec::from_wide(wide_until_zero(wide), charset).value_or(std::string{}));
 }
 
 namespace {
@@ -329,9 +168,10 @@ std::string convert_runs(std::string_view text, RunEnd run_end, Exact exact, Gen
 
 // The two-byte local characters and the characters they stand for, both ways.
 // Nearly every character beyond ASCII in a reply is one of them, and a table
-// look-up costs a fraction of an iconv call. The tables are read from iconv
-// itself, once, so they give exactly what it gives; the rest (four-byte
-// characters, bytes that are no characters) still goes through iconv.
+// look-up costs a fraction of a converter call. The tables are read from the
+// platform's converter itself, once, so they give exactly what it gives; the
+// rest (four-byte characters, bytes that are no characters) still goes
+// through the converter.
 class TwoByteTables {
  public:
   static const TwoByteTables& get() {
@@ -362,29 +202,35 @@ class TwoByteTables {
         codes += static_cast<char>(trail);
       }
     }
-    // One UTF-32 unit per character, or no table is kept.
-    Converter decoder(kCharsetUtf32, kLocalCharset);
+    // One wide unit per character, read in one call when every code is a
+    // character (as in GB18030), code by code when some are not (GBK, where
+    // the platform lacks GB18030).
     std::string units;
-    if (!decoder.ok() || !decoder.run_exact(codes, units) || units.size() != 2 * codes.size()) {
-      return;
-    }
+    const bool whole =
+        codec::append_exact(codes, kLocal, kWide, units) && units.size() == codes.size();
     // Only characters that come back as the same two bytes go both ways. In
     // GB18030 all do, which one call over the whole table shows.
-    Converter encoder(kLocalCharset, kCharsetUtf32);
     std::string back;
-    const bool all_return = encoder.ok() && encoder.run_exact(units, back) && back == codes;
+    const bool all_return =
+        whole && codec::append_exact(units, kWide, kLocal, back) && back == codes;
     std::vector<std::uint16_t> to_local(0x10000, 0);
+    std::string unit;
     for (std::size_t i = 0; i < codes.size(); i += 2) {
-      const std::string_view unit = std::string_view(units).substr(2 * i, 4);
-      std::uint32_t code = 0;
-      for (int b = 3; b >= 0; --b)
-        code = code << 8 | static_cast<unsigned char>(unit[static_cast<std::size_t>(b)]);
-      // Characters beyond the first plane, and ASCII, stay with iconv.
-      if (code < 0x80 || code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) continue;
+      const std::string_view local = std::string_view(codes).substr(i, 2);
+      unit.clear();
+      if (whole) {
+        unit = units.substr(i, 2);
+      } else if (!codec::append_exact(local, kLocal, kWide, unit) || unit.size() != 2) {
+        continue;
+      }
+      const std::uint32_t code = static_cast<unsigned char>(unit[0]) |
+                                 static_cast<std::uint32_t>(static_cast<unsigned char>(unit[1]))
+                                     << 8;
+      // ASCII, and halves of characters beyond the first plane, stay with the converter.
+      if (code < 0x80 || (code >= 0xD800 && code <= 0xDFFF)) continue;
       if (!all_return) {
         back.clear();
-        if (!encoder.run_exact(unit, back) || back != std::string_view(codes).substr(i, 2))
-          continue;
+        if (!codec::append_exact(unit, kWide, kLocal, back) || back != local) continue;
       }
       const auto lead = static_cast<unsigned char>(codes[i]);
       const auto trail = static_cast<unsigned char>(codes[i + 1]);
@@ -439,8 +285,7 @@ bool append_utf8_of_local(std::string_view local, std::string& out) {
                                                        static_cast<unsigned char>(local[i + 1]))
                                    : 0;
     if (code == 0) {
-      Converter c("UTF-8", kLocalCharset);
-      if (c.ok() && c.run_exact(local.substr(i), out)) return true;
+      if (codec::append_exact(local.substr(i), kLocal, kUtf8, out)) return true;
       out.resize(before);
       return false;
     }
@@ -456,8 +301,7 @@ bool append_local_of_utf8(std::string_view utf8, std::string& out) {
   for (std::size_t i = 0; i < utf8.size(); i += length) {
     const std::uint16_t local = tables.to_local(utf8_bmp_code(utf8, i, length));
     if (local == 0) {
-      Converter c(kLocalCharset, "UTF-8");
-      if (c.ok() && c.run_exact(utf8.substr(i), out)) return true;
+      if (codec::append_exact(utf8.substr(i), kUtf8, kLocal, out)) return true;
       out.resize(before);
       return false;
     }
@@ -512,24 +356,9 @@ std::string gbk_to_utf8(std::string_view text) {
 }
 
 std::optional<std::string> recode_by_charset(const Bytes& body, const std::string& charset) {
-  std::optional<std::string> name = iconv_name(charset);
+  const std::optional<std::string> name = converter_name(charset);
   if (!name) return std::nullopt;
-  Converter decoder(kWideCharset, name->c_str());
-  Converter encoder(kLocalCharset, kWideCharset);
-  if (!decoder.ok() || !encoder.ok()) return std::nullopt;
-  // Through wide text a piece at a time: a page of tens of megabytes is never
-  // held as a whole in wide form.
-  std::string text;
-  text.reserve(body.size() + 16);
-  bool first = true;
-  decoder.run_pieces(body, kWideReplacement, false, [&](std::string_view wide) {
-    // The byte-order mark is a signature, not text.
-    if (first && wide.substr(0, 2) == std::string_view("\xFF\xFE", 2)) wide.remove_prefix(2);
-    first = false;
-    encoder.run_pieces(std::string(wide), "?", true,
-                       [&](std::string_view local) { text.append(local.data(), local.size()); });
-  });
-  return text;
+  return codec::recode_to_local(body, *name);
 }
 
 }  // namespace sharelink

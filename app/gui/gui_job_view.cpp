@@ -1,7 +1,5 @@
 #include "app/gui/gui_job_view.h"
 
-#include "app/gui/prompt_windows.h"
-
 namespace sharelink {
 
 std::string GuiJobView::read_url() {
@@ -35,15 +33,16 @@ void GuiJobView::show_progress(const ResolveProgress& progress) {
 
 void GuiJobView::show_extraction_code_prompt() {
   bridge_.call([this](const std::shared_ptr<UiCall>& request) {
-    window_->after_log_shown(
-        [this, request] { open_extraction_code_window(state_, [request] { request->finish(); }); });
+    window_->after_log_shown([this, request] {
+      window_->open_extraction_code_prompt([request] { request->finish(); });
+    });
   });
 }
 
 void GuiJobView::show_captcha_prompt() {
   bridge_.call([this](const std::shared_ptr<UiCall>& request) {
     window_->after_log_shown(
-        [this, request] { open_captcha_window(state_, [request] { request->finish(); }); });
+        [this, request] { window_->open_captcha_prompt([request] { request->finish(); }); });
   });
 }
 

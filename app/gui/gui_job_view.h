@@ -1,17 +1,16 @@
 #pragma once
 
-// The resolve job's view of the desktop windows. Log lines and progress go into
-// a queue the main thread empties on its own time; every other call crosses to
-// the main thread through the bridge, shows the queued lines first and returns
-// when it is done there. Once the program is closing, calls return at once
-// without touching any window (a read then gives "", a prompt counts as closed
-// without an answer).
+// The resolve job's view of the desktop windows, FLTK's or Win32's. Log lines
+// and progress go into a queue the main thread empties on its own time; every
+// other call crosses to the main thread through the bridge, shows the queued
+// lines first and returns when it is done there. Once the program is closing,
+// calls return at once without touching any window (a read then gives "", a
+// prompt counts as closed without an answer).
 
 #include <string>
 
-#include "app/app_state.h"
+#include "app/gui/job_window.h"
 #include "app/gui/log_queue.h"
-#include "app/gui/main_window.h"
 #include "app/gui/ui_bridge.h"
 #include "app/job_view.h"
 
@@ -19,11 +18,10 @@ namespace sharelink {
 
 class GuiJobView : public JobView {
  public:
-  GuiJobView(AppState& state, UiBridge& bridge, LogQueue& log)
-      : state_(state), bridge_(bridge), log_(log) {}
+  GuiJobView(UiBridge& bridge, LogQueue& log) : bridge_(bridge), log_(log) {}
 
   // Main thread, before the first job: the window the calls go to.
-  void set_window(MainWindow* window) { window_ = window; }
+  void set_window(JobWindow* window) { window_ = window; }
 
   std::string read_url() override;
   void set_input_enabled(bool enabled) override;
@@ -33,13 +31,12 @@ class GuiJobView : public JobView {
   void show_progress(const ResolveProgress& progress) override;
 
  private:
-  AppState& state_;
   // Asks the main thread to take what waits in the queue.
   void announce();
 
   UiBridge& bridge_;
   LogQueue& log_;
-  MainWindow* window_ = nullptr;
+  JobWindow* window_ = nullptr;
 };
 
 }  // namespace sharelink

@@ -40,7 +40,7 @@ struct Session {
   AppState state;
   UiBridge bridge{[](void (*handler)(void*), void* data) { return Fl::awake(handler, data) == 0; }};
   LogQueue log;
-  GuiJobView view{state, bridge, log};
+  GuiJobView view{bridge, log};
   JobLauncher jobs{state, view};
 };
 

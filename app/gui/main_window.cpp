@@ -5,6 +5,7 @@
 #include <FL/Fl.H>
 
 #include "app/app_texts.h"
+#include "app/gui/prompt_windows.h"
 #include "app/gui/widgets.h"
 #include "http/local_text.h"
 #include "http/text_encoding.h"
@@ -139,8 +140,8 @@ void MainWindow::pump() {
 
 void MainWindow::show_progress(const ResolveProgress& progress) {
   job_caption_ = true;
-  const std::string caption = "sharelink — 解析中 " + std::to_string(progress.links_obtained) +
-                              "/" + std::to_string(progress.files_found);
+  const std::string caption = kProgressCaption + std::to_string(progress.links_obtained) + "/" +
+                              std::to_string(progress.files_found);
   copy_label(gbk_to_utf8(caption).c_str());
 }
 
@@ -154,6 +155,14 @@ void MainWindow::append_log(const std::string& text) {
   log_text_->append(shown.c_str());
   编辑框_日志->insert_position(log_text_->length());
   编辑框_日志->show_insert_position();
+}
+
+void MainWindow::open_extraction_code_prompt(std::function<void()> on_closed) {
+  open_extraction_code_window(state_, std::move(on_closed));
+}
+
+void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
+  open_captcha_window(state_, std::move(on_closed));
 }
 
 void MainWindow::on_parse_clicked() {

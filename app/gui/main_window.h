@@ -18,15 +18,13 @@
 
 #include "app/app_state.h"
 #include "app/gui/job_launcher.h"
+#include "app/gui/job_window.h"
 #include "app/gui/log_queue.h"
 #include "app/gui/ui_bridge.h"
 
 namespace sharelink {
 
-// The program's name and version.
-constexpr const char* kMainCaption = "sharelink " SHARELINK_VERSION;
-
-class MainWindow : public Fl_Double_Window {
+class MainWindow : public Fl_Double_Window, public JobWindow {
  public:
   // log_mirror: a file that receives every text appended to the log box as it
   // is (local text with its CR LF line ends) and is emptied with it; null for
@@ -36,17 +34,14 @@ class MainWindow : public Fl_Double_Window {
              std::FILE* log_mirror);
   ~MainWindow() override;
 
-  // What the job's view needs; main thread only. Texts are local text.
-  std::string url_text() const;
-  // Enabling ends a job: the caption loses its progress.
-  void set_input_enabled(bool enabled);
-  // Runs then once every line queued so far is in the box. Whatever reads or
-  // waits on the window goes through here, so the box is never behind what the
-  // user is asked or told.
-  void after_log_shown(std::function<void()> then);
-  // New lines are queued: they are taken within kLogInterval, together with
-  // whatever else arrives until then.
-  void log_arrived();
+  std::string url_text() const override;
+  void set_input_enabled(bool enabled) override;
+  void after_log_shown(std::function<void()> then) override;
+  // New lines are taken within kLogInterval, together with whatever else
+  // arrives until then.
+  void log_arrived() override;
+  void open_extraction_code_prompt(std::function<void()> on_closed) override;
+  void open_captcha_prompt(std::function<void()> on_closed) override;
 
  private:
   static constexpr std::chrono::milliseconds kLogInterval{30};

@@ -3,6 +3,11 @@
 // Runs sharelink-cli as a child process with its three standard streams on
 // pipes, the way another program would drive it. Every wait has a deadline, and
 // a child still running at the end is killed.
+//
+// SHARELINK_CLI_PROGRAM, when set, is the command that runs sharelink-cli in
+// place of the one of this build: words separated by spaces, such as
+// "scripts/wine-run build-windows/bin/sharelink-cli.exe" for the Windows
+// program under Wine.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +18,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,7 +35,9 @@ class CliProcess {
   explicit CliProcess(std::vector<std::string> args, std::vector<std::string> env_overrides = {},
                       const std::string& program = SHARELINK_CLI_EXE,
                       bool stderr_terminal = false) {
-    args.insert(args.begin(), program);
+    const std::vector<std::string> command =
+        program == SHARELINK_CLI_EXE ? cli_command() : std::vector<std::string>{program};
+    args.insert(args.begin(), command.begin(), command.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
       argv.push_back(arg.data());
@@ -126,6 +135,18 @@ class CliProcess {
  private:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::seconds kDeadline{20};
+
+  static std::vector<std::string> cli_command() {
+    const char* given = std::getenv("SHARELINK_CLI_PROGRAM");
+    std::vector<std::string> words;
+    for (const char* at = given != nullptr ? given : ""; *at != '\0';) {
+      const std::size_t length = std::strcspn(at, " ");
+      if (length > 0) words.emplace_back(at, length);
+      at += length + (at[length] == ' ' ? 1 : 0);
+    }
+    if (words.empty()) words.emplace_back(SHARELINK_CLI_EXE);
+    return words;
+  }
 
   static std::vector<std::string> environment(const std::vector<std::string>& overrides) {
     std::vector<std::string> env(overrides);

@@ -1,10 +1,13 @@
 #include "gui/gui_app.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "http/local_text.h"
 #include "sim/fixture.h"
 
 namespace sharelink::gui_testing {
@@ -14,13 +17,91 @@ namespace {
 // Generous: the sanitizer builds are slow, and a wait ends as soon as its
 // condition holds.
 constexpr auto kLimit = 20s;
+// Making a Wine prefix takes a while.
+constexpr auto kWinePrefixLimit = 120s;
+
+std::vector<std::string> words_of(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;)
+    words.push_back(word);
+  return words;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string wine_prefix() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  return prefix && *prefix ? prefix : SHARELINK_BINARY_DIR "/gui-wineprefix";
+}
+
+// Wine keeps its clipboard in the desktop process of the prefix, which
+// outlives each program by a moment and belongs to the display it started on:
+// the next test's program must not find it still there.
+bool wine_left_display(XClient& x) {
+  return wait_until([&] { return !x.any_program_windows(); }, kLimit);
+}
+
+// A path as the program names it: under Wine the Unix root is drive Z:.
+std::string program_path(const std::string& path) {
+  return gui_program().windows ? "Z:" + path : path;
+}
+
+// Wine draws each window's frame itself instead of leaving it to a window
+// manager: there is none, and Wine would wait two seconds for one each time a
+// window is hidden. Set once per prefix, with the command's launcher on the
+// test's display; true once Wine has let go of the display.
+bool prepare_wine_prefix(const std::string& display, XClient& x) {
+  static const bool ready = [&] {
+    const std::string marker = wine_prefix() + "/.sharelink-gui-ready";
+    if (access(marker.c_str(), F_OK) == 0) return true;
+    std::vector<std::string> command = gui_program().command;
+    command.back() = "reg";
+    command.insert(command.end(),
+                   {"add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
+    const CommandResult added = run_command(
+        command, {{"DISPLAY", display}, {"WINEPREFIX", wine_prefix()}}, kWinePrefixLimit);
+    if (added.status != 0) return false;
+    // Only a shortcut: a run that finds no mark sets the value again.
+    std::ofstream mark(marker);
+    return true;
+  }();
+  return ready && wine_left_display(x);
+}
+
+// Names the files of a run; those of the Windows program start with
+// "windows.", as its test names do in ctest.
+std::string run_prefix() {
+  return gui_program().windows ? "windows." : "";
+}
 
 std::string test_name() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
+  return run_prefix() + info->test_suite_name() + "." + info->name();
 }
 
 }  // namespace
+
+const GuiProgram& gui_program() {
+  static const GuiProgram program = [] {
+    GuiProgram chosen;
+    const char* command = std::getenv("SHARELINK_GUI_PROGRAM");
+    chosen.command = words_of(command ? command : "");
+    if (chosen.command.empty()) chosen.command = {SHARELINK_GUI_EXE};
+    chosen.windows = ends_with(chosen.command.back(), ".exe");
+    if (chosen.windows) {
+      // A fixed frame of 3 pixels around, a caption bar of 19.
+      chosen.frame_width = 0;
+      chosen.frame_height = 0;
+      chosen.client_x = 3;
+      chosen.client_y = 22;
+    }
+    return chosen;
+  }();
+  return program;
+}
 
 std::string output_dir() {
   const std::string dir = SHARELINK_BINARY_DIR "/gui-test-output";
@@ -53,13 +134,18 @@ void GuiApp::SetUp() {
 
   const std::string dir = output_dir();
   mirror_path_ = dir + "/" + test_name() + ".log";
-  const EnvChanges env = {
-      {"DISPLAY", xvfb_.display()},
-      {"SHARELINK_LOG_MIRROR", mirror_path_},
-      {"LSAN_OPTIONS", "suppressions=" SHARELINK_SOURCE_DIR "/tests/gui/lsan.supp"}};
-  ASSERT_TRUE(app_.start({SHARELINK_GUI_EXE}, env, "", dir + "/" + test_name() + ".stderr"));
+  const GuiProgram& program = gui_program();
+  EnvChanges env = {{"DISPLAY", xvfb_.display()},
+                    {"SHARELINK_LOG_MIRROR", program_path(mirror_path_)},
+                    {"LSAN_OPTIONS", "suppressions=" SHARELINK_SOURCE_DIR "/tests/gui/lsan.supp"}};
   x_ = std::make_unique<XClient>(xvfb_.display());
   ASSERT_TRUE(x_->connected());
+  if (program.windows) {
+    ASSERT_TRUE(prepare_wine_prefix(xvfb_.display(), *x_))
+        << "the Wine prefix " << wine_prefix() << " could not be set up";
+    env["WINEPREFIX"] = wine_prefix();
+  }
+  ASSERT_TRUE(app_.start(program.command, env, "", dir + "/" + test_name() + ".stderr"));
   ASSERT_TRUE(wait_until([&] { return has_window(kMainTitle); }, kLimit));
 }
 
@@ -74,6 +160,9 @@ void GuiApp::TearDown() {
     EXPECT_EQ(app_.wait(kLimit), 0);
   }
   app_.stop();
+  if (gui_program().windows && x_) {
+    EXPECT_TRUE(wine_left_display(*x_));
+  }
   x_.reset();
   if (sim_) sim_->stop();
 }
@@ -104,6 +193,19 @@ TopWindow GuiApp::wait_window(const std::string& title, unsigned long not_id) {
   return found;
 }
 
+void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_height) {
+  const GuiProgram& program = gui_program();
+  EXPECT_EQ(window.x, 50);
+  EXPECT_EQ(window.y, 50);
+  EXPECT_EQ(window.width, outer_width - program.frame_width);
+  EXPECT_EQ(window.height, outer_height - program.frame_height);
+}
+
+int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height) {
+  return x.colours(window.id, gui_program().client_x + left, gui_program().client_y + top, width,
+                   height);
+}
+
 EnvChanges GuiApp::tool_env() const {
   // xdotool types characters through the locale's keyboard mapping.
   return {{"DISPLAY", xvfb_.display()}, {"LC_ALL", "C.UTF-8"}};
@@ -114,9 +216,10 @@ void GuiApp::run_tool(const std::vector<std::string>& argv) {
   EXPECT_EQ(result.status, 0) << argv[0] << " " << argv[1];
 }
 
-void GuiApp::click(const TopWindow& window, Spot spot) {
-  run_tool({"xdotool", "mousemove", std::to_string(window.x + spot.x),
-            std::to_string(window.y + spot.y), "click", "1"});
+void GuiApp::click(const TopWindow& window, Spot spot, int times) {
+  run_tool({"xdotool", "mousemove", std::to_string(window.x + gui_program().client_x + spot.x),
+            std::to_string(window.y + gui_program().client_y + spot.y), "click", "--repeat",
+            std::to_string(times), "--delay", "30", "1"});
 }
 
 void GuiApp::type(const std::string& text) {
@@ -155,7 +258,7 @@ std::string GuiApp::read_box(const TopWindow& window, Spot spot) {
   std::string text;
   wait_until(
       [&] {
-        text = clipboard();
+        text = x_clipboard();
         return !text.empty();
       },
       5s);
@@ -187,8 +290,13 @@ bool GuiApp::wait_job_end(int jobs) {
   return wait_log("\r\n" + std::string(88, '-') + "\r\n\r\n", jobs);
 }
 
-std::string GuiApp::clipboard() {
+std::string GuiApp::x_clipboard() {
   return run_command({"xclip", "-selection", "clipboard", "-o"}, tool_env(), 5s).out;
+}
+
+std::string GuiApp::clipboard() {
+  const std::string text = x_clipboard();
+  return gui_program().windows ? replace_all(text, "\n", "\r\n") : text;
 }
 
 void GuiApp::screenshot(const TopWindow& window, const std::string& name) {
@@ -196,7 +304,7 @@ void GuiApp::screenshot(const TopWindow& window, const std::string& name) {
   mkdir(dir.c_str(), 0755);
   char id[32];
   std::snprintf(id, sizeof id, "0x%lx", window.id);
-  run_tool({"import", "-window", id, dir + "/" + name + ".png"});
+  run_tool({"import", "-window", id, dir + "/" + run_prefix() + name + ".png"});
 }
 
 void GuiApp::resolve(const std::string& link_text) {

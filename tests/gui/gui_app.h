@@ -28,10 +28,36 @@ inline const std::string kProgressTitle = u8"sharelink — 解析中 ";
 // The title names the window: the main window goes by either of its titles.
 bool titled(const TopWindow& window, const std::string& title);
 
-// Control centres, relative to their window.
+// The window program under test: the Linux build's own, or the command that
+// SHARELINK_GUI_PROGRAM names, its words separated by spaces. A command whose
+// last word ends in ".exe" runs a Windows program under Wine, e.g.
+//   SHARELINK_GUI_PROGRAM="/work/main/scripts/wine-run /work/main/build-windows/bin/sharelink.exe"
+// in the prefix $WINEPREFIX (<build>/gui-wineprefix when unset), which the
+// tests set to draw each window's frame itself (no window manager is running).
+// Each test ends when Wine has left its display: Wine keeps its clipboard in a
+// process of the prefix that outlives the program and serves the display it
+// started on. The tests of one prefix must therefore run one at a time.
+struct GuiProgram {
+  std::vector<std::string> command;
+  bool windows = false;
+  // The X window of a top-level window is the layout's outer frame at 50, 50,
+  // less frame_width and frame_height; its client area, where the layout puts
+  // the controls, starts at client_x, client_y of it. FLTK's X window is its
+  // client area, the toolkit taking the frame off its size; Wine's is the
+  // whole window, frame drawn in.
+  int frame_width = 8, frame_height = 29;
+  int client_x = 0, client_y = 0;
+};
+const GuiProgram& gui_program();
+
+// Control centres, relative to their window's client area.
 struct Spot {
   int x, y;
 };
+
+// How many different colours the window shows in the rectangle of its client
+// area.
+int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height);
 constexpr Spot kUrlBox{200, 25};
 constexpr Spot kParseButton{435, 25};
 constexpr Spot kClearButton{498, 25};
@@ -58,11 +84,14 @@ class GuiApp : public ::testing::Test {
 
   // The newest window with this title, once it is there.
   TopWindow wait_window(const std::string& title, unsigned long not_id = 0);
+  // Expects the window at 50, 50 of the screen with the layout's outer size.
+  void expect_layout(const TopWindow& window, int outer_width, int outer_height);
   bool has_window(const std::string& title);
   TopWindow main_window() { return wait_window(kMainTitle); }
 
-  // The user's input: xdotool with the pointer at the spot of the window.
-  void click(const TopWindow& window, Spot spot);
+  // The user's input: xdotool with the pointer at the spot of the window;
+  // several clicks come 30 ms apart.
+  void click(const TopWindow& window, Spot spot, int times = 1);
   void type(const std::string& text);
   void key(const std::string& name);
   // Replaces the text of the edit box at spot.
@@ -81,8 +110,11 @@ class GuiApp : public ::testing::Test {
   bool wait_log(const std::string& needle, int count = 1);
   // Waits for the separator line that ends a job.
   bool wait_job_end(int jobs = 1);
+  // The clipboard as the program put it. Wine hands text to X with its CR LF
+  // line ends turned into LF; they are turned back here.
   std::string clipboard();
-  // Saves the window's picture as <build>/screenshots/<name>.png.
+  // Saves the window's picture as <build>/screenshots/<name>.png (of the
+  // Windows program: windows.<name>.png).
   void screenshot(const TopWindow& window, const std::string& name);
 
   // Starts a job on the link.
@@ -93,6 +125,8 @@ class GuiApp : public ::testing::Test {
 
  private:
   EnvChanges tool_env() const;
+  // The clipboard as X holds it.
+  std::string x_clipboard();
 
   Xvfb xvfb_;
   std::unique_ptr<sim::Simulator> sim_;

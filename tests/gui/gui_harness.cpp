@@ -245,6 +245,21 @@ std::vector<TopWindow> XClient::windows(pid_t pid) {
   return out;
 }
 
+bool XClient::any_program_windows() {
+  if (!display_) return false;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+    return false;
+  }
+  const Atom pid_atom = XInternAtom(display_, "_NET_WM_PID", False);
+  bool found = false;
+  for (unsigned int i = 0; i < count && !found; ++i)
+    found = cardinal_property(display_, children[i], pid_atom).has_value();
+  if (children) XFree(children);
+  return found;
+}
+
 void XClient::press_close_box(unsigned long window) {
   XEvent event;
   std::memset(&event, 0, sizeof event);

@@ -89,6 +89,9 @@ class XClient {
 
   // The process's mapped top-level windows, bottom to top.
   std::vector<TopWindow> windows(pid_t pid);
+  // Whether any top-level window of the display names its process, as the
+  // windows of every program here do, shown or not.
+  bool any_program_windows();
   // What a window manager sends when the close box is pressed.
   void press_close_box(unsigned long window);
   // How many different colours the window shows in the rectangle.

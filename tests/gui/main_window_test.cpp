@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -32,10 +33,7 @@ using MainWindowTest = GuiApp;
 
 TEST_F(MainWindowTest, ResolvesAShareThenCopiesAndClears) {
   const TopWindow window = main_window();
-  EXPECT_EQ(window.x, 50);
-  EXPECT_EQ(window.y, 50);
-  EXPECT_EQ(window.width, 598);
-  EXPECT_EQ(window.height, 396);
+  expect_layout(window, 606, 425);
   EXPECT_EQ(read_box(window, kUrlBox), u8"复制链接");
 
   // Copy before any job: an empty clipboard, and still the message.
@@ -83,9 +81,7 @@ class SlowShareTest : public GuiApp {
 TEST_F(SlowShareTest, PressesWhileAJobRunsStartNoSecondJobAndStopNoLine) {
   const TopWindow window = main_window();
   fill(window, kUrlBox, link("1PubDemoXq7Ra"));
-  run_tool({"xdotool", "mousemove", std::to_string(window.x + kParseButton.x),
-            std::to_string(window.y + kParseButton.y), "click", "--repeat", "4", "--delay", "30",
-            "1"});
+  click(window, kParseButton, 4);
   // A message box open while the job runs holds up none of its lines.
   click(window, kCopyButton);
   wait_window(kMessageTitle);
@@ -100,13 +96,18 @@ TEST_F(SlowShareTest, PressesWhileAJobRunsStartNoSecondJobAndStopNoLine) {
 class BigShareTest : public GuiApp {
   void configure(sim::Fixture& fixture) override {
     std::string error;
-    ASSERT_TRUE(sim::add_generated_share(fixture, "1BigGui", {kFiles, 2, 4}, error)) << error;
+    ASSERT_TRUE(sim::add_generated_share(fixture, "1BigGui",
+                                         {static_cast<std::uint64_t>(files()), 2, 4}, error))
+        << error;
     // Slow enough listings that the progress caption can be seen.
     fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(sim::Endpoint::list)] = 50;
   }
 
  protected:
-  static constexpr int kFiles = 2000;
+  // Wine's WinHTTP writes a POST's head and body in two sends, so each one
+  // waits out the server's delayed acknowledgement (about 45 ms): a share a
+  // tenth the size keeps the Windows run within the same time.
+  static int files() { return gui_program().windows ? 200 : 2000; }
 };
 
 TEST_F(BigShareTest, AReportOfThousandsOfLinesArrivesWholeAndInOrder) {
@@ -130,19 +131,19 @@ TEST_F(BigShareTest, AReportOfThousandsOfLinesArrivesWholeAndInOrder) {
   const std::size_t total = text.find("] 文件总数: ");
   ASSERT_NE(total, std::string::npos);
   const int entries = std::stoi(text.substr(total + std::string("] 文件总数: ").size()));
-  EXPECT_GT(entries, kFiles);
+  EXPECT_GT(entries, files());
   std::size_t at = total;
   for (int number = 1; number <= entries; ++number) {
     at = text.find("] 文件编号: " + std::to_string(number) + "\r\n", at);
     ASSERT_NE(at, std::string::npos) << "entry " << number << " missing or out of order";
   }
-  EXPECT_EQ(count_of(text, "下载地址: http"), kFiles);
+  EXPECT_EQ(count_of(text, "下载地址: http"), files());
   EXPECT_EQ(text.size() - text.rfind("\r\n\r\n"), 4u);
   EXPECT_EQ(text.find("] 文件编号: "), text.find("] 文件编号: 1\r\n"));
   // The copy button waits for the box to be complete, then copies every link.
   click(window, kCopyButton);
   dismiss_message(kMessageTitle);
-  EXPECT_EQ(count_of(clipboard(), "\r\n"), kFiles);
+  EXPECT_EQ(count_of(clipboard(), "\r\n"), files());
 }
 
 class StalledShareTest : public GuiApp {
@@ -161,6 +162,7 @@ TEST_F(StalledShareTest, ClosingDuringARequestEndsTheProgramAtOnce) {
 }
 
 TEST(SharelinkProgram, WithoutADisplaySaysSoAndExits1) {
+  if (gui_program().windows) GTEST_SKIP() << "a Windows program always has a desktop";
   const std::string err = output_dir() + "/no-display.stderr";
   for (const std::optional<std::string>& display :
        {std::optional<std::string>(), std::optional<std::string>(":987")}) {

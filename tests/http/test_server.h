@@ -2,13 +2,19 @@
 
 // Servers for the HTTP client tests, all on ephemeral loopback ports: a
 // cpp-httplib server for well-formed exchanges, and a raw socket server for the
-// misbehaving ones (never answering, cutting a body, speaking no HTTP).
+// misbehaving ones (never answering, cutting a body, speaking no HTTP). The raw
+// server also builds for Windows (winsock), where cpp-httplib is not at hand.
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cctype>
@@ -19,11 +25,76 @@
 #include <thread>
 #include <vector>
 
+#if __has_include(<httplib.h>)
 #include <httplib.h>
+#endif
 
 namespace sharelink::test {
 
 using Clock = std::chrono::steady_clock;
+
+#ifdef _WIN32
+using Socket = SOCKET;
+inline int poll_sockets(pollfd* fds, unsigned count, int milliseconds) {
+  return WSAPoll(fds, count, milliseconds);
+}
+inline void close_socket(Socket socket) {
+  closesocket(socket);
+}
+constexpr int kSendFlags = 0;
+#else
+using Socket = int;
+inline int poll_sockets(pollfd* fds, nfds_t count, int milliseconds) {
+  return poll(fds, count, milliseconds);
+}
+inline void close_socket(Socket socket) {
+  close(socket);
+}
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#endif
+
+// A TCP socket listening on an ephemeral loopback port.
+inline Socket listening_socket(int& port) {
+#ifdef _WIN32
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  static_cast<void>(started);
+#endif
+  Socket listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 8);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return listener;
+}
+
+// A connected pair of sockets: a byte written to [1] is the stop signal that
+// threads wait for on [0] alongside their connections (Windows polls no pipe).
+inline void stop_pair(Socket pair[2]) {
+#ifdef _WIN32
+  int port = 0;
+  Socket listener = listening_socket(port);
+  pair[1] = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(port));
+  connect(pair[1], reinterpret_cast<sockaddr*>(&address), sizeof address);
+  pair[0] = accept(listener, nullptr, nullptr);
+  closesocket(listener);
+#else
+  int fds[2] = {-1, -1};
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) fds[0] = fds[1] = -1;
+  pair[0] = fds[0];
+  pair[1] = fds[1];
+#endif
+}
 
 // Spins until ready() holds or the deadline passes; returns ready().
 template <typename Ready>
@@ -51,6 +122,7 @@ class Recorder {
   std::vector<std::string> texts_;
 };
 
+#if __has_include(<httplib.h>)
 class PageServer {
  public:
   PageServer() {
@@ -76,13 +148,14 @@ class PageServer {
   int port_ = 0;
   std::thread thread_;
 };
+#endif
 
 // One accepted connection of RawServer.
 class RawConnection {
  public:
-  RawConnection(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  RawConnection(Socket fd, Socket stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
   // For servers that speak more than plain text on the socket (TLS).
-  int fd() const { return fd_; }
+  Socket fd() const { return fd_; }
   // Reads one request: its header block and as many body bytes as its
   // Content-Length names (5 s at most).
   std::string read_request() {
@@ -96,26 +169,27 @@ class RawConnection {
   bool read_some(std::string& text) {
     char buffer[4096];
     pollfd fds[] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-    if (poll(fds, 2, 5000) <= 0 || fds[1].revents != 0) return false;
-    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (poll_sockets(fds, 2, 5000) <= 0 || fds[1].revents != 0) return false;
+    int n = static_cast<int>(recv(fd_, buffer, static_cast<int>(sizeof buffer), 0));
     if (n <= 0) return false;
     text.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
   // False when the peer is gone.
   bool send_text(const std::string& text) {
-    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    auto size = static_cast<int>(text.size());
+    return static_cast<int>(::send(fd_, text.data(), size, kSendFlags)) == size;
   }
   // Holds the connection open until the server stops (10 s at most).
   void hold() {
     pollfd stop = {stop_fd_, POLLIN, 0};
-    poll(&stop, 1, 10000);
+    poll_sockets(&stop, 1, 10000);
   }
   // Paces a misbehaving reply: waits that long unless the server stops first
   // (then false).
   bool pause(std::chrono::milliseconds length) {
     pollfd stop = {stop_fd_, POLLIN, 0};
-    return poll(&stop, 1, static_cast<int>(length.count())) == 0;
+    return poll_sockets(&stop, 1, static_cast<int>(length.count())) == 0;
   }
 
  private:
@@ -130,33 +204,25 @@ class RawConnection {
     return text.size() >= end + 4 + length;
   }
 
-  int fd_;
-  int stop_fd_;
+  Socket fd_;
+  Socket stop_fd_;
 };
 
 // Accepts connections one after another and hands each to the handler.
 class RawServer {
  public:
   explicit RawServer(std::function<void(RawConnection&)> handler) : handler_(std::move(handler)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listen_fd_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    if (pipe(stop_pipe_) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
+    listen_fd_ = listening_socket(port_);
+    stop_pair(stop_);
     thread_ = std::thread([this] { serve(); });
   }
   ~RawServer() {
     char byte = 0;
-    if (write(stop_pipe_[1], &byte, 1) != 1) shutdown(listen_fd_, SHUT_RDWR);
+    if (::send(stop_[1], &byte, 1, kSendFlags) != 1) shutdown(listen_fd_, 2);
     thread_.join();
-    close(listen_fd_);
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
+    close_socket(listen_fd_);
+    close_socket(stop_[0]);
+    close_socket(stop_[1]);
   }
   int port() const { return port_; }
   std::string url(const std::string& target, const std::string& scheme = "http") const {
@@ -166,19 +232,19 @@ class RawServer {
  private:
   void serve() {
     for (;;) {
-      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
-      int fd = accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) return;
-      RawConnection connection(fd, stop_pipe_[0]);
+      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+      if (poll_sockets(fds, 2, -1) < 0 || fds[1].revents != 0) return;
+      Socket fd = accept(listen_fd_, nullptr, nullptr);
+      if (fd == static_cast<Socket>(-1)) return;
+      RawConnection connection(fd, stop_[0]);
       handler_(connection);
-      close(fd);
+      close_socket(fd);
     }
   }
 
   std::function<void(RawConnection&)> handler_;
-  int listen_fd_ = -1;
-  int stop_pipe_[2] = {-1, -1};
+  Socket listen_fd_;
+  Socket stop_[2];
   int port_ = 0;
   std::thread thread_;
 };
@@ -233,15 +299,9 @@ inline std::string first_line(const std::string& text) {
 
 // A loopback port nobody listens on: connecting to it is refused.
 inline int unused_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
+  int port = 0;
+  close_socket(listening_socket(port));
+  return port;
 }
 
 }  // namespace sharelink::test

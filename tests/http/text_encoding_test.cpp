@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "windows/local_text_support.h"
+
 namespace sharelink {
 namespace {
 
@@ -78,6 +80,44 @@ TEST(RecodeByCharset, DecodesDeclaredCharsetsToLocalText) {
   EXPECT_EQ(recode_by_charset("\x80", "Windows-1252"), utf8_to_gbk(u8"\u20AC"));
   EXPECT_EQ(recode_by_charset("", "utf-8"), "");
 }
+
+struct CharsetCase {
+  const char* charset;
+  Bytes body;
+  const char* utf8;         // what the body says
+  bool beyond_gbk = false;  // holds characters GBK lacks
+};
+
+class RecodeNamed : public ::testing::TestWithParam<CharsetCase> {};
+
+// Every charset here decodes alike on Linux and Windows, bad bytes included.
+TEST_P(RecodeNamed, DecodesAsTheCharsetSays) {
+  const CharsetCase& c = GetParam();
+  if (c.beyond_gbk && testing::local_text_lacks_gb18030()) GTEST_SKIP() << testing::kLocalTextIsGbk;
+  const std::optional<std::string> local = recode_by_charset(c.body, c.charset);
+  ASSERT_TRUE(local.has_value()) << c.charset;
+  EXPECT_EQ(gbk_to_utf8(*local), c.utf8) << c.charset;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, RecodeNamed,
+    ::testing::Values(CharsetCase{"gb18030", "\xD6\xD0\x94\x39\xFC\x36", u8"中\U0001F600"},
+                      CharsetCase{"shift_jis", "\x93\xFA\x96\x7B\x82\xA0", u8"日本あ"},
+                      CharsetCase{"EUC-JP", "\xC6\xFC\xCB\xDC\xA4\xA2", u8"日本あ"},
+                      CharsetCase{"euc-kr", "\xC7\xD1\xB1\xB9", u8"한국", true},
+                      CharsetCase{"koi8-r", "\xF2\xD5\xD3", u8"Рус"},
+                      CharsetCase{"windows-1251", "\xCF\xF0\xE8", u8"При"},
+                      CharsetCase{"iso-8859-2", "\xB1", u8"\u0105", true},
+                      CharsetCase{"ISO-8859-15", "\xA4", u8"€"},
+                      CharsetCase{"us-ascii", "abc", "abc"},
+                      CharsetCase{"utf-16le", Bytes("a\0\x2D\x4E", 4), u8"a中"},
+                      CharsetCase{"UTF-16BE", Bytes("\0a\x4E\x2D", 4), u8"a中"},
+                      // UTF-16 takes the byte order its mark names, else little-endian.
+                      CharsetCase{"utf-16", Bytes("a\0", 2), "a"},
+                      CharsetCase{"UTF-16", Bytes("\xFE\xFF\0a", 4), "a"},
+                      // A bad byte is one replacement character, and reading goes on after it.
+                      CharsetCase{"utf-8", "a\xE4\xB8z\xFF", u8"a\uFFFD\uFFFDz\uFFFD"},
+                      CharsetCase{"gbk", "a\x81\"\x81\x30\x81", u8"a\uFFFD\"\uFFFD0\uFFFD"}));
 
 TEST(RecodeByCharset, DropsByteOrderMark) {
   EXPECT_EQ(recode_by_charset("\xEF\xBB\xBF"

@@ -1,0 +1,258 @@
+#include "app/win32/main_window.h"
+
+#include <io.h>
+
+#include "app/app_texts.h"
+#include "app/win32/prompt_windows.h"
+#include "app/win32/win_support.h"
+
+namespace sharelink {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"sharelink.main";
+constexpr UINT_PTR kPumpTimer = 1;
+
+enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId };
+
+}  // namespace
+
+bool MainWindow::open(int show_command) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = window_proc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = kWindowClass;
+  RegisterClassExW(&window_class);
+  // A fixed frame, as the layout has no room for a bigger log box.
+  const HWND window = make_top_window(kWindowClass, kMainCaption,
+                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 606,
+                                      425, nullptr, this);
+  if (!window) return false;
+  ShowWindow(window, show_command);
+  UpdateWindow(window);
+  return true;
+}
+
+LRESULT CALLBACK MainWindow::window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = window_object<MainWindow>(window, message, lparam);
+  if (!self) return DefWindowProcW(window, message, wparam, lparam);
+  if (message == WM_NCCREATE) self->window_ = window;
+  const LRESULT result = self->on_message(message, wparam, lparam);
+  if (message == WM_NCDESTROY) self->window_ = nullptr;
+  return result;
+}
+
+LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      make_controls();
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wparam) != BN_CLICKED) break;
+      // Enter and Escape reach here as IDOK and IDCANCEL: neither does anything.
+      switch (LOWORD(wparam)) {
+        case kParseId:
+          on_parse_clicked();
+          return 0;
+        case kClearId:
+          on_clear_clicked();
+          return 0;
+        case kCopyId:
+          on_copy_clicked();
+          return 0;
+      }
+      return 0;
+    case WM_CTLCOLOREDIT:
+      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
+      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_TIMER:
+      if (wparam != kPumpTimer) break;
+      KillTimer(window_, kPumpTimer);
+      pump_pending_ = false;
+      pump();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window_, focus)) last_focus_ = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      SetFocus(last_focus_ && IsWindowEnabled(last_focus_) ? last_focus_ : 编辑框_URL);
+      return 0;
+    case WM_CLOSE:
+      on_close();
+      return 0;
+    case WM_DESTROY:
+      KillTimer(window_, kPumpTimer);
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+void MainWindow::make_controls() {
+  编辑框_URL = make_control(window_, L"EDIT", to_wide(kUrlPlaceholder).c_str(),
+                            WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 10, 9, 390, 32, kUrlId);
+  按钮1 = make_control(window_, L"BUTTON", L"解析", WS_TABSTOP | BS_PUSHBUTTON, 0, 407, 9, 56, 32,
+                       kParseId);
+  按钮2 = make_control(window_, L"BUTTON", L"清空", WS_TABSTOP | BS_PUSHBUTTON, 0, 470, 9, 56, 32,
+                       kClearId);
+  按钮3 = make_control(window_, L"BUTTON", L"复制", WS_TABSTOP | BS_PUSHBUTTON, 0, 532, 9, 56, 32,
+                       kCopyId);
+  // Lines wrap at the box's width: no horizontal scrolling.
+  编辑框_日志 =
+      make_control(window_, L"EDIT", L"",
+                   WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+                   WS_EX_CLIENTEDGE, 10, 50, 579, 337, kLogId, FontKind::log);
+  // The box's own limit is 32767 characters; a report of thousands of files
+  // is megabytes.
+  SendMessageW(编辑框_日志, EM_SETLIMITTEXT, 0, 0);
+  last_focus_ = 编辑框_URL;
+}
+
+std::string MainWindow::url_text() const {
+  return window_text(编辑框_URL);
+}
+
+void MainWindow::set_input_enabled(bool enabled) {
+  if (!window_) return;
+  if (enabled && job_caption_) {
+    job_caption_ = false;
+    set_window_text(window_, kMainCaption);
+  }
+  // A disabled control keeps no focus: give it to the log box rather than to
+  // nobody, so the keyboard still reaches the window.
+  const HWND focus = GetFocus();
+  if (!enabled && (focus == 编辑框_URL || focus == 按钮1)) SetFocus(编辑框_日志);
+  EnableWindow(编辑框_URL, enabled);
+  EnableWindow(按钮1, enabled);
+}
+
+void MainWindow::log_arrived() {
+  if (pump_pending_) return;
+  const auto since = std::chrono::steady_clock::now() - last_take_;
+  schedule_pump(since >= kLogInterval
+                    ? std::chrono::milliseconds(0)
+                    : std::chrono::duration_cast<std::chrono::milliseconds>(kLogInterval - since));
+}
+
+void MainWindow::after_log_shown(std::function<void()> then) {
+  waiting_.push_back(std::move(then));
+  pump();
+}
+
+void MainWindow::schedule_pump(std::chrono::milliseconds delay) {
+  if (pump_pending_ || !window_) return;
+  // A timer, not a posted message: timers come after input and painting, so a
+  // long backlog never holds up the user.
+  if (SetTimer(window_, kPumpTimer, static_cast<UINT>(delay.count()), nullptr))
+    pump_pending_ = true;
+}
+
+void MainWindow::pump() {
+  const auto start = std::chrono::steady_clock::now();
+  last_take_ = start;
+  LogQueue::Batch batch = log_.take();
+  if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
+  if (backlog_start_ == backlog_.size()) {
+    backlog_.swap(batch.text);
+    backlog_start_ = 0;
+  } else {
+    backlog_ += batch.text;
+  }
+  // Whole lines at a time, in slices the box takes in a few milliseconds each.
+  constexpr std::size_t kSlice = 16 * 1024;
+  while (backlog_start_ < backlog_.size()) {
+    std::size_t end = backlog_.size();
+    if (end - backlog_start_ > kSlice) {
+      const std::size_t line_end = backlog_.find('\n', backlog_start_ + kSlice);
+      if (line_end != std::string::npos) end = line_end + 1;
+    }
+    append_log(backlog_.substr(backlog_start_, end - backlog_start_));
+    backlog_start_ = end;
+    if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
+  }
+  if (backlog_start_ < backlog_.size()) {
+    schedule_pump(std::chrono::milliseconds(0));
+    return;
+  }
+  backlog_.clear();
+  backlog_start_ = 0;
+  // What runs here may queue new lines and wait for them in turn.
+  std::vector<std::function<void()>> ready;
+  ready.swap(waiting_);
+  for (auto& then : ready)
+    then();
+}
+
+void MainWindow::show_progress(const ResolveProgress& progress) {
+  job_caption_ = true;
+  set_window_text(window_, kProgressCaption + std::to_string(progress.links_obtained) + "/" +
+                               std::to_string(progress.files_found));
+}
+
+void MainWindow::append_log(const std::string& text) {
+  if (log_mirror_) {
+    std::fwrite(text.data(), 1, text.size(), log_mirror_);
+    std::fflush(log_mirror_);
+  }
+  if (!编辑框_日志) return;
+  // The box keeps CR LF line ends as they are; the caret goes to the end, the
+  // text is inserted there and scrolled into view.
+  const LRESULT length = SendMessageW(编辑框_日志, WM_GETTEXTLENGTH, 0, 0);
+  SendMessageW(编辑框_日志, EM_SETSEL, static_cast<WPARAM>(length), length);
+  const std::wstring wide = to_wide(text);
+  SendMessageW(编辑框_日志, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+  SendMessageW(编辑框_日志, EM_SCROLLCARET, 0, 0);
+}
+
+void MainWindow::open_extraction_code_prompt(std::function<void()> on_closed) {
+  open_extraction_code_window(state_, window_, std::move(on_closed));
+}
+
+void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
+  open_captcha_window(state_, window_, std::move(on_closed));
+}
+
+void MainWindow::on_parse_clicked() {
+  jobs_.start();
+}
+
+void MainWindow::on_clear_clicked() {
+  // Lines the job wrote before the click go with the rest.
+  const LogQueue::Batch batch = log_.take();
+  if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
+  backlog_start_ = backlog_.size();
+  SetWindowTextW(编辑框_日志, L"");
+  if (log_mirror_) {
+    std::fflush(log_mirror_);
+    if (_chsize(_fileno(log_mirror_), 0) == 0) std::rewind(log_mirror_);
+  }
+}
+
+void MainWindow::on_copy_clicked() {
+  after_log_shown([this] { copy_links(); });
+}
+
+void MainWindow::copy_links() {
+  // Under the lock the job publishes the list with: a running job may be
+  // replacing it right now. A clipboard that cannot be had keeps what it holds,
+  // and the message says the same.
+  put_on_clipboard(window_, state_.links_text());
+  show_message(kCopiedMessage, kMessageCaption);
+}
+
+void MainWindow::on_close() {
+  bridge_.close();
+  // Destroys the prompt windows it owns first; they report their closing to a
+  // bridge that no longer listens.
+  DestroyWindow(window_);
+}
+
+}  // namespace sharelink

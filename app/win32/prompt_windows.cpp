@@ -1,0 +1,338 @@
+#include "app/win32/prompt_windows.h"
+
+#include <objbase.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "app/app_texts.h"
+#include "app/share_text.h"
+#include "app/win32/wic_picture.h"
+#include "app/win32/win_support.h"
+#include "share/result_codes.h"
+#include "share/share_client.h"
+
+namespace sharelink {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"sharelink.prompt";
+constexpr int kAnswerChars = 4;
+constexpr int kPictureId = 100;
+constexpr UINT_PTR kLoadTimer = 1;
+constexpr UINT kLoadPollMs = 30;
+
+// Threads fetching captchas, so that the program can wait for them at exit.
+struct LoadCount {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int running = 0;
+};
+
+LoadCount& load_count() {
+  static auto* count = new LoadCount;  // never freed: threads may outlive main
+  return *count;
+}
+
+void register_window_class(WNDPROC procedure) {
+  static const bool registered = [procedure] {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kWindowClass;
+    return RegisterClassExW(&window_class) != 0;
+  }();
+  static_cast<void>(registered);
+}
+
+// A device-independent bitmap of the picture; null for an empty picture.
+HBITMAP make_bitmap(const Picture& picture) {
+  if (picture.empty()) return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;  // rows top down, as the picture has them
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap) return nullptr;
+  auto* out = static_cast<unsigned char*>(bits);
+  for (std::size_t pixel = 0, count = picture.rgb.size() / 3; pixel < count; ++pixel) {
+    out[pixel * 4] = picture.rgb[pixel * 3 + 2];
+    out[pixel * 4 + 1] = picture.rgb[pixel * 3 + 1];
+    out[pixel * 4 + 2] = picture.rgb[pixel * 3];
+    out[pixel * 4 + 3] = 0;
+  }
+  return bitmap;
+}
+
+}  // namespace
+
+bool captcha_loads_idle(std::chrono::milliseconds limit) {
+  LoadCount& count = load_count();
+  std::unique_lock<std::mutex> lock(count.mutex);
+  return count.changed.wait_for(lock, limit, [&] { return count.running == 0; });
+}
+
+bool PromptWindow::open(HWND owner, int outer_width, int outer_height, const char* caption) {
+  register_window_class(window_proc);
+  // Owned by the main window: always above it, and gone with it. The close box
+  // is the way to give up; there is nothing to resize.
+  if (!make_top_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,
+                       outer_height, owner, this)) {
+    if (on_closed_) std::exchange(on_closed_, nullptr)();
+    return false;
+  }
+  // From here on the window owns the object and deletes it when it goes.
+  opened_ = true;
+  ShowWindow(window_, SW_SHOW);
+  return true;
+}
+
+LRESULT CALLBACK PromptWindow::window_proc(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+  auto* self = window_object<PromptWindow>(window, message, lparam);
+  if (!self) return DefWindowProcW(window, message, wparam, lparam);
+  if (message == WM_NCCREATE) self->window_ = window;
+  return self->handle(message, wparam, lparam);
+}
+
+LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT result = 0;
+  if (on_message(message, wparam, lparam, result)) return result;
+  switch (message) {
+    case WM_CREATE:
+      make_controls();
+      return 0;
+    case WM_COMMAND:
+      // Enter reaches here as IDOK; Escape, as IDCANCEL, closes nothing.
+      if (LOWORD(wparam) == IDOK && HIWORD(wparam) == BN_CLICKED) on_ok();
+      return 0;
+    case WM_SETFOCUS:
+      SetFocus(answer_box_);
+      return 0;
+    case WM_CTLCOLOREDIT:
+      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
+      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_DESTROY:
+      // Whoever waits learns of the closing once the answer, if any, is stored.
+      if (on_closed_) std::exchange(on_closed_, nullptr)();
+      return 0;
+    case WM_NCDESTROY: {
+      const HWND window = window_;
+      window_ = nullptr;
+      if (opened_) delete this;
+      return DefWindowProcW(window, message, wparam, lparam);
+    }
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+bool PromptWindow::on_message(UINT, WPARAM, LPARAM, LRESULT&) {
+  return false;
+}
+
+void PromptWindow::confirm(HWND box, std::string& answer, const char* empty_message) {
+  const std::string typed = confirmed_answer(window_text(box));
+  if (typed.empty()) {
+    show_message(empty_message, kMessageCaption);
+    return;
+  }
+  answer = typed;
+  DestroyWindow(window_);
+}
+
+HWND PromptWindow::make_answer_box(int x, int y, int w, int h, const std::string& text) {
+  answer_box_ =
+      make_control(window_, L"EDIT", to_wide(text).c_str(), WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
+                   WS_EX_CLIENTEDGE, x, y, w, h, 0, FontKind::answer);
+  SendMessageW(answer_box_, EM_SETLIMITTEXT, kAnswerChars, 0);
+  return answer_box_;
+}
+
+HWND PromptWindow::make_ok_button(int x, int y, int w, int h) {
+  return make_control(window_, L"BUTTON", L"确定", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, x, y, w, h,
+                      IDOK);
+}
+
+bool ExtractionCodeWindow::open(AppState& state, HWND owner, std::function<void()> on_closed) {
+  auto* window = new ExtractionCodeWindow(state, std::move(on_closed));
+  if (window->PromptWindow::open(owner, 225, 89, kCodeTitle)) return true;
+  delete window;
+  return false;
+}
+
+void ExtractionCodeWindow::make_controls() {
+  编辑框_提取密码 = make_answer_box(
+      8, 8, 96, 39,
+      state_.suggested_code.empty() ? std::string(kSampleCode) : state_.suggested_code);
+  按钮1 = make_ok_button(116, 9, 84, 38);
+}
+
+void ExtractionCodeWindow::on_ok() {
+  confirm(编辑框_提取密码, state_.extraction_code, kEnterCodeMessage);
+}
+
+// One fetch, from the press to the picture shown. The thread fills it and sets
+// done; the window looks for done on a timer, so nothing the thread leaves
+// behind depends on the window still being there.
+struct CaptchaWindow::Load {
+  std::string origin;
+  int kind = 0;
+  std::atomic<bool> done{false};
+  int code = 0;
+  std::string id;
+  Picture picture;
+};
+
+CaptchaWindow::CaptchaWindow(AppState& state, std::function<void()> on_closed)
+    : PromptWindow(std::move(on_closed)), state_(state) {}
+
+CaptchaWindow::~CaptchaWindow() {
+  if (picture_) DeleteObject(picture_);
+}
+
+bool CaptchaWindow::open(AppState& state, HWND owner, std::function<void()> on_closed) {
+  auto* window = new CaptchaWindow(state, std::move(on_closed));
+  if (!window->PromptWindow::open(owner, 351, 89, kCaptchaTitle)) {
+    delete window;
+    return false;
+  }
+  window->load_captcha();
+  return true;
+}
+
+void CaptchaWindow::make_controls() {
+  // Owner-drawn, so the picture sits centred and clipped as on Linux whatever
+  // its size; SS_NOTIFY makes a press on it a command.
+  图片框_验证码 =
+      make_control(window_, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, 8, 8, 120, 40, kPictureId);
+  编辑框_验证码 = make_answer_box(136, 9, 96, 39, "");
+  按钮1 = make_ok_button(244, 10, 84, 38);
+}
+
+bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+  switch (message) {
+    case WM_COMMAND:
+      // Every press fetches anew, also the second of a quick pair.
+      if (LOWORD(wparam) != kPictureId) return false;
+      if (HIWORD(wparam) == STN_CLICKED || HIWORD(wparam) == STN_DBLCLK) load_captcha();
+      result = 0;
+      return true;
+    case WM_DRAWITEM:
+      if (wparam != kPictureId) return false;
+      draw_picture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      result = TRUE;
+      return true;
+    case WM_TIMER:
+      if (wparam != kLoadTimer) return false;
+      poll_load();
+      result = 0;
+      return true;
+  }
+  return false;
+}
+
+void CaptchaWindow::load_captcha() {
+  if (load_) return;
+  auto load = std::make_shared<Load>();
+  // Copied here: the thread must not read the client while a later job runs.
+  load->origin = state_.share_client.service_origin();
+  load->kind = state_.job_status;
+  LoadCount& count = load_count();
+  {
+    std::lock_guard<std::mutex> lock(count.mutex);
+    ++count.running;
+  }
+  try {
+    std::thread([load] {
+      Bytes image;
+      load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
+      if (load->code == 0) {
+        // The imaging component is free-threaded: this thread's own apartment
+        // keeps a hostile picture's decoding off the window's thread.
+        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        load->picture = decode_with_wic(image);
+        if (com) CoUninitialize();
+      }
+      load->done = true;
+      LoadCount& done = load_count();
+      std::lock_guard<std::mutex> lock(done.mutex);
+      --done.running;
+      done.changed.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(count.mutex);
+    --count.running;
+    show_message(ShareClient::error_message(kRequestFailed), kCaptchaFailedCaption);
+    return;
+  }
+  load_ = std::move(load);
+  SetTimer(window_, kLoadTimer, kLoadPollMs, nullptr);
+}
+
+void CaptchaWindow::poll_load() {
+  if (!load_ || !load_->done) return;
+  KillTimer(window_, kLoadTimer);
+  const std::shared_ptr<Load> load = std::move(load_);
+  show_loaded(*load);
+}
+
+void CaptchaWindow::show_loaded(Load& load) {
+  if (load.code != 0) {
+    show_message(ShareClient::error_message(load.code), kCaptchaFailedCaption);
+    return;
+  }
+  // The job waits while this window is open: the client is ours to write.
+  state_.share_client.set_vcode_str(std::move(load.id));
+  // Bytes that are no picture we can show leave the box empty, never stale.
+  if (picture_) DeleteObject(picture_);
+  picture_ = make_bitmap(load.picture);
+  picture_width_ = load.picture.width;
+  picture_height_ = load.picture.height;
+  InvalidateRect(图片框_验证码, nullptr, TRUE);
+  SetWindowTextW(编辑框_验证码, L"");
+}
+
+void CaptchaWindow::draw_picture(const DRAWITEMSTRUCT& item) const {
+  const RECT& box = item.rcItem;
+  FillRect(item.hDC, &box, GetSysColorBrush(COLOR_BTNFACE));
+  if (!picture_) return;
+  HDC source = CreateCompatibleDC(item.hDC);
+  if (!source) return;
+  const HGDIOBJ previous = SelectObject(source, picture_);
+  // Centred; a bigger picture shows its middle.
+  const int box_width = box.right - box.left, box_height = box.bottom - box.top;
+  const int x = box.left + (box_width - picture_width_) / 2;
+  const int y = box.top + (box_height - picture_height_) / 2;
+  const int saved = SaveDC(item.hDC);
+  IntersectClipRect(item.hDC, box.left, box.top, box.right, box.bottom);
+  BitBlt(item.hDC, x, y, picture_width_, picture_height_, source, 0, 0, SRCCOPY);
+  RestoreDC(item.hDC, saved);
+  SelectObject(source, previous);
+  DeleteDC(source);
+}
+
+void CaptchaWindow::on_ok() {
+  confirm(编辑框_验证码, state_.captcha_answer, kEnterCaptchaMessage);
+}
+
+void open_extraction_code_window(AppState& state, HWND owner, std::function<void()> on_closed) {
+  ExtractionCodeWindow::open(state, owner, std::move(on_closed));
+}
+
+void open_captcha_window(AppState& state, HWND owner, std::function<void()> on_closed) {
+  CaptchaWindow::open(state, owner, std::move(on_closed));
+}
+
+}  // namespace sharelink

@@ -1,0 +1,211 @@
+// The terminal front end on Windows. Text crosses the system boundary as wide
+// text: the command line, file names, lines typed on a console. Inside, it is
+// UTF-8, as the job's output is.
+
+#define _CRT_RAND_S  // rand_s, the system's random numbers
+
+// windows.h first: the other system headers build on it.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "cli/system_io.h"
+
+namespace sharelink::system_io {
+
+namespace {
+
+std::string utf8_of(const wchar_t* wide, int length) {
+  if (length <= 0) return {};
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+std::wstring wide_of(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int length = static_cast<int>(utf8.size());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring out(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, out.data(), units);
+  return out;
+}
+
+std::string system_message(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = utf8_of(text, static_cast<int>(length));
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+HANDLE handle_of(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+bool is_console(HANDLE handle, DWORD* mode = nullptr) {
+  DWORD ignored = 0;
+  return GetConsoleMode(handle, mode != nullptr ? mode : &ignored) != 0;
+}
+
+// The console's settings as the program found them, put back at exit: they
+// belong to the console, which outlives the program.
+UINT g_output_code_page = 0;
+HANDLE g_error_console = INVALID_HANDLE_VALUE;
+DWORD g_error_mode = 0;
+
+void restore_console() {
+  if (g_output_code_page != 0) SetConsoleOutputCP(g_output_code_page);
+  if (g_error_console != INVALID_HANDLE_VALUE) SetConsoleMode(g_error_console, g_error_mode);
+}
+
+void (*g_stop_cleanup)() = nullptr;
+
+BOOL WINAPI on_console_stop(DWORD) {
+  if (g_stop_cleanup != nullptr) g_stop_cleanup();
+  return FALSE;  // and on to the default handler, which ends the program
+}
+
+// A line typed on the console as wide text: the console's input code page may
+// not hold it, and reading UTF-8 bytes from a console is unreliable.
+std::optional<std::string> read_console_line(HANDLE console) {
+  std::wstring line;
+  wchar_t buffer[256];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadConsoleW(console, buffer, 256, &read, nullptr) || read == 0) break;
+    line.append(buffer, read);
+    if (line.back() == L'\n') break;
+  }
+  // Ctrl-Z at the start of a line ends the input, as the C library reads it.
+  if (line.empty() || line.front() == L'\x1a') return std::nullopt;
+  return utf8_of(line.data(), static_cast<int>(line.size()));
+}
+
+}  // namespace
+
+std::vector<std::string> arguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) {
+    args.push_back(utf8_of(wide[i], static_cast<int>(std::wcslen(wide[i]))));
+  }
+  LocalFree(wide);
+  return args;
+}
+
+void prepare_standard_streams() {
+  for (std::FILE* stream : {stdin, stdout, stderr}) {
+    _setmode(_fileno(stream), _O_BINARY);
+  }
+  if (is_console(handle_of(stdout)) || is_console(handle_of(stderr))) {
+    g_output_code_page = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+  }
+  // The status line rewrites itself with escape sequences; a console that
+  // cannot take them shows none (keeps_status_line).
+  const HANDLE error = handle_of(stderr);
+  DWORD mode = 0;
+  if (is_console(error, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0 &&
+      SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    g_error_console = error;
+    g_error_mode = mode;
+  }
+  std::atexit(restore_console);
+}
+
+bool keeps_status_line(std::FILE* stream) {
+  DWORD mode = 0;
+  return is_console(handle_of(stream), &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::optional<std::string> read_line(std::FILE* in) {
+  const HANDLE handle = handle_of(in);
+  if (is_console(handle)) return read_console_line(handle);
+  std::string line;
+  for (int c = std::getc(in); c != EOF; c = std::getc(in)) {
+    line += static_cast<char>(c);
+    if (c == '\n') return line;
+  }
+  if (line.empty()) return std::nullopt;
+  return line;
+}
+
+std::FILE* open_for_writing(const std::string& path, std::string& error) {
+  std::FILE* file = _wfopen(wide_of(path).c_str(), L"wb");
+  if (file == nullptr) error = system_message(GetLastError());
+  return file;
+}
+
+std::FILE* create_temp_file(const std::string& prefix, const std::string& suffix, std::string& path,
+                            std::string& error) {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) {
+    error = system_message(GetLastError());
+    return nullptr;
+  }
+  // The user's own temp folder; a name that is new each time, made only if
+  // nothing has it yet.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned int random[2] = {};
+    if (rand_s(&random[0]) != 0 || rand_s(&random[1]) != 0) {
+      error = "no random numbers";
+      return nullptr;
+    }
+    wchar_t unique[24];
+    std::swprintf(unique, 24, L"%08x%08x", random[0], random[1]);
+    const std::wstring name = folder + wide_of(prefix) + unique + wide_of(suffix);
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_FILE_EXISTS) continue;
+      error = system_message(failure);
+      return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (stream == nullptr) {
+      if (fd < 0) {
+        CloseHandle(file);
+      } else {
+        _close(fd);
+      }
+      DeleteFileW(name.c_str());
+      error = "cannot open the file";
+      return nullptr;
+    }
+    path = utf8_of(name.data(), static_cast<int>(name.size()));
+    return stream;
+  }
+  error = "no free name";
+  return nullptr;
+}
+
+void remove_file(const char* path) {
+  DeleteFileW(wide_of(path).c_str());
+}
+
+void remove_on_stop(void (*cleanup)()) {
+  g_stop_cleanup = cleanup;
+  SetConsoleCtrlHandler(on_console_stop, TRUE);
+}
+
+}  // namespace sharelink::system_io

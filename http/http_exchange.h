@@ -1,0 +1,137 @@
+#pragma once
+
+// What the HTTP transports share: the limits of an exchange, the chain of
+// redirects with its origin checks, and the pace checks of a transfer. A
+// transport sends one request and reads its response; this part decides what
+// goes to which address, and when a transfer has taken too long.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/http_request.h"
+#include "http/http_transport.h"
+#include "http/local_text.h"
+
+namespace sharelink {
+
+constexpr std::size_t kBodyLimit = std::size_t{64} << 20;
+// A reply sending header lines without end would otherwise grow the block
+// until the deadline.
+constexpr std::size_t kHeaderBlockLimit = std::size_t{1} << 20;
+// As many as libcurl follows by default; a redirect loop ends.
+constexpr int kMaxRedirects = 30;
+// The whole call gets this many times the request's timeout.
+constexpr int kDeadlineFactor = 10;
+
+// Why a transfer ended, where one of our own limits or checks ended it.
+extern const char* const kReasonBodyLimit;
+extern const char* const kReasonHeaderLimit;
+extern const char* const kReasonStall;
+extern const char* const kReasonSlow;
+extern const char* const kReasonDeadline;
+
+using ExchangeClock = std::chrono::steady_clock;
+
+// The request's timeout: resolving, connecting, and every stall.
+std::chrono::seconds exchange_timeout(const HttpRequest& request);
+
+struct Origin {
+  std::string scheme;  // lower case
+  std::string host;    // compared ignoring ASCII letter case
+  std::string port;    // decimal, the scheme's default when the address names none
+  bool operator==(const Origin& other) const;
+  bool operator!=(const Origin& other) const { return !(*this == other); }
+};
+
+// An address as a transport parsed it: what the transport requests, and the
+// origin read from that same parse, so that the origin compared is the one of
+// the address actually requested.
+class LegAddress {
+ public:
+  explicit LegAddress(Origin origin) : origin_(std::move(origin)) {}
+  virtual ~LegAddress() = default;
+  LegAddress(const LegAddress&) = delete;
+  LegAddress& operator=(const LegAddress&) = delete;
+  const Origin& origin() const { return origin_; }
+
+ private:
+  Origin origin_;
+};
+
+// One request of the chain: the request itself, or one redirect after it.
+struct Leg {
+  std::unique_ptr<LegAddress> address;
+  int method = kHttpGet;
+  bool with_body = true;  // false once a redirect turned the method into a GET
+};
+
+// Whether the leg sends the request's body (HEAD never does, GET only with one).
+bool carries_body(const HttpRequest& request, const Leg& leg);
+
+struct LegResponse {
+  int failure = 0;        // 0, or 700-713 (713: status, block and body are valid)
+  std::string reason;     // for a failure; empty: the transport's words for its number
+  bool complete = false;  // the transfer ran to its end: a redirect may be followed
+  long status = 0;
+  std::string block;  // the response's header block, CR LF line ends, empty line last
+  Bytes body;
+};
+
+struct RedirectTarget {
+  bool named = false;  // the response names a target
+  // Null when it names one that cannot be parsed or is not http or https.
+  std::unique_ptr<LegAddress> address;
+};
+
+// What a transport does for the chain.
+class LegTransport {
+ public:
+  virtual ~LegTransport() = default;
+  // Sends one request of the chain with these header lines and reads its
+  // response, giving up at deadline. leg.address is one this transport made.
+  virtual LegResponse perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                              ExchangeClock::time_point deadline) = 0;
+  // Where the response perform just returned for leg redirects to.
+  virtual RedirectTarget redirect_target(const Leg& leg, const LegResponse& response) = 0;
+};
+
+// The whole exchange from its parsed address: header_block's lines go out with
+// every leg (the caller's Authorization, Cookie and Host lines only to the
+// address's origin), redirects are followed one leg at a time unless the
+// request says not to, and a leg that would carry the body to another origin is
+// not taken: its redirect is the answer. A failure without a reason of the
+// chain's own leaves Exchange::reason empty for the transport to fill.
+Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
+                          std::unique_ptr<LegAddress> address, const std::string& header_block);
+
+// The stall and low-speed checks of one transfer: it ends once nothing moved
+// for the limit, or when a period of at least the limit, counted from the
+// moment the request goes out, moved fewer bytes than it lasted seconds (less
+// than a byte a second: a drip that never stalls).
+class TransferPace {
+ public:
+  void set_limit(std::chrono::seconds limit) { limit_ = limit; }
+  std::chrono::seconds limit() const { return limit_; }
+  // A new transfer, or the request going out: both clocks start now.
+  void restart();
+  void moved(std::size_t bytes);
+  // Null while the transfer may go on, else why it must end; the floor holds
+  // only with floor_applies (once the request is going out).
+  const char* check(bool floor_applies);
+
+ private:
+  std::chrono::seconds limit_{30};
+  ExchangeClock::time_point last_progress_;
+  ExchangeClock::time_point period_start_;
+  std::uint64_t period_bytes_ = 0;
+};
+
+// Appends data to body up to kBodyLimit; false when it did not all fit.
+bool append_within_limit(Bytes& body, const char* data, std::size_t length);
+
+}  // namespace sharelink

@@ -1,0 +1,577 @@
+#include "http/http_transport.h"
+
+// clang-format off
+#include <windows.h>
+#include <winhttp.h>
+// clang-format on
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/http_exchange.h"
+#include "http/http_message.h"
+#include "http/local_text.h"
+#include "http/text_encoding.h"
+#include "http/web_address.h"
+
+// How WinHTTP's results become failure numbers:
+//
+//   700  WinHttpCheckPlatform says WinHTTP cannot be used
+//   701  the address cannot be parsed or is not http or https
+//   702  WinHttpOpen gave no session (the call's own, or the pool's)
+//   703  WinHttpConnect gave no connection handle
+//   704  WinHttpOpenRequest gave no request handle, or the body is too long
+//   705  WinHttpSetTimeouts or the response timeout was rejected
+//   707  WinHttpSetCredentials rejected the server's or the proxy's credentials
+//   708  turning off WinHTTP's own cookie store was rejected
+//   709  turning off WinHTTP's own redirect following was rejected
+//   710  a header line is malformed, or WinHttpAddRequestHeaders rejected one
+//   711  WinHttpSendRequest failed: unknown host, refused or timed-out connect,
+//        TLS failure (a certificate the system does not trust, expired or for
+//        another host among them), failed proxy tunnel; also a redirect to an
+//        address that cannot be parsed or is not http or https
+//   712  WinHttpReceiveResponse failed, or the header block could not be read
+//        or passed kHeaderBlockLimit; also too many redirects
+//   713  WinHttpReadData failed, or the body passed kBodyLimit or went too
+//        slowly; the headers and the bytes so far are kept
+//
+// The reason of a failure is the system's message for WinHTTP's error, taken
+// from winhttp.dll, or ours for the limits we keep.
+//
+// Time limits, from the request's timeout T: every phase WinHTTP times (name
+// resolution, connect, send, each receive) gets T, and the wait for the whole
+// response header block gets T too, all cut to what is left of the call's
+// deadline of 10 T. The body is read here, chunk by chunk, so the low-speed
+// floor (T bytes in any period of T) and the deadline are checked between
+// reads; a single read may wait up to T past the deadline.
+//
+// Redirects, cookies and credentials: WinHTTP neither follows redirects nor
+// keeps cookies of its own here; the chain of http_exchange does both, one
+// request handle per leg. Addresses are parsed by web_address, which reads them
+// as libcurl does, and the host, port and target it gives are what WinHTTP is
+// handed, so that the origin compared is the one requested.
+//
+// Certificates are checked by WinHTTP against the system's store, always;
+// SSL_CERT_FILE and SSL_CERT_DIR play no part here.
+//
+// A connection pool is one WinHTTP session without a proxy: WinHTTP keeps its
+// connections alive and hands them to later requests of the same session, on
+// any thread. A call with a proxy, or without a pool, opens a session of its
+// own and closes it, with its connections, at its end. (Wine keeps one cache
+// of connections for the whole process instead, so there calls without a pool
+// reuse connections too.)
+
+namespace sharelink {
+namespace {
+
+struct InternetCloser {
+  void operator()(void* handle) const { WinHttpCloseHandle(handle); }
+};
+using Internet = std::unique_ptr<void, InternetCloser>;
+
+// Local text as UTF-16 for the wide API.
+std::wstring wide_of(const std::string& text) {
+  Bytes units = gbk_to_utf16(text, true);
+  std::wstring wide(units.size() / 2, L'\0');
+  std::memcpy(wide.data(), units.data(), wide.size() * 2);
+  return wide;
+}
+
+// WinHTTP turns header bytes into UTF-16 and back with the ANSI code page;
+// these undo and redo that, so that header bytes pass as they are.
+std::wstring wide_of_header_bytes(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  int size = static_cast<int>(bytes.size());
+  int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string header_bytes_of(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int size = static_cast<int>(wide.size());
+  int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
+  }
+  return bytes;
+}
+
+// Our words for the errors met most, where the system has none (Wine's
+// winhttp.dll carries no messages).
+const char* own_words(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+      return "timed out";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return "could not resolve the host name";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+      return "could not connect to the server";
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+      return "the connection was reset or closed";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+      return "the reply is empty or not valid HTTP";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return "the secure channel could not be set up (TLS handshake or certificate)";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+      return "the TLS handshake or the server's certificate failed the check";
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+      return "the server's certificate is from an authority the system does not trust";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return "the server's certificate has expired or is not yet valid";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return "the server's certificate is for another host";
+    default:
+      return nullptr;
+  }
+}
+
+// The system's words for error, as local text.
+std::string system_message(DWORD error) {
+  wchar_t* text = nullptr;
+  DWORD flags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  HMODULE module = nullptr;
+  if (error >= WINHTTP_ERROR_BASE && error <= WINHTTP_ERROR_BASE + 999) {
+    module = GetModuleHandleW(L"winhttp.dll");
+    if (module != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
+  }
+  DWORD length =
+      FormatMessageW(flags, module, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", length);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  std::string number = "WinHTTP error " + std::to_string(error);
+  if (message.empty()) {
+    const char* words = own_words(error);
+    return words != nullptr ? words + (" (" + number + ")") : number;
+  }
+  Bytes units(reinterpret_cast<const char*>(message.data()), message.size() * 2);
+  return utf16_to_gbk(units) + " (" + number + ")";
+}
+
+// A parsed address: web_address's parts are what WinHTTP is handed.
+class WinAddress final : public LegAddress {
+ public:
+  explicit WinAddress(WebAddress parts)
+      : LegAddress(Origin{parts.scheme, parts.host, std::to_string(parts.port)}),
+        parts_(std::move(parts)) {}
+  const WebAddress& parts() const { return parts_; }
+
+ private:
+  WebAddress parts_;
+};
+
+std::unique_ptr<WinAddress> split_address(const std::string& url) {
+  std::optional<WebAddress> parts = parse_web_address(escape_address(url));
+  if (!parts) return nullptr;
+  // An address without a path requests "/" and drops its query.
+  if (has_empty_path(url)) parts->target = "/";
+  return std::make_unique<WinAddress>(std::move(*parts));
+}
+
+Internet open_session(const std::string& proxy) {
+  if (proxy.empty()) {
+    return Internet(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0));
+  }
+  // One name for every scheme: https goes through the proxy's tunnel.
+  return Internet(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY, wide_of(proxy).c_str(),
+                              WINHTTP_NO_PROXY_BYPASS, 0));
+}
+
+bool set_number(HINTERNET handle, DWORD option, DWORD value) {
+  return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
+}
+
+// The lines as WinHTTP takes them. A "Name:" line without a value asks
+// libcurl to leave out a line of its own; WinHTTP adds none of those. "Name;"
+// is a line sent with an empty value. Host goes first, as libcurl sends it,
+// unless the caller's lines bring one (WinHTTP then leaves out its own).
+std::string header_text(const WebAddress& address, const std::vector<std::string>& lines) {
+  std::string text;
+  bool own_host = false;
+  for (const std::string& line : lines) {
+    own_host = own_host || ascii_upper(line.substr(0, line.find_first_of(":;"))) == "HOST";
+  }
+  if (!own_host) {
+    bool default_port = address.port == (address.scheme == "https" ? 443 : 80);
+    text = "Host: " + address.host +
+           (default_port ? std::string() : ":" + std::to_string(address.port)) + "\r\n";
+  }
+  for (const std::string& line : lines) {
+    if (!line.empty() && line.back() == ':') continue;
+    if (!line.empty() && line.back() == ';' && line.find(':') == std::string::npos) {
+      text += line.substr(0, line.size() - 1) + ":\r\n";
+    } else {
+      text += line + "\r\n";
+    }
+  }
+  return text;
+}
+
+constexpr std::size_t kReadChunk = std::size_t{64} << 10;
+
+// The body length the response's Content-Length names (past kBodyLimit: just
+// past it), 0 when it names none, is chunked or has no body.
+std::uint64_t declared_length(const std::string& block, long status, bool head) {
+  if (head || status < 200 || status == 204 || status == 304) return 0;
+  std::uint64_t length = 0;
+  for (const std::string& line : split_text(block, "\r\n")) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string name = ascii_upper(trim_spaces(line.substr(0, colon)));
+    if (name == "TRANSFER-ENCODING") return 0;
+    if (name != "CONTENT-LENGTH") continue;
+    std::string value = trim_spaces(line.substr(colon + 1));
+    length = 0;
+    for (char c : value) {
+      if (c < '0' || c > '9') return 0;
+      length = std::min<std::uint64_t>(length * 10 + static_cast<std::uint64_t>(c - '0'),
+                                       kBodyLimit + 1);
+    }
+  }
+  return length;
+}
+
+const wchar_t* verb_of(int method) {
+  switch (method) {
+    case kHttpPost:
+      return L"POST";
+    case kHttpHead:
+      return L"HEAD";
+    case kHttpPut:
+      return L"PUT";
+    default:
+      return L"GET";
+  }
+}
+
+// The response header block, raw; false when it cannot be read.
+bool read_header_block(HINTERNET request, std::string& block, DWORD& error) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                      WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+  error = GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER) return false;
+  if (size / sizeof(wchar_t) > kHeaderBlockLimit + 1) {
+    error = ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
+    return false;
+  }
+  std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                           wide.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+    error = GetLastError();
+    return false;
+  }
+  wide.resize(std::min<std::size_t>(wide.size(), size / sizeof(wchar_t)));
+  block = header_bytes_of(wide);
+  return true;
+}
+
+// One request handle per leg, on the call's session.
+class WinLegs final : public LegTransport {
+ public:
+  WinLegs(HINTERNET session, const HttpRequest& request) : session_(session), request_(request) {
+    pace_.set_limit(exchange_timeout(request));
+  }
+
+  LegResponse perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                      ExchangeClock::time_point deadline) override;
+
+  RedirectTarget redirect_target(const Leg& leg, const LegResponse& response) override {
+    std::string location = location_value(response.block);
+    if (location.empty()) return {};
+    const WebAddress& base = static_cast<const WinAddress&>(*leg.address).parts();
+    std::optional<WebAddress> target = resolve_location(base, location);
+    return {true, target ? std::make_unique<WinAddress>(std::move(*target)) : nullptr};
+  }
+
+ private:
+  int open_request(const WebAddress& address, const Leg& leg);
+  int configure(const WebAddress& address, bool on_origin, const std::vector<std::string>& lines,
+                ExchangeClock::time_point deadline);
+  void read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head);
+  // What is left of the deadline for one phase, in milliseconds: at most T.
+  DWORD phase_limit(ExchangeClock::time_point deadline) const;
+  // Ends response with number, the reason being the system's for error (a
+  // timeout past the deadline being the deadline's).
+  void fail(LegResponse& response, int number, DWORD error,
+            ExchangeClock::time_point deadline) const;
+  // Keeps WinHTTP's error of a failed set-up step.
+  int failed_with(int number) {
+    error_ = GetLastError();
+    return number;
+  }
+
+  HINTERNET session_;
+  const HttpRequest& request_;
+  TransferPace pace_;
+  // The previous leg's handles close before the next leg opens its own.
+  Internet connection_;
+  Internet handle_;
+  DWORD error_ = 0;
+};
+
+DWORD WinLegs::phase_limit(ExchangeClock::time_point deadline) const {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ExchangeClock::now());
+  auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(pace_.limit());
+  return static_cast<DWORD>(std::max<long long>(1, std::min(left, limit).count()));
+}
+
+void WinLegs::fail(LegResponse& response, int number, DWORD error,
+                   ExchangeClock::time_point deadline) const {
+  response.failure = number;
+  bool timed_out = error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT;
+  if (timed_out && ExchangeClock::now() >= deadline) {
+    response.reason = kReasonDeadline;
+  } else if (timed_out && number == kHttpFailureBodyRead) {
+    response.reason = kReasonStall;
+  } else {
+    response.reason = system_message(error);
+  }
+}
+
+int WinLegs::open_request(const WebAddress& address, const Leg& leg) {
+  handle_.reset();
+  std::string host = address.host;
+  if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+  connection_.reset(
+      WinHttpConnect(session_, wide_of(host).c_str(), static_cast<INTERNET_PORT>(address.port), 0));
+  if (!connection_) return failed_with(703);
+  // The target is escaped already: WinHTTP sends it as it is.
+  DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
+  if (address.scheme == "https") flags |= WINHTTP_FLAG_SECURE;
+  handle_.reset(WinHttpOpenRequest(connection_.get(), verb_of(leg.method),
+                                   wide_of(address.target).c_str(), nullptr, WINHTTP_NO_REFERER,
+                                   WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  return handle_ ? 0 : failed_with(704);
+}
+
+int WinLegs::configure(const WebAddress& address, bool on_origin,
+                       const std::vector<std::string>& lines, ExchangeClock::time_point deadline) {
+  HINTERNET handle = handle_.get();
+  int phase = static_cast<int>(phase_limit(deadline));
+  if (!WinHttpSetTimeouts(handle, phase, phase, phase, phase) ||
+      !set_number(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(phase))) {
+    return failed_with(705);
+  }
+  // The caller's credentials go only to the address's origin; an address with
+  // a user of its own brings that, as libcurl takes it.
+  bool own = on_origin && !request_.user.empty() && !request_.password.empty();
+  const std::string& user = own ? request_.user : address.user;
+  const std::string& password = own ? request_.password : address.password;
+  if ((own || !address.userinfo.empty()) &&
+      !WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC,
+                             wide_of(user).c_str(), wide_of(password).c_str(), nullptr)) {
+    return failed_with(707);
+  }
+  if (!request_.proxy.empty() && !request_.proxy_user.empty() && !request_.proxy_password.empty() &&
+      !WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
+                             wide_of(request_.proxy_user).c_str(),
+                             wide_of(request_.proxy_password).c_str(), nullptr)) {
+    return failed_with(707);
+  }
+  // The header block may grow to our limit, not just to WinHTTP's 64 KiB; where
+  // the option is refused, WinHTTP's own smaller limit holds.
+  set_number(handle, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE,
+             static_cast<DWORD>(kHeaderBlockLimit + 1));
+  if (!set_number(handle, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_COOKIES)) {
+    return failed_with(708);
+  }
+  if (!set_number(handle, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER)) {
+    return failed_with(709);
+  }
+  std::wstring headers = wide_of_header_bytes(header_text(address, lines));
+  if (!headers.empty() &&
+      !WinHttpAddRequestHeaders(handle, headers.c_str(), static_cast<DWORD>(headers.size()),
+                                WINHTTP_ADDREQ_FLAG_ADD)) {
+    return failed_with(710);
+  }
+  return 0;
+}
+
+LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                             ExchangeClock::time_point deadline) {
+  LegResponse response;
+  const WebAddress& address = static_cast<const WinAddress&>(*leg.address).parts();
+  const std::string& data = request_.post_data;
+  bool body = carries_body(request_, leg);
+  if (body && data.size() > MAXDWORD) {
+    response.failure = 704;
+    response.reason = "the request body is longer than WinHTTP takes";
+    return response;
+  }
+  error_ = 0;
+  response.failure = open_request(address, leg);
+  if (response.failure == 0) response.failure = configure(address, on_origin, lines, deadline);
+  if (response.failure != 0) {
+    if (error_ != 0) response.reason = system_message(error_);
+    return response;
+  }
+  HINTERNET handle = handle_.get();
+  pace_.restart();
+  auto size = static_cast<DWORD>(body ? data.size() : 0);
+  void* bytes = body && size > 0 ? const_cast<char*>(data.data()) : WINHTTP_NO_REQUEST_DATA;
+  if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bytes, size, size, 0)) {
+    fail(response, 711, GetLastError(), deadline);
+    return response;
+  }
+  if (!WinHttpReceiveResponse(handle, nullptr)) {
+    fail(response, 712, GetLastError(), deadline);
+    return response;
+  }
+  DWORD status = 0;
+  DWORD status_size = sizeof status;
+  DWORD error = 0;
+  if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                           WINHTTP_NO_HEADER_INDEX) ||
+      !read_header_block(handle, response.block, error)) {
+    if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) {
+      response.failure = 712;
+      response.reason = kReasonHeaderLimit;
+    } else {
+      fail(response, 712, error != 0 ? error : GetLastError(), deadline);
+    }
+    response.block.clear();
+    return response;
+  }
+  response.status = static_cast<long>(status);
+  pace_.moved(response.block.size() + size);
+  read_body(response, deadline, leg.method == kHttpHead);
+  return response;
+}
+
+void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head) {
+  HINTERNET handle = handle_.get();
+  std::string chunk;
+  for (;;) {
+    if (ExchangeClock::now() >= deadline) {
+      response.failure = kHttpFailureBodyRead;
+      response.reason = kReasonDeadline;
+      return;
+    }
+    // Not every WinHTTP applies a new receive timeout mid-response; the
+    // deadline check above holds either way.
+    set_number(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, phase_limit(deadline));
+    // Reading only what has arrived keeps a read from waiting for more, and
+    // the bytes before a stall are kept.
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(handle, &available)) {
+      fail(response, kHttpFailureBodyRead, GetLastError(), deadline);
+      return;
+    }
+    // At the end a read of nothing still goes in: it is what lets WinHTTP hand
+    // the connection to the next request.
+    chunk.resize(std::clamp<std::size_t>(available, 1, kReadChunk));
+    DWORD read = 0;
+    if (!WinHttpReadData(handle, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
+      fail(response, kHttpFailureBodyRead, GetLastError(), deadline);
+      return;
+    }
+    if (read == 0) break;
+    pace_.moved(read);
+    if (!append_within_limit(response.body, chunk.data(), read)) {
+      response.failure = kHttpFailureBodyRead;
+      response.reason = kReasonBodyLimit;
+      return;
+    }
+    if (const char* why = pace_.check(true)) {
+      response.failure = kHttpFailureBodyRead;
+      response.reason = why;
+      return;
+    }
+  }
+  // Some WinHTTP reports a body cut short by the server as its end.
+  if (response.body.size() < declared_length(response.block, response.status, head)) {
+    response.failure = kHttpFailureBodyRead;
+    response.reason = "the connection closed before the whole body arrived";
+    return;
+  }
+  response.complete = true;
+}
+
+// Our words for the failures that end a call before WinHTTP says anything.
+std::string setup_reason(int number) {
+  switch (number) {
+    case 700:
+      return "WinHTTP cannot be used on this system";
+    case 701:
+      return "the address cannot be parsed or is not http or https";
+    case 710:
+      return "a request header line is malformed";
+    default:
+      return "WinHTTP rejected an option of the request";
+  }
+}
+
+}  // namespace
+
+class HttpConnectionPool {
+ public:
+  HttpConnectionPool() : session_(open_session(std::string())) {}
+  // Null when WinHTTP gave none: calls go with a session of their own.
+  HINTERNET session() const { return session_.get(); }
+
+ private:
+  Internet session_;
+};
+
+std::shared_ptr<HttpConnectionPool> make_connection_pool() {
+  return std::make_shared<HttpConnectionPool>();
+}
+
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
+  Exchange exchange;
+  std::unique_ptr<WinAddress> address;
+  // The pool outlives the handles opened on its session.
+  std::shared_ptr<HttpConnectionPool> pool = request.connections;
+  Internet own_session;
+  HINTERNET session = nullptr;
+  if (!WinHttpCheckPlatform()) {
+    exchange.failure = 700;
+  } else if (!(address = split_address(request.url))) {
+    exchange.failure = 701;
+  } else if (request.proxy.empty() && pool && pool->session() != nullptr) {
+    session = pool->session();
+  } else {
+    own_session = open_session(request.proxy);
+    session = own_session.get();
+    if (session == nullptr) {
+      exchange.failure = 702;
+      exchange.reason = system_message(GetLastError());
+    }
+  }
+  if (session != nullptr) {
+    WinLegs legs(session, request);
+    exchange = follow_redirects(legs, request, std::move(address), header_block);
+  }
+  if (exchange.failure != 0 && exchange.reason.empty()) {
+    exchange.reason = setup_reason(exchange.failure);
+  }
+  return exchange;
+}
+
+bool http_global_init() {
+  http_ca_locations();
+  return WinHttpCheckPlatform() != FALSE;
+}
+
+}  // namespace sharelink
