@@ -12,7 +12,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
+#include <sstream>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -217,6 +220,31 @@ std::string utf8_property(Display* display, Window window, Atom name) {
   return value;
 }
 
+// The parent of a process, from /proc; 0 once there is none to read.
+pid_t parent_of(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  // The name in parentheses may hold spaces; the state and the parent follow it.
+  const std::size_t end = line.rfind(')');
+  if (end == std::string::npos) return 0;
+  std::istringstream rest(line.substr(end + 1));
+  char state = 0;
+  long parent = 0;
+  rest >> state >> parent;
+  return static_cast<pid_t>(parent);
+}
+
+// A program started through a launcher (scripts/wine-run) draws its windows
+// from a child process of the one the test started.
+bool started_by(unsigned long window_pid, pid_t pid) {
+  pid_t at = static_cast<pid_t>(window_pid);
+  for (int depth = 0; depth < 4 && at > 1; ++depth, at = parent_of(at)) {
+    if (at == pid) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<TopWindow> XClient::windows(pid_t pid) {
@@ -235,9 +263,8 @@ std::vector<TopWindow> XClient::windows(pid_t pid) {
         attributes.map_state != IsViewable) {
       continue;
     }
-    if (cardinal_property(display_, children[i], pid_atom) != static_cast<unsigned long>(pid)) {
-      continue;
-    }
+    const auto window_pid = cardinal_property(display_, children[i], pid_atom);
+    if (!window_pid || !started_by(*window_pid, pid)) continue;
     out.push_back({children[i], attributes.x, attributes.y, attributes.width, attributes.height,
                    utf8_property(display_, children[i], name_atom)});
   }
