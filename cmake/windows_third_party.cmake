@@ -14,13 +14,15 @@ if(NOT SHARELINK_THIRD_PARTY)
 endif()
 set(_tp ${SHARELINK_THIRD_PARTY})
 
+# The Debian sources scripts/install-deps fetched.
+if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+  set(_cache $ENV{XDG_CACHE_HOME})
+else()
+  set(_cache $ENV{HOME}/.cache)
+endif()
+
 # PCRE2: the newest source under the cache folder unless one is named.
 if(NOT SHARELINK_PCRE2_SOURCE)
-  if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
-    set(_cache $ENV{XDG_CACHE_HOME})
-  else()
-    set(_cache $ENV{HOME}/.cache)
-  endif()
   file(GLOB _found LIST_DIRECTORIES true ${_cache}/sharelink/src/pcre2-*)
   list(FILTER _found INCLUDE REGEX "/pcre2-[0-9.]+$")
   list(SORT _found COMPARE NATURAL ORDER DESCENDING)
@@ -86,6 +88,24 @@ set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${_tp}/include)
 
 find_package(Threads REQUIRED)
+
+# cpp-httplib, the server of the HTTP tests: the header-only form in Debian's
+# source package (its binary package splits it into a Linux library), copied
+# into a folder of its own.
+function(sharelink_windows_httplib)
+  file(GLOB _found ${_cache}/sharelink/src/cpp-httplib-*/httplib.h)
+  list(SORT _found COMPARE NATURAL ORDER DESCENDING)
+  if(NOT _found)
+    message(FATAL_ERROR "No cpp-httplib source: scripts/install-deps windows fetches Debian's")
+  endif()
+  list(GET _found 0 _httplib)
+  file(COPY ${_httplib} DESTINATION ${SHARELINK_THIRD_PARTY}/httplib)
+  add_library(PkgConfig::HTTPLIB INTERFACE IMPORTED)
+  set_target_properties(PkgConfig::HTTPLIB PROPERTIES
+    INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${SHARELINK_THIRD_PARTY}/httplib
+    INTERFACE_INCLUDE_DIRECTORIES ${SHARELINK_THIRD_PARTY}/httplib
+    INTERFACE_LINK_LIBRARIES ws2_32)
+endfunction()
 
 # GoogleTest, for the test programs run under Wine.
 function(sharelink_windows_googletest)

@@ -1,9 +1,16 @@
 // Servers that never stall and never finish, and bodies that are too big: a call
 // ends within its time limits and holds memory in proportion to what it keeps.
 
+#ifdef _WIN32
+// winsock2.h (through the test server) before windows.h, psapi.h after it.
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -118,6 +125,20 @@ struct CallMemory {
   long peak_kib = 0;
 };
 
+#ifdef _WIN32
+// Each test runs in a process of its own under ctest, so the peak of the
+// process is the peak of the call.
+CallMemory measure_call(const HttpRequest& request) {
+  PROCESS_MEMORY_COUNTERS before{}, after{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
+  HttpResponse response = http_request(request);
+  GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
+  const auto grown = after.PeakWorkingSetSize > before.WorkingSetSize
+                         ? after.PeakWorkingSetSize - before.WorkingSetSize
+                         : 0;
+  return {response.failure, response.body.size(), static_cast<long>(grown / 1024)};
+}
+#else
 long resident_kib() {
   long pages = 0;
   long resident = 0;
@@ -148,6 +169,8 @@ CallMemory measure_call(const HttpRequest& request) {
   if (child > 0) waitpid(child, nullptr, 0);
   return memory;
 }
+
+#endif
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
