@@ -33,4 +33,31 @@ LogQueue::Batch LogQueue::take() {
   return std::exchange(waiting_, Batch{});
 }
 
+void LogBacklog::add(std::string text) {
+  if (empty()) {
+    text_ = std::move(text);
+    start_ = 0;
+  } else {
+    text_ += text;
+  }
+}
+
+std::string LogBacklog::next_slice() {
+  constexpr std::size_t kSlice = 16 * 1024;
+  std::size_t end = text_.size();
+  if (end - start_ > kSlice) {
+    const std::size_t line_end = text_.find('\n', start_ + kSlice);
+    if (line_end != std::string::npos) end = line_end + 1;
+  }
+  std::string slice = text_.substr(start_, end - start_);
+  start_ = end;
+  if (empty()) clear();
+  return slice;
+}
+
+void LogBacklog::clear() {
+  text_.clear();
+  start_ = 0;
+}
+
 }  // namespace sharelink

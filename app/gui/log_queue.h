@@ -37,4 +37,20 @@ class LogQueue {
   bool announced_ = false;
 };
 
+// What the main thread took from the queue and has not yet put into the log
+// box. It goes in whole lines at a time, in slices the box takes in a few
+// milliseconds each, so that a long report never holds up the window.
+class LogBacklog {
+ public:
+  void add(std::string text);
+  bool empty() const { return start_ == text_.size(); }
+  // The next slice, oldest first; empty once everything was handed out.
+  std::string next_slice();
+  void clear();
+
+ private:
+  std::string text_;  // local text
+  std::size_t start_ = 0;
+};
+
 }  // namespace sharelink

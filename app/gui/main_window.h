@@ -71,8 +71,7 @@ class MainWindow : public Fl_Double_Window, public JobWindow {
   bool pump_pending_ = false;
   bool job_caption_ = false;
   std::chrono::steady_clock::time_point last_take_;
-  std::string backlog_;  // taken from the queue, not yet in the box (local text)
-  std::size_t backlog_start_ = 0;
+  LogBacklog backlog_;
   std::vector<std::function<void()>> waiting_;  // for the backlog to be shown
   // Outlives the log box, which refers to it until the window's children are
   // deleted in the destructor.

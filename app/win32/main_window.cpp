@@ -160,30 +160,15 @@ void MainWindow::pump() {
   last_take_ = start;
   LogQueue::Batch batch = log_.take();
   if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
-  if (backlog_start_ == backlog_.size()) {
-    backlog_.swap(batch.text);
-    backlog_start_ = 0;
-  } else {
-    backlog_ += batch.text;
-  }
-  // Whole lines at a time, in slices the box takes in a few milliseconds each.
-  constexpr std::size_t kSlice = 16 * 1024;
-  while (backlog_start_ < backlog_.size()) {
-    std::size_t end = backlog_.size();
-    if (end - backlog_start_ > kSlice) {
-      const std::size_t line_end = backlog_.find('\n', backlog_start_ + kSlice);
-      if (line_end != std::string::npos) end = line_end + 1;
-    }
-    append_log(backlog_.substr(backlog_start_, end - backlog_start_));
-    backlog_start_ = end;
+  backlog_.add(std::move(batch.text));
+  while (!backlog_.empty()) {
+    append_log(backlog_.next_slice());
     if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
   }
-  if (backlog_start_ < backlog_.size()) {
+  if (!backlog_.empty()) {
     schedule_pump(std::chrono::milliseconds(0));
     return;
   }
-  backlog_.clear();
-  backlog_start_ = 0;
   // What runs here may queue new lines and wait for them in turn.
   std::vector<std::function<void()>> ready;
   ready.swap(waiting_);
@@ -228,7 +213,7 @@ void MainWindow::on_clear_clicked() {
   // Lines the job wrote before the click go with the rest.
   const LogQueue::Batch batch = log_.take();
   if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
-  backlog_start_ = backlog_.size();
+  backlog_.clear();
   SetWindowTextW(编辑框_日志, L"");
   if (log_mirror_) {
     std::fflush(log_mirror_);

@@ -4,7 +4,9 @@
 #ifdef _WIN32
 // winsock2.h (through the test server) before windows.h, psapi.h after it.
 #include <winsock2.h>
+
 #include <windows.h>
+
 #include <psapi.h>
 #else
 #include <sys/resource.h>
