@@ -1,11 +1,5 @@
 #include "app/gui/prompt_windows.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
-
 #include <FL/Fl.H>
 
 #include "app/app_texts.h"
@@ -29,37 +23,7 @@ void close_box(Fl_Widget* widget, void*) {
   widget->hide();
 }
 
-// Threads fetching captchas, so that the program can wait for them at exit.
-struct LoadCount {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int running = 0;
-};
-
-LoadCount& load_count() {
-  static auto* count = new LoadCount;  // never freed: threads may outlive main
-  return *count;
-}
-
 }  // namespace
-
-bool captcha_loads_idle(std::chrono::milliseconds limit) {
-  LoadCount& count = load_count();
-  std::unique_lock<std::mutex> lock(count.mutex);
-  return count.changed.wait_for(lock, limit, [&] { return count.running == 0; });
-}
-
-// One fetch, from the press to the picture shown. The thread fills it and sets
-// done; the window looks for done on a timer, so nothing the thread leaves
-// behind depends on the window still being there.
-struct CaptchaWindow::Load {
-  std::string origin;
-  int kind = 0;
-  std::atomic<bool> done{false};
-  int code = 0;
-  std::string id;
-  Picture picture;
-};
 
 namespace {
 constexpr double kLoadPoll = 0.03;
@@ -133,33 +97,11 @@ CaptchaWindow::~CaptchaWindow() {
 
 void CaptchaWindow::load_captcha() {
   if (load_) return;
-  auto load = std::make_shared<Load>();
-  // Copied here: the thread must not read the client while a later job runs.
-  load->origin = state_.share_client.service_origin();
-  load->kind = state_.job_status;
-  LoadCount& count = load_count();
-  {
-    std::lock_guard<std::mutex> lock(count.mutex);
-    ++count.running;
-  }
-  try {
-    std::thread([load] {
-      Bytes image;
-      load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
-      if (load->code == 0) load->picture = decode_picture(image);
-      load->done = true;
-      LoadCount& done = load_count();
-      std::lock_guard<std::mutex> lock(done.mutex);
-      --done.running;
-      done.changed.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> lock(count.mutex);
-    --count.running;
+  load_ = start_captcha_load(state_, decode_picture);
+  if (!load_) {
     show_message(ShareClient::error_message(kRequestFailed), kCaptchaFailedCaption);
     return;
   }
-  load_ = std::move(load);
   Fl::add_timeout(kLoadPoll, on_poll, this);
 }
 
@@ -169,12 +111,12 @@ void CaptchaWindow::on_poll(void* window) {
     Fl::repeat_timeout(kLoadPoll, on_poll, window);
     return;
   }
-  const std::shared_ptr<Load> load = std::move(self->load_);
+  const std::shared_ptr<CaptchaLoad> load = std::move(self->load_);
   // A window closed meanwhile waits only for its deletion.
   if (self->shown()) self->show_loaded(*load);
 }
 
-void CaptchaWindow::show_loaded(Load& load) {
+void CaptchaWindow::show_loaded(CaptchaLoad& load) {
   if (load.code != 0) {
     show_message(ShareClient::error_message(load.code), kCaptchaFailedCaption);
     return;

@@ -14,6 +14,7 @@
 #include <FL/Fl_Double_Window.H>
 
 #include "app/app_state.h"
+#include "app/gui/captcha_load.h"
 #include "app/gui/widgets.h"
 
 namespace sharelink {
@@ -65,14 +66,13 @@ class CaptchaWindow : public PromptWindow {
   void load_captcha();
 
  private:
-  struct Load;
   static void on_poll(void* window);
-  void show_loaded(Load& load);
+  void show_loaded(CaptchaLoad& load);
   void on_captcha_ok();
 
   AppState& state_;
   // The fetch on its way, shared with its thread; null when none is.
-  std::shared_ptr<Load> load_;
+  std::shared_ptr<CaptchaLoad> load_;
   PictureBox* 图片框_验证码;
   CentredInput* 编辑框_验证码;
   Fl_Button* 按钮1;
@@ -82,9 +82,5 @@ class CaptchaWindow : public PromptWindow {
 // its first picture) and return; on_closed runs when it has closed.
 void open_extraction_code_window(AppState& state, std::function<void()> on_closed);
 void open_captcha_window(AppState& state, std::function<void()> on_closed);
-
-// True when no captcha is being fetched, waiting at most limit: a closing
-// program must not tear down what such a thread still uses.
-bool captcha_loads_idle(std::chrono::milliseconds limit);
 
 }  // namespace sharelink

@@ -2,11 +2,6 @@
 
 #include <objbase.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "app/app_texts.h"
@@ -26,16 +21,13 @@ constexpr int kPictureId = 100;
 constexpr UINT_PTR kLoadTimer = 1;
 constexpr UINT kLoadPollMs = 30;
 
-// Threads fetching captchas, so that the program can wait for them at exit.
-struct LoadCount {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int running = 0;
-};
-
-LoadCount& load_count() {
-  static auto* count = new LoadCount;  // never freed: threads may outlive main
-  return *count;
+// The imaging component is free-threaded: the fetching thread's own apartment
+// keeps a hostile picture's decoding off the window's thread.
+Picture decode_in_own_apartment(const Bytes& bytes) {
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  Picture picture = decode_with_wic(bytes);
+  if (com) CoUninitialize();
+  return picture;
 }
 
 void register_window_class(WNDPROC procedure) {
@@ -76,12 +68,6 @@ HBITMAP make_bitmap(const Picture& picture) {
 }
 
 }  // namespace
-
-bool captcha_loads_idle(std::chrono::milliseconds limit) {
-  LoadCount& count = load_count();
-  std::unique_lock<std::mutex> lock(count.mutex);
-  return count.changed.wait_for(lock, limit, [&] { return count.running == 0; });
-}
 
 bool PromptWindow::open(HWND owner, int outer_width, int outer_height, const char* caption) {
   register_window_class(window_proc);
@@ -183,18 +169,6 @@ void ExtractionCodeWindow::on_ok() {
   confirm(编辑框_提取密码, state_.extraction_code, kEnterCodeMessage);
 }
 
-// One fetch, from the press to the picture shown. The thread fills it and sets
-// done; the window looks for done on a timer, so nothing the thread leaves
-// behind depends on the window still being there.
-struct CaptchaWindow::Load {
-  std::string origin;
-  int kind = 0;
-  std::atomic<bool> done{false};
-  int code = 0;
-  std::string id;
-  Picture picture;
-};
-
 CaptchaWindow::CaptchaWindow(AppState& state, std::function<void()> on_closed)
     : PromptWindow(std::move(on_closed)), state_(state) {}
 
@@ -245,50 +219,22 @@ bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
 
 void CaptchaWindow::load_captcha() {
   if (load_) return;
-  auto load = std::make_shared<Load>();
-  // Copied here: the thread must not read the client while a later job runs.
-  load->origin = state_.share_client.service_origin();
-  load->kind = state_.job_status;
-  LoadCount& count = load_count();
-  {
-    std::lock_guard<std::mutex> lock(count.mutex);
-    ++count.running;
-  }
-  try {
-    std::thread([load] {
-      Bytes image;
-      load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
-      if (load->code == 0) {
-        // The imaging component is free-threaded: this thread's own apartment
-        // keeps a hostile picture's decoding off the window's thread.
-        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        load->picture = decode_with_wic(image);
-        if (com) CoUninitialize();
-      }
-      load->done = true;
-      LoadCount& done = load_count();
-      std::lock_guard<std::mutex> lock(done.mutex);
-      --done.running;
-      done.changed.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> lock(count.mutex);
-    --count.running;
+  load_ = start_captcha_load(state_, decode_in_own_apartment);
+  if (!load_) {
     show_message(ShareClient::error_message(kRequestFailed), kCaptchaFailedCaption);
     return;
   }
-  load_ = std::move(load);
   SetTimer(window_, kLoadTimer, kLoadPollMs, nullptr);
 }
 
 void CaptchaWindow::poll_load() {
   if (!load_ || !load_->done) return;
   KillTimer(window_, kLoadTimer);
-  const std::shared_ptr<Load> load = std::move(load_);
+  const std::shared_ptr<CaptchaLoad> load = std::move(load_);
   show_loaded(*load);
 }
 
-void CaptchaWindow::show_loaded(Load& load) {
+void CaptchaWindow::show_loaded(CaptchaLoad& load) {
   if (load.code != 0) {
     show_message(ShareClient::error_message(load.code), kCaptchaFailedCaption);
     return;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/gui/captcha_load.h"
 
 namespace sharelink {
 
@@ -76,7 +77,6 @@ class CaptchaWindow : public PromptWindow {
   static bool open(AppState& state, HWND owner, std::function<void()> on_closed);
 
  private:
-  struct Load;
   CaptchaWindow(AppState& state, std::function<void()> on_closed);
   ~CaptchaWindow() override;
   void make_controls() override;
@@ -89,12 +89,12 @@ class CaptchaWindow : public PromptWindow {
   // nothing: the window keeps answering, and its close box works at any time.
   void load_captcha();
   void poll_load();
-  void show_loaded(Load& load);
+  void show_loaded(CaptchaLoad& load);
   void draw_picture(const DRAWITEMSTRUCT& item) const;
 
   AppState& state_;
   // The fetch on its way, shared with its thread; null when none is.
-  std::shared_ptr<Load> load_;
+  std::shared_ptr<CaptchaLoad> load_;
   HBITMAP picture_ = nullptr;
   int picture_width_ = 0;
   int picture_height_ = 0;
@@ -108,9 +108,5 @@ class CaptchaWindow : public PromptWindow {
 // closed, or at once when it could not be opened.
 void open_extraction_code_window(AppState& state, HWND owner, std::function<void()> on_closed);
 void open_captcha_window(AppState& state, HWND owner, std::function<void()> on_closed);
-
-// True when no captcha is being fetched, waiting at most limit: a closing
-// program must not tear down what such a thread still uses.
-bool captcha_loads_idle(std::chrono::milliseconds limit);
 
 }  // namespace sharelink
