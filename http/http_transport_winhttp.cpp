@@ -6,13 +6,18 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,9 +54,18 @@
 // Time limits, from the request's timeout T: every phase WinHTTP times (name
 // resolution, connect, send, each receive) gets T, and the wait for the whole
 // response header block gets T too, all cut to what is left of the call's
-// deadline of 10 T. The body is read here, chunk by chunk, so the low-speed
-// floor (T bytes in any period of T) and the deadline are checked between
-// reads; a single read may wait up to T past the deadline.
+// deadline of 10 T. A server that sends header lines just faster than T would
+// keep WinHTTP's wait for the block going for ever, so the request is sent and
+// its header block awaited on a thread of its own while the call waits for the
+// deadline: past it the request handle is closed, which ends the pending
+// WinHTTP call on Windows, and the call fails with 712 (711 before the request
+// went out). Wine's WinHTTP goes on reading until the server stops; the call
+// returns at the deadline all the same, and the abandoned thread ends with the
+// connection. The low-speed floor cannot see the header bytes WinHTTP reads,
+// so there the deadline and the per-receive timeout bound the wait. The body is
+// read here, chunk by chunk, so the floor (T bytes in any period of T) and the
+// deadline are checked between reads; a single read may wait up to T past the
+// deadline.
 //
 // Redirects, cookies and credentials: WinHTTP neither follows redirects nor
 // keeps cookies of its own here; the chain of http_exchange does both, one
@@ -67,7 +81,10 @@
 // any thread. A call with a proxy, or without a pool, opens a session of its
 // own and closes it, with its connections, at its end. (Wine keeps one cache
 // of connections for the whole process instead, so there calls without a pool
-// reuse connections too.)
+// reuse connections too.) A kept connection the server closed as the request
+// arrived fails with no reply at all; as libcurl does, such a request is sent
+// once more, on a new connection, when it went out on a kept one (WinHTTP
+// reports every new connection it makes).
 
 namespace sharelink {
 namespace {
@@ -226,6 +243,53 @@ std::string header_text(const WebAddress& address, const std::vector<std::string
 
 constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 
+// The send and the wait for the header block of one request, shared by the
+// call and the thread that makes the WinHTTP calls: either may be the last to
+// let go of it, since the call stops waiting at its deadline.
+struct PendingHead {
+  std::string body;  // a copy: the call's request may be gone before WinHTTP is done
+  std::atomic<bool> connected{false};  // WinHTTP opened a new connection for it
+  std::atomic<bool> sent{false};       // the request went out
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool abandoned = false;  // guarded by mutex: the call stopped waiting
+  bool done = false;       // guarded by mutex
+  int failure = 0;         // guarded by mutex: 711 or 712 when a call failed
+  DWORD error = 0;         // guarded by mutex
+};
+
+void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  auto* pending = reinterpret_cast<PendingHead*>(context);
+  if (pending == nullptr) return;
+  if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) pending->connected = true;
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) pending->sent = true;
+}
+
+// Runs on its own thread. A call that stopped waiting before the thread began
+// has closed handle already: the thread then makes no call on it, since the
+// value may have gone to another handle.
+void send_and_await_head(const std::shared_ptr<PendingHead>& pending, HINTERNET handle) {
+  {
+    std::lock_guard<std::mutex> lock(pending->mutex);
+    if (pending->abandoned) return;
+  }
+  auto size = static_cast<DWORD>(pending->body.size());
+  void* bytes = size > 0 ? pending->body.data() : WINHTTP_NO_REQUEST_DATA;
+  int failure = 0;
+  if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bytes, size, size,
+                          reinterpret_cast<DWORD_PTR>(pending.get()))) {
+    failure = 711;
+  } else if (!WinHttpReceiveResponse(handle, nullptr)) {
+    failure = 712;
+  }
+  DWORD error = failure != 0 ? GetLastError() : 0;
+  std::lock_guard<std::mutex> lock(pending->mutex);
+  pending->failure = failure;
+  pending->error = error;
+  pending->done = true;
+  pending->finished.notify_all();
+}
+
 // The body length the response's Content-Length names (past kBodyLimit: just
 // past it), 0 when it names none, is chunked or has no body.
 std::uint64_t declared_length(const std::string& block, long status, bool head) {
@@ -306,6 +370,13 @@ class WinLegs final : public LegTransport {
   int open_request(const WebAddress& address, const Leg& leg);
   int configure(const WebAddress& address, bool on_origin, const std::vector<std::string>& lines,
                 ExchangeClock::time_point deadline);
+  // Sends the request and waits for its header block, up to deadline; fills
+  // response's failure when that fails. A stale kept connection is retried.
+  void send_request(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                    ExchangeClock::time_point deadline, LegResponse& response);
+  // One try of send_request; sets stale when it failed on a kept connection
+  // before any reply came.
+  void try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response, bool& stale);
   void read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head);
   // What is left of the deadline for one phase, in milliseconds: at most T.
   DWORD phase_limit(ExchangeClock::time_point deadline) const;
@@ -322,6 +393,8 @@ class WinLegs final : public LegTransport {
   HINTERNET session_;
   const HttpRequest& request_;
   TransferPace pace_;
+  // What the request handle's notifications point at: it outlives the handle.
+  std::shared_ptr<PendingHead> pending_;
   // The previous leg's handles close before the next leg opens its own.
   Internet connection_;
   Internet handle_;
@@ -410,33 +483,17 @@ int WinLegs::configure(const WebAddress& address, bool on_origin,
 LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
                              ExchangeClock::time_point deadline) {
   LegResponse response;
-  const WebAddress& address = static_cast<const WinAddress&>(*leg.address).parts();
-  const std::string& data = request_.post_data;
   bool body = carries_body(request_, leg);
-  if (body && data.size() > MAXDWORD) {
+  if (body && request_.post_data.size() > MAXDWORD) {
     response.failure = 704;
     response.reason = "the request body is longer than WinHTTP takes";
     return response;
   }
-  error_ = 0;
-  response.failure = open_request(address, leg);
-  if (response.failure == 0) response.failure = configure(address, on_origin, lines, deadline);
-  if (response.failure != 0) {
-    if (error_ != 0) response.reason = system_message(error_);
-    return response;
-  }
-  HINTERNET handle = handle_.get();
   pace_.restart();
-  auto size = static_cast<DWORD>(body ? data.size() : 0);
-  void* bytes = body && size > 0 ? const_cast<char*>(data.data()) : WINHTTP_NO_REQUEST_DATA;
-  if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bytes, size, size, 0)) {
-    fail(response, 711, GetLastError(), deadline);
-    return response;
-  }
-  if (!WinHttpReceiveResponse(handle, nullptr)) {
-    fail(response, 712, GetLastError(), deadline);
-    return response;
-  }
+  send_request(leg, on_origin, lines, deadline, response);
+  if (response.failure != 0) return response;
+  HINTERNET handle = handle_.get();
+  auto size = body ? request_.post_data.size() : 0;
   DWORD status = 0;
   DWORD status_size = sizeof status;
   DWORD error = 0;
@@ -457,6 +514,67 @@ LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<s
   pace_.moved(response.block.size() + size);
   read_body(response, deadline, leg.method == kHttpHead);
   return response;
+}
+
+void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
+                           ExchangeClock::time_point deadline, LegResponse& response) {
+  const WebAddress& address = static_cast<const WinAddress&>(*leg.address).parts();
+  bool body = carries_body(request_, leg);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    error_ = 0;
+    response = LegResponse();
+    response.failure = open_request(address, leg);
+    if (response.failure == 0) response.failure = configure(address, on_origin, lines, deadline);
+    if (response.failure != 0) {
+      if (error_ != 0) response.reason = system_message(error_);
+      return;
+    }
+    bool stale = false;
+    try_send(body, deadline, response, stale);
+    if (!stale || ExchangeClock::now() >= deadline) return;
+  }
+}
+
+void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response,
+                       bool& stale) {
+  HINTERNET handle = handle_.get();
+  auto pending = std::make_shared<PendingHead>();
+  // The handle's notifications point at it while the handle lives.
+  pending_ = pending;
+  if (body) pending->body = request_.post_data;
+  WINHTTP_STATUS_CALLBACK callback = on_status;
+  if (WinHttpSetStatusCallback(
+          handle, callback,
+          WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER | WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    fail(response, 704, GetLastError(), deadline);
+    return;
+  }
+  try {
+    std::thread(send_and_await_head, pending, handle).detach();
+  } catch (const std::system_error&) {
+    response.failure = 711;
+    response.reason = "no thread could be started for the request";
+    return;
+  }
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  if (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
+    pending->abandoned = true;
+    lock.unlock();
+    response.failure = pending->sent ? 712 : 711;
+    response.reason = kReasonDeadline;
+    // Closing the request ends its pending call (on Windows); a thread that
+    // has not begun its calls never will.
+    handle_.reset();
+    connection_.reset();
+    return;
+  }
+  if (pending->failure == 0) return;
+  DWORD error = pending->error;
+  stale = !pending->connected && (error == ERROR_WINHTTP_CONNECTION_ERROR ||
+                                  error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+  fail(response, pending->failure, error, deadline);
+  if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) response.reason = kReasonHeaderLimit;
 }
 
 void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head) {

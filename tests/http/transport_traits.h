@@ -1,0 +1,64 @@
+#pragma once
+
+// Where the HTTP transport of this build (libcurl, or WinHTTP on Windows)
+// differs from the other in ways that belong to the transport itself and are
+// harmless to its callers, and where Wine's WinHTTP differs from Windows'.
+// Tests keep one table and take the differing expectation from here.
+
+#ifdef _WIN32
+// winsock2.h before windows.h, as the test servers need it.
+#include <winsock2.h>
+
+#include <windows.h>
+#endif
+
+#include <string>
+
+namespace sharelink::test {
+
+#ifdef _WIN32
+constexpr bool kWinHttp = true;
+#else
+constexpr bool kWinHttp = false;
+#endif
+
+// True when the Windows build runs under Wine rather than on Windows.
+inline bool under_wine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+// WinHTTP asks for a kept connection with a line of its own, after the
+// caller's lines.
+inline bool transport_line(const std::string& line) {
+  return kWinHttp && line == "Connection: Keep-Alive";
+}
+
+// A line with an empty value as it goes out: WinHTTP writes the name, a colon
+// and a space whatever the value.
+constexpr const char* kEmptyValueLine = kWinHttp ? "X-Empty: " : "X-Empty:";
+
+// libcurl lends a pool to one call at a time (a call on another thread goes
+// without it); a WinHTTP session serves calls on any thread at once, so their
+// connections all stay in the pool.
+constexpr bool kPoolServesThreadsAtOnce = kWinHttp;
+
+// Wine keeps one connection cache for the whole process, not one per WinHTTP
+// session: closing a call's own session leaves its connection for the next
+// call, which Windows closes with the session.
+inline bool calls_without_a_pool_share_connections() {
+  return under_wine();
+}
+
+// Wine's WinHTTP reads a header block without bound (it takes no
+// WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE), so an endless block ends only at
+// the call's deadline; Windows stops it at the limit.
+inline bool header_block_bounded() {
+  return !under_wine();
+}
+
+}  // namespace sharelink::test
