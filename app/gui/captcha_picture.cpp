@@ -84,16 +84,6 @@ Picture decode_png(const Bytes& bytes) {
   return picture;
 }
 
-// Start-of-scan markers. Inside entropy-coded data a 0xFF byte is followed by 0
-// or a restart marker, so every FF DA pair is a scan of its own.
-std::size_t jpeg_scans(const Bytes& bytes) {
-  std::size_t scans = 0;
-  for (std::size_t at = bytes.find("\xff\xda"); at != Bytes::npos;
-       at = bytes.find("\xff\xda", at + 2))
-    ++scans;
-  return scans;
-}
-
 Picture decode_jpeg(const Bytes& bytes) {
   // libjpeg decodes a progressive file once per scan: a million tiny scans cost
   // minutes for a picture of a few pixels.

@@ -19,6 +19,18 @@ constexpr int kMaxPictureSide = 1024;
 // More scans than this in a JPEG file are refused before decoding.
 constexpr std::size_t kMaxJpegScans = 1000;
 
+// Start-of-scan markers in a JPEG file. A progressive JPEG is decoded once per
+// scan: a million tiny scans would keep a decoder busy for minutes. Inside
+// entropy-coded data a 0xFF byte is followed by 0 or a restart marker, so every
+// FF DA pair is a scan of its own.
+inline std::size_t jpeg_scans(const Bytes& bytes) {
+  std::size_t scans = 0;
+  for (std::size_t at = bytes.find("\xff\xda"); at != Bytes::npos;
+       at = bytes.find("\xff\xda", at + 2))
+    ++scans;
+  return scans;
+}
+
 struct Picture {
   int width = 0;
   int height = 0;

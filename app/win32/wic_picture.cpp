@@ -28,16 +28,6 @@ const CLSID* decoder_for(const Bytes& bytes) {
   return nullptr;
 }
 
-// Start-of-scan markers. A progressive JPEG is decoded once per scan: a
-// million tiny scans would keep the decoder busy for minutes.
-std::size_t jpeg_scans(const Bytes& bytes) {
-  std::size_t scans = 0;
-  for (std::size_t at = bytes.find("\xff\xda"); at != Bytes::npos;
-       at = bytes.find("\xff\xda", at + 2))
-    ++scans;
-  return scans;
-}
-
 // Straight (not premultiplied) alpha over white, as the Linux decoders do.
 unsigned char over_white(unsigned char colour, unsigned char alpha) {
   return static_cast<unsigned char>((colour * alpha + 255 * (255 - alpha) + 127) / 255);
