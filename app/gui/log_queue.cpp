@@ -60,4 +60,54 @@ void LogBacklog::clear() {
   start_ = 0;
 }
 
+void LogPump::arrived() {
+  if (pending_) return;
+  const auto since = std::chrono::steady_clock::now() - last_take_;
+  schedule(since >= kLogInterval
+               ? std::chrono::milliseconds(0)
+               : std::chrono::duration_cast<std::chrono::milliseconds>(kLogInterval - since));
+}
+
+void LogPump::after_shown(std::function<void()> then) {
+  waiting_.push_back(std::move(then));
+  pump();
+}
+
+void LogPump::fired() {
+  pending_ = false;
+  pump();
+}
+
+void LogPump::drop() {
+  // Lines the job wrote before this go with the rest.
+  LogQueue::Batch batch = log_.take();
+  if (batch.progress && hooks_.job_running()) hooks_.show_progress(*batch.progress);
+  backlog_.clear();
+}
+
+void LogPump::schedule(std::chrono::milliseconds delay) {
+  if (!pending_) pending_ = hooks_.schedule(delay);
+}
+
+void LogPump::pump() {
+  const auto start = std::chrono::steady_clock::now();
+  last_take_ = start;
+  LogQueue::Batch batch = log_.take();
+  if (batch.progress && hooks_.job_running()) hooks_.show_progress(*batch.progress);
+  backlog_.add(std::move(batch.text));
+  while (!backlog_.empty()) {
+    hooks_.append(backlog_.next_slice());
+    if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
+  }
+  if (!backlog_.empty()) {
+    schedule(std::chrono::milliseconds(0));
+    return;
+  }
+  // What runs here may queue new lines and wait for them in turn.
+  std::vector<std::function<void()>> ready;
+  ready.swap(waiting_);
+  for (auto& then : ready)
+    then();
+}
+
 }  // namespace sharelink

@@ -4,9 +4,12 @@
 // the main thread. The job never waits for the screen: it adds here and goes on;
 // the main thread takes everything at once and shows it in one append.
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "share/share_client.h"
 
@@ -51,6 +54,49 @@ class LogBacklog {
  private:
   std::string text_;  // local text
   std::size_t start_ = 0;
+};
+
+// Moves what the job queued into a window's log box, on the main thread, the
+// same way whatever the toolkit: new lines are taken within kLogInterval, and
+// one turn of the event loop spends at most kShowBudget putting text into the
+// box, so a big report goes in over several turns and the window answers in
+// between. The window supplies the toolkit's side.
+class LogPump {
+ public:
+  static constexpr std::chrono::milliseconds kLogInterval{30};
+  static constexpr std::chrono::milliseconds kShowBudget{40};
+
+  struct Hooks {
+    std::function<void(const std::string& text)> append;  // into the box
+    std::function<void(const ResolveProgress& progress)> show_progress;
+    std::function<bool()> job_running;  // progress is shown only then
+    // Calls fired() once after delay, from the event loop; false when the
+    // toolkit refused.
+    std::function<bool(std::chrono::milliseconds delay)> schedule;
+  };
+
+  LogPump(LogQueue& log, Hooks hooks) : log_(log), hooks_(std::move(hooks)) {}
+
+  // New lines were queued.
+  void arrived();
+  // Runs then once every line queued so far is in the box.
+  void after_shown(std::function<void()> then);
+  // The delay schedule asked for has passed.
+  void fired();
+  // Forgets what was queued and not yet shown (the box is being emptied); the
+  // newest progress still counts.
+  void drop();
+
+ private:
+  void schedule(std::chrono::milliseconds delay);
+  void pump();
+
+  LogQueue& log_;
+  Hooks hooks_;
+  bool pending_ = false;
+  std::chrono::steady_clock::time_point last_take_;
+  LogBacklog backlog_;
+  std::vector<std::function<void()>> waiting_;  // for the backlog to be shown
 };
 
 }  // namespace sharelink

@@ -34,8 +34,15 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
       state_(state),
       jobs_(jobs),
       bridge_(bridge),
-      log_(log),
       log_mirror_(log_mirror),
+      pump_(log, {[this](const std::string& text) { append_log(text); },
+                  [this](const ResolveProgress& progress) { show_progress(progress); },
+                  [this] { return !编辑框_URL->active(); },
+                  [this](std::chrono::milliseconds delay) {
+                    Fl::add_timeout(std::chrono::duration<double>(delay).count(), on_pump_timer,
+                                    this);
+                    return true;
+                  }}),
       log_text_(std::make_unique<Fl_Text_Buffer>()) {
   copy_label(gbk_to_utf8(kMainCaption).c_str());
   编辑框_URL = new Fl_Input(10, 9, 390, 32);
@@ -79,48 +86,15 @@ void MainWindow::set_input_enabled(bool enabled) {
 }
 
 void MainWindow::log_arrived() {
-  if (pump_pending_) return;
-  const auto since = std::chrono::steady_clock::now() - last_take_;
-  schedule_pump(
-      since >= kLogInterval ? 0.0 : std::chrono::duration<double>(kLogInterval - since).count());
+  pump_.arrived();
 }
 
 void MainWindow::after_log_shown(std::function<void()> then) {
-  waiting_.push_back(std::move(then));
-  pump();
-}
-
-void MainWindow::schedule_pump(double seconds) {
-  if (pump_pending_) return;
-  pump_pending_ = true;
-  Fl::add_timeout(seconds, on_pump_timer, this);
+  pump_.after_shown(std::move(then));
 }
 
 void MainWindow::on_pump_timer(void* window) {
-  auto* self = static_cast<MainWindow*>(window);
-  self->pump_pending_ = false;
-  self->pump();
-}
-
-void MainWindow::pump() {
-  const auto start = std::chrono::steady_clock::now();
-  last_take_ = start;
-  LogQueue::Batch batch = log_.take();
-  if (batch.progress && !编辑框_URL->active()) show_progress(*batch.progress);
-  backlog_.add(std::move(batch.text));
-  while (!backlog_.empty()) {
-    append_log(backlog_.next_slice());
-    if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
-  }
-  if (!backlog_.empty()) {
-    schedule_pump(0.0);
-    return;
-  }
-  // What runs here may queue new lines and wait for them in turn.
-  std::vector<std::function<void()>> ready;
-  ready.swap(waiting_);
-  for (auto& then : ready)
-    then();
+  static_cast<MainWindow*>(window)->pump_.fired();
 }
 
 void MainWindow::show_progress(const ResolveProgress& progress) {
@@ -155,10 +129,7 @@ void MainWindow::on_parse_clicked() {
 }
 
 void MainWindow::on_clear_clicked() {
-  // Lines the job wrote before the click go with the rest.
-  const LogQueue::Batch batch = log_.take();
-  if (batch.progress && !编辑框_URL->active()) show_progress(*batch.progress);
-  backlog_.clear();
+  pump_.drop();
   log_text_->text("");
   if (log_mirror_) {
     std::fflush(log_mirror_);

@@ -37,21 +37,14 @@ class MainWindow : public Fl_Double_Window, public JobWindow {
   std::string url_text() const override;
   void set_input_enabled(bool enabled) override;
   void after_log_shown(std::function<void()> then) override;
-  // New lines are taken within kLogInterval, together with whatever else
-  // arrives until then.
+  // New lines are taken within LogPump::kLogInterval, together with whatever
+  // else arrives until then.
   void log_arrived() override;
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
 
  private:
-  static constexpr std::chrono::milliseconds kLogInterval{30};
-  // How long one turn of the event loop may spend putting text into the box: a
-  // big report goes in over several turns, and the window answers in between.
-  static constexpr std::chrono::milliseconds kShowBudget{40};
   static void on_pump_timer(void* window);
-  void schedule_pump(double seconds);
-  // Takes the queue and shows what waits, within kShowBudget.
-  void pump();
   void append_log(const std::string& text);
   void show_progress(const ResolveProgress& progress);
   void copy_links();
@@ -66,13 +59,9 @@ class MainWindow : public Fl_Double_Window, public JobWindow {
   AppState& state_;
   JobLauncher& jobs_;
   UiBridge& bridge_;
-  LogQueue& log_;
   std::FILE* log_mirror_;
-  bool pump_pending_ = false;
+  LogPump pump_;
   bool job_caption_ = false;
-  std::chrono::steady_clock::time_point last_take_;
-  LogBacklog backlog_;
-  std::vector<std::function<void()>> waiting_;  // for the backlog to be shown
   // Outlives the log box, which refers to it until the window's children are
   // deleted in the destructor.
   std::unique_ptr<Fl_Text_Buffer> log_text_;

@@ -17,6 +17,17 @@ enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId };
 
 }  // namespace
 
+MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
+                       std::FILE* log_mirror)
+    : state_(state),
+      jobs_(jobs),
+      bridge_(bridge),
+      log_mirror_(log_mirror),
+      pump_(log, {[this](const std::string& text) { append_log(text); },
+                  [this](const ResolveProgress& progress) { show_progress(progress); },
+                  [this] { return !IsWindowEnabled(编辑框_URL); },
+                  [this](std::chrono::milliseconds delay) { return schedule_pump(delay); }}) {}
+
 bool MainWindow::open(int show_command) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
@@ -73,8 +84,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
       if (wparam != kPumpTimer) break;
       KillTimer(window_, kPumpTimer);
-      pump_pending_ = false;
-      pump();
+      pump_.fired();
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wparam) == WA_INACTIVE) {
@@ -135,45 +145,17 @@ void MainWindow::set_input_enabled(bool enabled) {
 }
 
 void MainWindow::log_arrived() {
-  if (pump_pending_) return;
-  const auto since = std::chrono::steady_clock::now() - last_take_;
-  schedule_pump(since >= kLogInterval
-                    ? std::chrono::milliseconds(0)
-                    : std::chrono::duration_cast<std::chrono::milliseconds>(kLogInterval - since));
+  pump_.arrived();
 }
 
 void MainWindow::after_log_shown(std::function<void()> then) {
-  waiting_.push_back(std::move(then));
-  pump();
+  pump_.after_shown(std::move(then));
 }
 
-void MainWindow::schedule_pump(std::chrono::milliseconds delay) {
-  if (pump_pending_ || !window_) return;
+bool MainWindow::schedule_pump(std::chrono::milliseconds delay) {
   // A timer, not a posted message: timers come after input and painting, so a
   // long backlog never holds up the user.
-  if (SetTimer(window_, kPumpTimer, static_cast<UINT>(delay.count()), nullptr))
-    pump_pending_ = true;
-}
-
-void MainWindow::pump() {
-  const auto start = std::chrono::steady_clock::now();
-  last_take_ = start;
-  LogQueue::Batch batch = log_.take();
-  if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
-  backlog_.add(std::move(batch.text));
-  while (!backlog_.empty()) {
-    append_log(backlog_.next_slice());
-    if (std::chrono::steady_clock::now() - start >= kShowBudget) break;
-  }
-  if (!backlog_.empty()) {
-    schedule_pump(std::chrono::milliseconds(0));
-    return;
-  }
-  // What runs here may queue new lines and wait for them in turn.
-  std::vector<std::function<void()>> ready;
-  ready.swap(waiting_);
-  for (auto& then : ready)
-    then();
+  return window_ && SetTimer(window_, kPumpTimer, static_cast<UINT>(delay.count()), nullptr);
 }
 
 void MainWindow::show_progress(const ResolveProgress& progress) {
@@ -210,10 +192,7 @@ void MainWindow::on_parse_clicked() {
 }
 
 void MainWindow::on_clear_clicked() {
-  // Lines the job wrote before the click go with the rest.
-  const LogQueue::Batch batch = log_.take();
-  if (batch.progress && !IsWindowEnabled(编辑框_URL)) show_progress(*batch.progress);
-  backlog_.clear();
+  pump_.drop();
   SetWindowTextW(编辑框_日志, L"");
   if (log_mirror_) {
     std::fflush(log_mirror_);

@@ -26,8 +26,7 @@ class MainWindow : public JobWindow {
   // none. Tests read the log there.
   // log: where the job leaves its lines for this window.
   MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
-             std::FILE* log_mirror)
-      : state_(state), jobs_(jobs), bridge_(bridge), log_(log), log_mirror_(log_mirror) {}
+             std::FILE* log_mirror);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
@@ -39,25 +38,18 @@ class MainWindow : public JobWindow {
   std::string url_text() const override;
   void set_input_enabled(bool enabled) override;
   void after_log_shown(std::function<void()> then) override;
-  // New lines are taken within kLogInterval, together with whatever else
-  // arrives until then.
+  // New lines are taken within LogPump::kLogInterval, together with whatever
+  // else arrives until then.
   void log_arrived() override;
   // The prompts are owned by this window: above it, and gone with it.
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
 
  private:
-  static constexpr std::chrono::milliseconds kLogInterval{30};
-  // How long one turn of the message loop may spend putting text into the box:
-  // a big report goes in over several turns, and the window answers in between.
-  static constexpr std::chrono::milliseconds kShowBudget{40};
-
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
   void make_controls();
-  void schedule_pump(std::chrono::milliseconds delay);
-  // Takes the queue and shows what waits, within kShowBudget.
-  void pump();
+  bool schedule_pump(std::chrono::milliseconds delay);
   void append_log(const std::string& text);
   void show_progress(const ResolveProgress& progress);
   void copy_links();
@@ -72,15 +64,11 @@ class MainWindow : public JobWindow {
   AppState& state_;
   JobLauncher& jobs_;
   UiBridge& bridge_;
-  LogQueue& log_;
   std::FILE* log_mirror_;
+  LogPump pump_;
   HWND window_ = nullptr;
   HWND last_focus_ = nullptr;  // the control that gets the focus back
-  bool pump_pending_ = false;
   bool job_caption_ = false;
-  std::chrono::steady_clock::time_point last_take_;
-  LogBacklog backlog_;
-  std::vector<std::function<void()>> waiting_;  // for the backlog to be shown
   HWND 编辑框_URL = nullptr;
   HWND 按钮1 = nullptr;
   HWND 按钮2 = nullptr;

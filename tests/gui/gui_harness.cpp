@@ -245,46 +245,47 @@ bool started_by(unsigned long window_pid, pid_t pid) {
   return false;
 }
 
-}  // namespace
-
-std::vector<TopWindow> XClient::windows(pid_t pid) {
-  std::vector<TopWindow> out;
-  if (!display_) return out;
+// The children of the root window: every top-level window on the display.
+std::vector<Window> top_level_windows(Display* display) {
+  std::vector<Window> out;
   Window root = 0, parent = 0, *children = nullptr;
   unsigned int count = 0;
-  if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-    return out;
-  }
-  const Atom pid_atom = XInternAtom(display_, "_NET_WM_PID", False);
-  const Atom name_atom = XInternAtom(display_, "_NET_WM_NAME", False);
-  for (unsigned int i = 0; i < count; ++i) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display_, children[i], &attributes) ||
-        attributes.map_state != IsViewable) {
-      continue;
-    }
-    const auto window_pid = cardinal_property(display_, children[i], pid_atom);
-    if (!window_pid || !started_by(*window_pid, pid)) continue;
-    out.push_back({children[i], attributes.x, attributes.y, attributes.width, attributes.height,
-                   utf8_property(display_, children[i], name_atom)});
+  if (display &&
+      XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+    out.assign(children, children + count);
   }
   if (children) XFree(children);
   return out;
 }
 
+}  // namespace
+
+std::vector<TopWindow> XClient::windows(pid_t pid) {
+  std::vector<TopWindow> out;
+  if (!display_) return out;
+  const Atom pid_atom = XInternAtom(display_, "_NET_WM_PID", False);
+  const Atom name_atom = XInternAtom(display_, "_NET_WM_NAME", False);
+  for (Window window : top_level_windows(display_)) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display_, window, &attributes) ||
+        attributes.map_state != IsViewable) {
+      continue;
+    }
+    const auto window_pid = cardinal_property(display_, window, pid_atom);
+    if (!window_pid || !started_by(*window_pid, pid)) continue;
+    out.push_back({window, attributes.x, attributes.y, attributes.width, attributes.height,
+                   utf8_property(display_, window, name_atom)});
+  }
+  return out;
+}
+
 bool XClient::any_program_windows() {
   if (!display_) return false;
-  Window root = 0, parent = 0, *children = nullptr;
-  unsigned int count = 0;
-  if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-    return false;
-  }
   const Atom pid_atom = XInternAtom(display_, "_NET_WM_PID", False);
-  bool found = false;
-  for (unsigned int i = 0; i < count && !found; ++i)
-    found = cardinal_property(display_, children[i], pid_atom).has_value();
-  if (children) XFree(children);
-  return found;
+  for (Window window : top_level_windows(display_)) {
+    if (cardinal_property(display_, window, pid_atom)) return true;
+  }
+  return false;
 }
 
 void XClient::press_close_box(unsigned long window) {
