@@ -141,8 +141,8 @@ void MainWindow::on_copy_clicked() {
   after_log_shown([this] { copy_links(); });
 }
 
-void MainWindow::copy_links() {  // Under the lock the job publishes the list with: a running job
-                                 // may be
+void MainWindow::copy_links() {
+  // Under the lock the job publishes the list with: a running job may be
   // replacing it right now.
   const std::string links = gbk_to_utf8(state_.links_text());
   Fl::copy(links.data(), static_cast<int>(links.size()), 1);

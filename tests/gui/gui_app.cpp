@@ -5,9 +5,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
+#include <set>
 #include <sstream>
 
 #include "http/local_text.h"
+#include "http/text_encoding.h"
 #include "sim/fixture.h"
 
 namespace sharelink::gui_testing {
@@ -150,6 +153,7 @@ void GuiApp::SetUp() {
 }
 
 void GuiApp::TearDown() {
+  if (HasFailure()) report_state();
   // The program must still run, and end cleanly by its close box: status 0
   // also means no sanitizer found anything on the way out.
   if (expect_running_ && app_.pid() > 0 && x_) {
@@ -165,6 +169,32 @@ void GuiApp::TearDown() {
   }
   x_.reset();
   if (sim_) sim_->stop();
+}
+
+void GuiApp::report_state() {
+  // A failure seen only on a loaded CI machine must say what the user would
+  // have seen: the windows, the end of the log, the last requests.
+  std::ostringstream report;
+  report << "windows of the program:";
+  if (x_ && app_.pid() > 0) {
+    for (const TopWindow& window : x_->windows(app_.pid())) {
+      report << " [" << window.title << " at " << window.x << "," << window.y << "]";
+      screenshot(window, "failed." + test_name() + "." + std::to_string(window.id));
+    }
+  }
+  const std::string text = gbk_to_utf8(log());
+  const std::size_t tail = text.size() > 2000 ? text.size() - 2000 : 0;
+  report << "\nend of the log:\n" << text.substr(tail) << "\nlast requests to the service:\n";
+  if (sim_) {
+    const std::vector<sim::LogEntry> requests = sim_->requests();
+    const std::size_t first = requests.size() > 12 ? requests.size() - 12 : 0;
+    for (std::size_t i = first; i < requests.size(); ++i) {
+      const sim::LogEntry& entry = requests[i];
+      report << "  " << entry.method << " " << entry.path << "?" << entry.query.substr(0, 120)
+             << " " << entry.endpoint << " " << entry.violation << " " << entry.fault << "\n";
+    }
+  }
+  std::cerr << report.str();
 }
 
 bool titled(const TopWindow& window, const std::string& title) {
@@ -201,9 +231,18 @@ void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_h
   EXPECT_EQ(window.height, outer_height - program.frame_height);
 }
 
+std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
+                                         int width, int height) {
+  return x.pixels(window.id, gui_program().client_x + left, gui_program().client_y + top, width,
+                  height);
+}
+
+int colours_of(const std::vector<unsigned long>& pixels) {
+  return static_cast<int>(std::set<unsigned long>(pixels.begin(), pixels.end()).size());
+}
+
 int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height) {
-  return x.colours(window.id, gui_program().client_x + left, gui_program().client_y + top, width,
-                   height);
+  return colours_of(client_pixels(x, window, left, top, width, height));
 }
 
 EnvChanges GuiApp::tool_env() const {

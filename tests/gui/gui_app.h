@@ -55,9 +55,12 @@ struct Spot {
   int x, y;
 };
 
-// How many different colours the window shows in the rectangle of its client
-// area.
+// What the window shows in the rectangle of its client area, and how many
+// different colours that is.
+std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
+                                         int width, int height);
 int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height);
+int colours_of(const std::vector<unsigned long>& pixels);
 constexpr Spot kUrlBox{200, 25};
 constexpr Spot kParseButton{435, 25};
 constexpr Spot kClearButton{498, 25};
@@ -125,6 +128,8 @@ class GuiApp : public ::testing::Test {
 
  private:
   EnvChanges tool_env() const;
+  // Says on stderr, and in screenshots, where a failed test left the program.
+  void report_state();
   // The clipboard as X holds it.
   std::string x_clipboard();
 

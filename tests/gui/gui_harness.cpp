@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -301,16 +300,18 @@ void XClient::press_close_box(unsigned long window) {
   XFlush(display_);
 }
 
-int XClient::colours(unsigned long window, int x, int y, int width, int height) {
+std::vector<unsigned long> XClient::pixels(unsigned long window, int x, int y, int width,
+                                           int height) {
+  std::vector<unsigned long> out;
   XImage* image = XGetImage(display_, window, x, y, width, height, AllPlanes, ZPixmap);
-  if (!image) return 0;
-  std::set<unsigned long> seen;
+  if (!image) return out;
+  out.reserve(static_cast<std::size_t>(width) * height);
   for (int row = 0; row < height; ++row) {
     for (int column = 0; column < width; ++column)
-      seen.insert(XGetPixel(image, column, row));
+      out.push_back(XGetPixel(image, column, row));
   }
   XDestroyImage(image);
-  return static_cast<int>(seen.size());
+  return out;
 }
 
 }  // namespace sharelink::gui_testing

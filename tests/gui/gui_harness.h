@@ -94,8 +94,9 @@ class XClient {
   bool any_program_windows();
   // What a window manager sends when the close box is pressed.
   void press_close_box(unsigned long window);
-  // How many different colours the window shows in the rectangle.
-  int colours(unsigned long window, int x, int y, int width, int height);
+  // What the window shows in the rectangle, row by row; empty when it cannot
+  // be read.
+  std::vector<unsigned long> pixels(unsigned long window, int x, int y, int width, int height);
 
  private:
   ::_XDisplay* display_ = nullptr;

@@ -73,19 +73,33 @@ TEST_F(PromptTest, ClosingTheMainWindowWhileAPromptIsOpenEndsTheProgram) {
   EXPECT_EQ(app().wait(10s), 0);
 }
 
+// The pictures the simulator served, oldest first, by captcha id.
+std::vector<std::string> served_pictures(sim::Simulator& sim) {
+  std::vector<std::string> ids;
+  for (const sim::LogEntry& entry : sim.requests()) {
+    if (entry.endpoint == "image") ids.push_back(entry.query);
+  }
+  return ids;
+}
+
 // The answer to the captcha the window shows now: the simulator's answer to the
 // picture it served last.
 std::string shown_answer(sim::Simulator& sim) {
-  std::string id;
-  for (const sim::LogEntry& entry : sim.requests()) {
-    if (entry.endpoint == "image") id = entry.query;
-  }
-  return sim.captcha_answer(id).value_or("");
+  const std::vector<std::string> ids = served_pictures(sim);
+  return ids.empty() ? "" : sim.captcha_answer(ids.back()).value_or("");
+}
+
+std::vector<unsigned long> picture_box(XClient& x, const TopWindow& prompt) {
+  return client_pixels(x, prompt, 8, 8, 120, 40);
+}
+
+bool is_picture(const std::vector<unsigned long>& pixels) {
+  // A plain box has one or two colours; the captcha has many.
+  return colours_of(pixels) > 8;
 }
 
 bool shows_picture(XClient& x, const TopWindow& prompt) {
-  // A plain box has one or two colours; the captcha has many.
-  return client_colours(x, prompt, 8, 8, 120, 40) > 8;
+  return is_picture(picture_box(x, prompt));
 }
 
 bool shows_answer_text(XClient& x, const TopWindow& prompt) {
@@ -100,9 +114,25 @@ TEST_F(PromptTest, DownloadCaptchasAreAnsweredFromTheirPictures) {
   TopWindow prompt = wait_window(kCaptchaTitle);
   expect_layout(prompt, 351, 89);
   // From the second file on, every download asks for a captcha.
+  std::vector<unsigned long> last_picture;
   for (int file = 2; file <= 3; ++file) {
     // The answer is that of the picture shown: the window fetches it first.
-    ASSERT_TRUE(wait_until([&] { return shows_picture(x(), prompt); }, 10s));
+    // Until a new window is first drawn, it shows what was on the screen there,
+    // such as the last window's picture; typing before the fetched picture
+    // arrives would be undone by its arrival. So: the picture was served, and
+    // the box shows one that stays and is not the last.
+    const std::size_t prompts = static_cast<std::size_t>(file - 1);
+    ASSERT_TRUE(wait_until([&] { return served_pictures(sim()).size() >= prompts; }, 10s));
+    std::vector<unsigned long> seen;
+    ASSERT_TRUE(wait_until(
+        [&] {
+          std::vector<unsigned long> shown = picture_box(x(), prompt);
+          const bool settled = is_picture(shown) && shown == seen && shown != last_picture;
+          seen = std::move(shown);
+          return settled;
+        },
+        10s));
+    last_picture = seen;
     if (file == 2) screenshot(prompt, "captcha-window");
     EXPECT_NE(
         log().find("] 解析状态: 第[ " + std::to_string(file) + " ]编号文件,下载验证码错误\r\n"),
