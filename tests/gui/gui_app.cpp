@@ -326,7 +326,19 @@ bool GuiApp::wait_log(const std::string& needle, int count) {
 }
 
 bool GuiApp::wait_job_end(int jobs) {
-  return wait_log("\r\n" + std::string(88, '-') + "\r\n\r\n", jobs);
+  if (!wait_log("\r\n" + std::string(88, '-') + "\r\n\r\n", jobs)) return false;
+  // The separator is shown before the job gives the controls back; a click on
+  // a control still disabled would be lost. A job's window shows its progress
+  // in the title from its start, and names the program again with the
+  // controls back.
+  return wait_until(
+      [&] {
+        for (const TopWindow& window : x_->windows(app_.pid())) {
+          if (window.title == kMainTitle) return true;
+        }
+        return false;
+      },
+      kLimit);
 }
 
 std::string GuiApp::x_clipboard() {

@@ -111,7 +111,8 @@ class GuiApp : public ::testing::Test {
   std::string log();
   // Waits until the log holds needle count times.
   bool wait_log(const std::string& needle, int count = 1);
-  // Waits for the separator line that ends a job.
+  // Waits until the job has ended as the user sees it: the separator line that
+  // ends its log is there, and the controls are back.
   bool wait_job_end(int jobs = 1);
   // The clipboard as the program put it. Wine hands text to X with its CR LF
   // line ends turned into LF; they are turned back here.
