@@ -80,9 +80,14 @@ std::string run_prefix() {
   return gui_program().windows ? "windows." : "";
 }
 
-std::string test_name() {
+// Suite.Case of the running test.
+std::string test_id() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return run_prefix() + info->test_suite_name() + "." + info->name();
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+std::string test_name() {
+  return run_prefix() + test_id();
 }
 
 }  // namespace
@@ -179,7 +184,7 @@ void GuiApp::report_state() {
   if (x_ && app_.pid() > 0) {
     for (const TopWindow& window : x_->windows(app_.pid())) {
       report << " [" << window.title << " at " << window.x << "," << window.y << "]";
-      screenshot(window, "failed." + test_name() + "." + std::to_string(window.id));
+      screenshot(window, "failed." + test_id() + "." + std::to_string(window.id));
     }
   }
   const std::string text = gbk_to_utf8(log());
@@ -239,10 +244,6 @@ std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, in
 
 int colours_of(const std::vector<unsigned long>& pixels) {
   return static_cast<int>(std::set<unsigned long>(pixels.begin(), pixels.end()).size());
-}
-
-int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height) {
-  return colours_of(client_pixels(x, window, left, top, width, height));
 }
 
 EnvChanges GuiApp::tool_env() const {

@@ -59,7 +59,6 @@ struct Spot {
 // different colours that is.
 std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
                                          int width, int height);
-int client_colours(XClient& x, const TopWindow& window, int left, int top, int width, int height);
 int colours_of(const std::vector<unsigned long>& pixels);
 constexpr Spot kUrlBox{200, 25};
 constexpr Spot kParseButton{435, 25};

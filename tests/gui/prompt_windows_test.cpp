@@ -105,7 +105,7 @@ bool shows_picture(XClient& x, const TopWindow& prompt) {
 bool shows_answer_text(XClient& x, const TopWindow& prompt) {
   // Inside the frame an empty box is white with at most a cursor line;
   // smoothed letters bring many greys.
-  return client_colours(x, prompt, 142, 14, 84, 29) > 3;
+  return colours_of(client_pixels(x, prompt, 142, 14, 84, 29)) > 3;
 }
 
 TEST_F(PromptTest, DownloadCaptchasAreAnsweredFromTheirPictures) {
