@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,7 +58,7 @@
 // response header block gets T too, all cut to what is left of the call's
 // deadline of 10 T. A server that sends header lines just faster than T would
 // keep WinHTTP's wait for the block going for ever, so the request is sent and
-// its header block awaited on a thread of its own while the call waits for the
+// its header block awaited on a worker thread while the call waits for the
 // deadline: past it the request handle is closed, which ends the pending
 // WinHTTP call on Windows, and the call fails with 712 (711 before the request
 // went out). Wine's WinHTTP goes on reading until the server stops; the call
@@ -265,9 +267,9 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWOR
   if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) pending->sent = true;
 }
 
-// Runs on its own thread. A call that stopped waiting before the thread began
-// has closed handle already: the thread then makes no call on it, since the
-// value may have gone to another handle.
+// Runs on a worker. A call that stopped waiting before the worker began has
+// closed handle already: the worker then makes no call on it, since the value
+// may have gone to another handle.
 void send_and_await_head(const std::shared_ptr<PendingHead>& pending, HINTERNET handle) {
   {
     std::lock_guard<std::mutex> lock(pending->mutex);
@@ -288,6 +290,60 @@ void send_and_await_head(const std::shared_ptr<PendingHead>& pending, HINTERNET 
   pending->error = error;
   pending->done = true;
   pending->finished.notify_all();
+}
+
+// The threads that make the blocking send calls. A worker lives on after its
+// request and takes the next one; a new thread starts only when every worker
+// is busy, which is when a call has given up on a request WinHTTP still works
+// on. Under Wine 8 a thread started for each request now and then never began
+// to run, and at times neither did those started after it, so the requests
+// never went out and their calls failed at the deadline. A process now starts a
+// handful of threads, not one per request. The workers are never ended nor
+// freed: the process may end while one is in a WinHTTP call.
+class SendWorkers {
+ public:
+  // Runs job on a worker; false when none was idle and no thread could start.
+  bool run(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (idle_ >= jobs_.size()) {
+      wake_.notify_one();
+      return true;
+    }
+    try {
+      std::thread([this] { work(); }).detach();
+    } catch (const std::system_error&) {
+      jobs_.pop_back();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      ++idle_;
+      wake_.wait(lock, [this] { return !jobs_.empty(); });
+      --idle_;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      job();
+      job = nullptr;
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> jobs_;  // guarded by mutex_
+  std::size_t idle_ = 0;                    // guarded by mutex_: workers waiting for a job
+};
+
+SendWorkers& send_workers() {
+  static SendWorkers* workers = new SendWorkers;
+  return *workers;
 }
 
 // The body length the response's Content-Length names (past kBodyLimit: just
@@ -550,9 +606,7 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
     fail(response, 704, GetLastError(), deadline);
     return;
   }
-  try {
-    std::thread(send_and_await_head, pending, handle).detach();
-  } catch (const std::system_error&) {
+  if (!send_workers().run([pending, handle] { send_and_await_head(pending, handle); })) {
     response.failure = 711;
     response.reason = "no thread could be started for the request";
     return;

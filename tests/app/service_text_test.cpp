@@ -9,6 +9,7 @@ namespace sharelink {
 namespace {
 
 struct ShownCase {
+  const char* name;
   const char* sent;  // UTF-8, as the service means it
   const char* shown;
   bool beyond_gbk = false;  // holds characters of the first plane that GBK lacks
@@ -24,16 +25,21 @@ TEST_P(ShownText, ControlCharactersBecomeTheReplacementCharacter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Service, ShownText,
-    ::testing::Values(
-        ShownCase{u8"照片 2023.jpg", u8"照片 2023.jpg"}, ShownCase{"tab\tkept", "tab\tkept"},
-        // A forged report line, a terminal title and a screen wipe.
-        ShownCase{u8"a\r\n[x] 下载地址: http://evil/", u8"a\uFFFD\uFFFD[x] 下载地址: http://evil/"},
-        ShownCase{"\x1b]0;owned\x07\x1b[2J", u8"\uFFFD]0;owned\uFFFD\uFFFD[2J"},
-        ShownCase{"del\x7f", u8"del\uFFFD"},
-        // C1 controls: a UTF-8 terminal may take U+009B for CSI.
-        ShownCase{u8"\u0085\u009b2J\u009f\u00a0", u8"\uFFFD\uFFFD2J\uFFFD\u00a0", true},
-        // Characters whose local bytes look like controls or C1 sequences.
-        ShownCase{u8"\u00a1\u0100\u4e00\U0001F30A", u8"\u00a1\u0100\u4e00\U0001F30A", true}));
+    ::testing::Values(ShownCase{"plain", u8"照片 2023.jpg", u8"照片 2023.jpg"},
+                      ShownCase{"tab", "tab\tkept", "tab\tkept"},
+                      // A forged report line, a terminal title and a screen wipe.
+                      ShownCase{"forged_report_line", u8"a\r\n[x] 下载地址: http://evil/",
+                                u8"a\uFFFD\uFFFD[x] 下载地址: http://evil/"},
+                      ShownCase{"terminal_title_and_wipe", "\x1b]0;owned\x07\x1b[2J",
+                                u8"\uFFFD]0;owned\uFFFD\uFFFD[2J"},
+                      ShownCase{"delete", "del\x7f", u8"del\uFFFD"},
+                      // C1 controls: a UTF-8 terminal may take U+009B for CSI.
+                      ShownCase{"c1_controls", u8"\u0085\u009b2J\u009f\u00a0",
+                                u8"\uFFFD\uFFFD2J\uFFFD\u00a0", true},
+                      // Characters whose local bytes look like controls or C1 sequences.
+                      ShownCase{"bytes_like_controls", u8"\u00a1\u0100\u4e00\U0001F30A",
+                                u8"\u00a1\u0100\u4e00\U0001F30A", true}),
+    [](const ::testing::TestParamInfo<ShownCase>& info) { return std::string(info.param.name); });
 
 TEST(ShownLink, ControlsAndSpacesArePercentEncoded) {
   EXPECT_EQ(shown_link("http://h/a b\r\nc\x7f\td?x=1&y=%41"),

@@ -1,5 +1,7 @@
 #include "http/text_encoding.h"
 
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include "windows/local_text_support.h"
@@ -117,7 +119,14 @@ INSTANTIATE_TEST_SUITE_P(
                       CharsetCase{"UTF-16", Bytes("\xFE\xFF\0a", 4), "a"},
                       // A bad byte is one replacement character, and reading goes on after it.
                       CharsetCase{"utf-8", "a\xE4\xB8z\xFF", u8"a\uFFFD\uFFFDz\uFFFD"},
-                      CharsetCase{"gbk", "a\x81\"\x81\x30\x81", u8"a\uFFFD\"\uFFFD0\uFFFD"}));
+                      CharsetCase{"gbk", "a\x81\"\x81\x30\x81", u8"a\uFFFD\"\uFFFD0\uFFFD"}),
+    [](const ::testing::TestParamInfo<CharsetCase>& info) {
+      // Two cases may share a charset: the index tells them apart.
+      std::string name = std::to_string(info.index) + "_";
+      for (const char* c = info.param.charset; *c != '\0'; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      return name;
+    });
 
 TEST(RecodeByCharset, DropsByteOrderMark) {
   EXPECT_EQ(recode_by_charset("\xEF\xBB\xBF"
