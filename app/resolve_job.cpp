@@ -1,5 +1,7 @@
 #include "app/resolve_job.h"
 
+#include <new>
+
 #include "app/datetime_text.h"
 #include "app/service_text.h"
 #include "app/share_text.h"
@@ -36,8 +38,7 @@ JobOutcome ResolveJob::run() {
     append_log_line(view_, "解析状态: 正在解析,请稍后...");
     // The URL box is disabled, so it still holds the link of the first read.
     std::string link = parse_share_text(view_.read_url()).link;
-    const int code = state_.share_client.resolve(link, files, resolve_index, state_.extraction_code,
-                                                 state_.captcha_answer);
+    const int code = resolve_pass(link, files, resolve_index);
     state_.job_status = code;
     // The copy button sees what this pass obtained.
     state_.publish_files(files);
@@ -53,12 +54,28 @@ JobOutcome ResolveJob::run() {
 
   state_.share_client.set_progress_observer(nullptr);
   state_.share_client.drop_connections();
-  write_report(files, resolve_index);
+  try {
+    write_report(files, resolve_index);
+  } catch (const std::bad_alloc&) {
+    append_log_line(view_, "解析状态: " + error_message(kOutOfMemory));
+  }
   view_.append_log(kLogSeparator);
   state_.end_job();
   view_.set_input_enabled(true);
   if (gave_up) return JobOutcome::gave_up;
   return state_.job_status == 0 ? JobOutcome::success : JobOutcome::failure;
+}
+
+int ResolveJob::resolve_pass(std::string& link, FileList& files, int& resolve_index) {
+  // Memory runs out on this thread, not the window's: the job ends with its
+  // line and what it found, the program goes on. A failed push_back leaves the
+  // list as it was.
+  try {
+    return state_.share_client.resolve(link, files, resolve_index, state_.extraction_code,
+                                       state_.captcha_answer);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
 }
 
 bool ResolveJob::ask_for_answer(int code, int resolve_index) {

@@ -29,6 +29,8 @@ class ResolveJob {
   JobOutcome run();
 
  private:
+  // One call of resolve; kOutOfMemory when memory ran out.
+  int resolve_pass(std::string& link, FileList& files, int& resolve_index);
   // Shows the prompt the code asks for; false when the user closed it.
   bool ask_for_answer(int code, int resolve_index);
   void write_report(const FileList& files, int resolve_index);

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "http/local_text.h"
+#include "http/web_address.h"
 
 namespace sharelink {
 
@@ -116,6 +117,24 @@ std::string merge_cookies(std::string& cookies, std::string& received) {
   if (cookies.size() >= 2) cookies.resize(cookies.size() - 2);
   cookies = bounded(remove_duplicates(cookies, "; "));
   return cookies;
+}
+
+std::string CookieJar::text_for(const std::string& address) const {
+  const std::string key = origin_key(address);
+  for (const auto& [origin, text] : texts_) {
+    if (origin == key) return text;
+  }
+  return std::string();
+}
+
+void CookieJar::store(const std::string& address, std::string text) {
+  std::string key = origin_key(address);
+  if (key.empty()) return;
+  auto kept = std::find_if(texts_.begin(), texts_.end(),
+                           [&](const auto& entry) { return entry.first == key; });
+  if (kept != texts_.end()) texts_.erase(kept);
+  if (texts_.size() == kCookieJarMaxOrigins) texts_.erase(texts_.begin());
+  texts_.emplace_back(std::move(key), std::move(text));
 }
 
 }  // namespace sharelink

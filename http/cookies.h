@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sharelink {
@@ -30,5 +31,24 @@ std::string remove_duplicates(const std::string& text, const std::string& separa
 
 // 1-based position of the first element equal to text, -1 when none.
 int item_position(const std::vector<std::string>& items, const std::string& text);
+
+constexpr std::size_t kCookieJarMaxOrigins = 16;
+
+// The cookies of a session that talks to more than one origin: a cookie text
+// per origin (scheme, host, port), so that what one origin set never goes to
+// another, as a browser keeps them.
+class CookieJar {
+ public:
+  // The text kept for the origin of address: "" for an origin that set none
+  // and for an address that names no http or https origin.
+  std::string text_for(const std::string& address) const;
+  // Replaces the text kept for the origin of address; nothing for an address
+  // without one. Past kCookieJarMaxOrigins the origin stored longest ago goes.
+  void store(const std::string& address, std::string text);
+  void clear() { texts_.clear(); }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> texts_;  // origin key, cookie text
+};
 
 }  // namespace sharelink

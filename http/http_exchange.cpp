@@ -52,13 +52,14 @@ class ChainCookies {
     return texts_.back().second;
   }
 
-  // Merges the cookies that a response of origin set.
-  void take(const Origin& origin, const std::string& header_block) {
+  // Merges the cookies that a response of origin set; returns them.
+  std::string take(const Origin& origin, const std::string& header_block) {
     std::string block = header_block;
     std::string received;
     std::string location;
     read_header_lines(block, received, location);
     if (!received.empty()) merge_cookies(of(origin), received);
+    return received;
   }
 
  private:
@@ -113,6 +114,7 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
   bool known_method = request.method >= kHttpGet && request.method <= kHttpPut;
   Leg leg{std::move(address), known_method ? request.method : kHttpGet, true};
   LegResponse response;
+  std::vector<std::string> home_cookies;
   for (int redirects = 0;; ++redirects) {
     const Origin& origin = leg.address->origin();
     bool on_origin = origin == home;
@@ -132,7 +134,10 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
     Leg next = redirected(leg, response.status, std::move(target.address));
     // The request body never goes to another origin: the redirect is the answer.
     if (next.address->origin() != home && carries_body(request, next)) break;
-    if (own_cookies) cookies.take(origin, response.block);
+    if (own_cookies) {
+      std::string received = cookies.take(origin, response.block);
+      if (on_origin && !received.empty()) home_cookies.push_back(std::move(received));
+    }
     leg = std::move(next);
   }
   if (response.failure != 0 && response.failure != kHttpFailureBodyRead) {
@@ -143,6 +148,8 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
   exchange.reason = std::move(response.reason);
   exchange.raw_headers = std::move(response.block);
   exchange.body = std::move(response.body);
+  exchange.home_cookies = std::move(home_cookies);
+  exchange.final_on_home = leg.address->origin() == home;
   return exchange;
 }
 

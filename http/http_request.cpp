@@ -125,7 +125,14 @@ HttpResponse exchange_response(const HttpRequest& request, std::string& reason) 
   response.response_headers = std::move(exchange.raw_headers);
   response.status_text = status_from_headers(response.response_headers);
   read_header_lines(response.response_headers, response.set_cookies, response.location);
-  if (response.cookies) merge_cookies(*response.cookies, response.set_cookies);
+  if (response.cookies) {
+    // What another origin set never joins the caller's text, which goes to
+    // the address's origin: a redirect must not plant cookies there.
+    for (std::string& received : exchange.home_cookies)
+      merge_cookies(*response.cookies, received);
+    std::string elsewhere;
+    merge_cookies(exchange.final_on_home ? *response.cookies : elsewhere, response.set_cookies);
+  }
   response.body = std::move(exchange.body);
   response.text = response_text(response.body, response.response_headers);
   return response;

@@ -84,8 +84,11 @@ struct HttpResponse {
   // charset of the Content-Type header ("gbk" and "gb2312" mean as received).
   // Empty after failures 700 to 712.
   std::string text;
-  // The request's cookies merged with set_cookies (every space removed); absent
-  // when the request had none. A failure leaves the request's text unchanged.
+  // The request's cookies merged with the cookies the origin of url set: on
+  // the redirects of the chain, then in the final response when that came from
+  // the same origin (every space removed). What other origins set is never
+  // part of it. Absent when the request had none. A failure leaves the
+  // request's text unchanged.
   std::optional<std::string> cookies;
   // name=value of every Set-Cookie line, joined by "; " (by ";" when the request
   // had cookies, since the merge removes spaces).

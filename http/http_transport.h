@@ -4,6 +4,7 @@
 // HTTP library (libcurl, or WinHTTP on Windows).
 
 #include <string>
+#include <vector>
 
 #include "http/http_request.h"
 #include "http/local_text.h"
@@ -17,6 +18,12 @@ struct Exchange {
   // For a failure, why: the HTTP library's own message, or ours for the limits
   // we keep.
   std::string reason;
+  // With the request's cookies: what the origin of its address set on the
+  // redirects of the chain, one text per response in order, and whether the
+  // final response came from that origin too. Only those belong to the
+  // caller's cookie text; other origins' cookies live and die with the chain.
+  std::vector<std::string> home_cookies;
+  bool final_on_home = true;
 };
 
 // Sends request with header_block (the complete set of request header lines) and

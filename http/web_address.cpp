@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "http/http_message.h"
 #include "http/local_text.h"
 
 namespace sharelink {
@@ -245,6 +246,12 @@ std::optional<WebAddress> resolve_location(const WebAddress& base, const std::st
     resolved = origin + path.substr(0, path.rfind('/') + 1) + relative;
   }
   return parse_web_address(resolved);
+}
+
+std::string origin_key(const std::string& address) {
+  std::optional<WebAddress> parts = parse_web_address(escape_address(address));
+  if (!parts) return std::string();
+  return parts->scheme + "://" + lower(parts->host) + ":" + std::to_string(parts->port);
 }
 
 }  // namespace sharelink

@@ -29,6 +29,11 @@ struct WebAddress {
 // or a space. As libcurl, one to three slashes may follow the scheme.
 std::optional<WebAddress> parse_web_address(const std::string& address);
 
+// "scheme://host:port" of an http or https address (escaped as a request
+// escapes it), the host in lower case and the port always named, so that every
+// spelling of one origin gives one text; "" for any other address.
+std::string origin_key(const std::string& address);
+
 // The value of the first Location line of a response's header block that has
 // one, trimmed of blanks as libcurl trims it; "" when there is none.
 std::string location_value(const std::string& header_block);

@@ -26,7 +26,7 @@ int ShareClient::list_folder_into(Listing& listing, const std::string& dir, int 
     FileList found;
     bool full = false;
     const int code = read_list_page(listing, dir, page, found, ids, full);
-    if (code != 0 && code != kTooManyEntries) return code;
+    if (code != 0 && !ran_out_of_room(code)) return code;
     // A page with nothing new ends the folder: a service that ignores the page
     // number answers the same entries again and again.
     const bool ends = code == 0 && (!full || found.empty());
@@ -68,9 +68,11 @@ int ShareClient::read_list_page(Listing& listing, const std::string& dir, int pa
   const int code = reply_code(send(request, true), reply);
   if (code != 0) return code;
   full = reply.count("list") >= kListPageSize;
-  const std::size_t used = listing.files.size() + listing.pending;
-  const std::size_t room = used < limits_.max_entries ? limits_.max_entries - used : 0;
-  return read_list(reply, "list", false, room, ids, found, progress_.entries_skipped);
+  ListRoom room = list_room(listing.files.size() + listing.pending);
+  const std::size_t bytes = room.bytes;
+  const int result = read_list(reply, "list", false, room, ids, found, progress_.entries_skipped);
+  list_bytes_ += bytes - room.bytes;
+  return result;
 }
 
 }  // namespace sharelink

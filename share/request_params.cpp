@@ -1,7 +1,9 @@
 #include "share/request_params.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstddef>
 #include <random>
 
 #include "http/local_text.h"
@@ -113,12 +115,37 @@ std::string percent_decode(const std::string& text, bool from_utf8) {
   return from_utf8 ? utf8_to_gbk(out) : out;
 }
 
+namespace {
+
+bool is_unreserved(unsigned char b) {
+  return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+         b == '_' || b == '.' || b == '~';
+}
+
+}  // namespace
+
 std::string percent_encode(const std::string& text) {
-  return percent_escape(gbk_to_utf8(text), [](unsigned char b) {
-    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
-                            (b >= '0' && b <= '9') || b == '-' || b == '_' || b == '.' || b == '~';
-    return !unreserved;
-  });
+  return percent_escape(gbk_to_utf8(text), [](unsigned char b) { return !is_unreserved(b); });
+}
+
+std::string escape_form_value(const std::string& value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  auto is_hex = [&](std::size_t at) {
+    return at < value.size() && std::isxdigit(static_cast<unsigned char>(value[at])) != 0;
+  };
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto b = static_cast<unsigned char>(value[i]);
+    if (is_unreserved(b) || (b == '%' && is_hex(i + 1) && is_hex(i + 2))) {
+      out += value[i];
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
 }
 
 }  // namespace sharelink

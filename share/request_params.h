@@ -44,4 +44,9 @@ std::string percent_decode(const std::string& text, bool from_utf8 = false);
 // values that go into an address or a form body.
 std::string percent_encode(const std::string& text);
 
+// value with A-Z a-z 0-9 - _ . ~ and its %XX escapes as they are and every
+// other byte written %XX: a value that came percent-encoded goes out unchanged,
+// and nothing in it can end the value or start another parameter.
+std::string escape_form_value(const std::string& value);
+
 }  // namespace sharelink

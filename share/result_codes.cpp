@@ -39,6 +39,8 @@ constexpr CodeMessage kMessages[] = {
     {-33, "一次支持操作999个，减点试试吧"},
     {-62, "访问验证码错误"},
     {-70, "你分享的文件中包含病毒或疑似病毒，为了你和他人的数据安全，换个文件分享吧"},
+    {kOutOfMemory, "自定义错误代码,内存不足"},
+    {kListTooLarge, "自定义错误代码,文件列表过大"},
     {kFolderTooDeep, "自定义错误代码,目录层级过深"},
     {kCaptchaMissing, "自定义错误代码,验证码为空"},
     {kTooManyEntries, "自定义错误代码,分享文件过多"},

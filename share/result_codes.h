@@ -1,13 +1,15 @@
 #pragma once
 
 // Result codes: the service's errno values, 0 for success, and the program's own
-// codes below -990, each with the Chinese message the job shows.
+// codes from -999 to -990, each with the Chinese message the job shows.
 
 #include <string>
 
 namespace sharelink {
 
 // The program's own result codes.
+constexpr int kOutOfMemory = -990;      // the job ran out of memory
+constexpr int kListTooLarge = -991;     // a share's list passed the bytes a resolve keeps
 constexpr int kFolderTooDeep = -992;    // folders nested deeper than a walk goes
 constexpr int kCaptchaMissing = -993;   // a captcha reply without its picture or id
 constexpr int kTooManyEntries = -994;   // more entries or listing pages than a resolve takes

@@ -88,6 +88,10 @@ bool is_id(const std::string& json) {
 
 std::optional<FileEntry> entry_of(const std::vector<std::string>& json, bool on_share_page) {
   if (!is_id(json[kFsId]) || !is_string_form(json[kName])) return std::nullopt;
+  // A JSON form is never shorter than its text: a longer one is checked once read.
+  for (const std::string& member : json) {
+    if (member.size() > 6 * kEntryTextLimit + 2) return std::nullopt;
+  }
   FileEntry entry;
   entry.fs_id = json[kFsId];
   entry.server_filename = string_text(json[kName]);
@@ -108,7 +112,25 @@ std::optional<FileEntry> entry_of(const std::vector<std::string>& json, bool on_
   return entry;
 }
 
+bool within_text_limit(const FileEntry& entry) {
+  for (const std::string* text : {&entry.app_id, &entry.parent_path, &entry.decoded_parent_path,
+                                  &entry.server_filename, &entry.size, &entry.path}) {
+    if (text->size() > kEntryTextLimit) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool ran_out_of_room(int code) {
+  return code == kTooManyEntries || code == kListTooLarge || code == kFolderTooDeep;
+}
+
+std::size_t entry_bytes(const FileEntry& entry) {
+  return sizeof(FileEntry) + entry.fs_id.size() + entry.app_id.size() + entry.parent_path.size() +
+         entry.decoded_parent_path.size() + entry.server_filename.size() + entry.size.size() +
+         entry.isdir.size() + entry.path.size() + entry.dlink.size();
+}
 
 int reply_code(const HttpResponse& response, JsonDocument& reply) {
   if (response.failure != 0) return kRequestFailed;
@@ -119,25 +141,27 @@ int reply_code(const HttpResponse& response, JsonDocument& reply) {
 }
 
 int read_list(const JsonDocument& reply, const std::string& path, bool on_share_page,
-              std::size_t room, std::set<std::string>& ids, FileList& found, int& skipped) {
+              ListRoom& room, std::set<std::string>& ids, FileList& found, int& skipped) {
   // Only a real array is counted: "length" of an object or a text is whatever
   // the service wrote there.
   if (reply.type_of(path) != JsonDocument::kTypeArray) return kJsonParseFailed;
   const int count = reply.count(path);
-  std::size_t added = 0;
   for (int i = 0; i < count; ++i) {
     const std::string base = path + "[" + std::to_string(i) + "]";
     std::optional<FileEntry> entry =
         entry_of(reply.get_texts(base, kItemFields, true), on_share_page);
-    if (!entry) {
+    if (!entry || !within_text_limit(*entry)) {
       ++skipped;
       continue;
     }
     if (ids.count(entry->fs_id) > 0) continue;
-    if (added == room) return kTooManyEntries;
+    if (room.entries == 0) return kTooManyEntries;
+    const std::size_t bytes = entry_bytes(*entry);
+    if (bytes > room.bytes) return kListTooLarge;
     ids.insert(entry->fs_id);
     found.push_back(std::move(*entry));
-    ++added;
+    --room.entries;
+    room.bytes -= bytes;
   }
   return 0;
 }

@@ -18,12 +18,6 @@ bool contains(const std::string& text, const std::string& part) {
   return find_local(text, part) != std::string::npos;
 }
 
-// Failures that end a walk the client chose to stop: what was listed until then
-// is the share's, and the code says the list is not complete.
-bool keeps_found_entries(int code) {
-  return code == kTooManyEntries || code == kFolderTooDeep;
-}
-
 }  // namespace
 
 // Values of the share page that every request of one resolve carries.
@@ -40,9 +34,9 @@ void ShareClient::new_connections() {
 HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
   if (!connections_) new_connections();
   request.connections = connections_;
-  if (with_cookies) request.cookies = cookies_;
+  if (with_cookies) request.cookies = cookies_.text_for(request.url);
   HttpResponse response = http_request(request);
-  if (with_cookies && response.cookies) cookies_ = *response.cookies;
+  if (with_cookies && response.cookies) cookies_.store(request.url, *response.cookies);
   return response;
 }
 
@@ -76,11 +70,15 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   }
 
   PageData page_data;
-  const std::string sekey = cookie_value(cookies_, "BDCLND");
-  if (!sekey.empty()) page_data.sekey_extra = "{\"sekey\":\"" + sekey + "\"}";
+  // The value is a cookie's: whatever it holds stays inside the form value.
+  const std::string sekey = cookie_value(cookies_.text_for(origin_), "BDCLND");
+  if (!sekey.empty()) page_data.sekey_extra = "{\"sekey\":\"" + escape_form_value(sekey) + "\"}";
 
   const bool build = files.empty();
-  if (build) progress_ = {};
+  if (build) {
+    progress_ = {};
+    list_bytes_ = 0;
+  }
   code = read_page_data(cut_json_object(page, kDataMarker), page_data, build ? &files : nullptr);
   // The page may run to tens of megabytes; the walk below has no use for it.
   page.clear();
@@ -88,7 +86,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   if (code == 0 && build) code = list_top_folders(page_data, files, files.size());
   if (code != 0) {
     // A list that a failed listing cut short would be reported as the whole share.
-    if (build && !keeps_found_entries(code)) files.clear();
+    if (build && !ran_out_of_room(code)) files.clear();
     if (build) recount_progress(files, index);
     return code;
   }
@@ -114,8 +112,11 @@ int ShareClient::read_page_data(const std::string& data_text, PageData& page_dat
   if (file_list != JsonDocument::kTypeObject) return kJsonParseFailed;
   if (data.type_of("file_list.list") == JsonDocument::kTypeNull) return 0;
   std::set<std::string> ids;
-  const int code = read_list(data, "file_list.list", true, limits_.max_entries, ids, *files,
-                             progress_.entries_skipped);
+  ListRoom room = list_room(files->size());
+  const std::size_t bytes = room.bytes;
+  const int code =
+      read_list(data, "file_list.list", true, room, ids, *files, progress_.entries_skipped);
+  list_bytes_ += bytes - room.bytes;
   for (const FileEntry& entry : *files)
     count_entry(entry);
   report_progress();
@@ -165,6 +166,8 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
     std::string link = json_string_member(response.text, "dlink");
     // A success without a link is no success: the entry would be reported empty.
     if (link.empty()) return kLinkMissing;
+    if (link.size() > list_room(0).bytes) return kListTooLarge;
+    list_bytes_ += link.size();
     entry.dlink = std::move(link);
     ++progress_.links_obtained;
     report_progress();
@@ -172,13 +175,22 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
   return 0;
 }
 
+ListRoom ShareClient::list_room(std::size_t used_entries) const {
+  ListRoom room;
+  room.entries = used_entries < limits_.max_entries ? limits_.max_entries - used_entries : 0;
+  room.bytes = list_bytes_ < limits_.max_list_bytes ? limits_.max_list_bytes - list_bytes_ : 0;
+  return room;
+}
+
 void ShareClient::recount_progress(const FileList& files, int index) {
   const ResolveProgress listed = progress_;
   progress_ = {};
+  list_bytes_ = 0;
   progress_.folders_listed = listed.folders_listed;
   progress_.entries_skipped = listed.entries_skipped;
   for (std::size_t i = 0; i < files.size(); ++i) {
     count_entry(files[i]);
+    list_bytes_ += entry_bytes(files[i]);
     if (files[i].isdir == "0" && static_cast<int>(i) + 1 < index) ++progress_.links_obtained;
   }
   report_progress();

@@ -10,8 +10,10 @@
 #include <set>
 #include <string>
 
+#include "http/cookies.h"
 #include "http/local_text.h"
 #include "share/file_entry.h"
+#include "share/service_replies.h"
 
 namespace sharelink {
 
@@ -36,6 +38,8 @@ struct ResolveLimits {
   std::size_t max_entries = 1000000;  // entries of one share, folders included
   int max_list_pages = 100000;        // folder-listing requests of one resolve
   int max_folder_depth = 512;         // levels of folders below the share's top
+  // Bytes the list keeps, its entries' texts and links: past it kListTooLarge.
+  std::size_t max_list_bytes = std::size_t{256} << 20;
 };
 
 class ShareClient {
@@ -89,7 +93,8 @@ class ShareClient {
   void new_connections();
   void drop_connections() { connections_.reset(); }
 
-  std::string get_cookies() const { return cookies_; }
+  // The cookies of the service's origin.
+  std::string get_cookies() const { return cookies_.text_for(origin_); }
   bool clear_cookies() {
     cookies_.clear();
     return true;
@@ -117,8 +122,8 @@ class ShareClient {
     std::size_t pending = 0;  // entries read from pages but not yet in files
   };
 
-  // Sends request, with the session's cookies and merging the reply's into them
-  // when with_cookies.
+  // Sends request, with the cookies of its address's origin and merging the
+  // reply's into them when with_cookies: no origin sees another's cookies.
   HttpResponse send(HttpRequest request, bool with_cookies);
 
   int fetch_page(const std::string& share_link, std::string& page);
@@ -135,18 +140,21 @@ class ShareClient {
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
   std::string take_vcode_str();
+  // What the list may still take, its entries counted by used_entries.
+  ListRoom list_room(std::size_t used_entries) const;
   // Counts the list afresh (a pass that resumes a list built earlier).
   void recount_progress(const FileList& files, int index);
   void count_entry(const FileEntry& entry);
   void report_progress() const;
 
   std::string vcode_str_;
-  std::string cookies_;
+  CookieJar cookies_;
   std::string origin_;
   ProgressObserver observer_;
   std::shared_ptr<HttpConnectionPool> connections_;
   ResolveProgress progress_;
   ResolveLimits limits_;
+  std::size_t list_bytes_ = 0;  // what the list keeps, by entry_bytes
 };
 
 }  // namespace sharelink

@@ -2,9 +2,11 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
+#include "share/result_codes.h"
 #include "share/share_client.h"
 
 namespace sharelink {
@@ -43,9 +45,14 @@ std::shared_ptr<CaptchaLoad> start_captcha_load(const AppState& state,
   }
   try {
     std::thread([load, decode] {
-      Bytes image;
-      load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
-      if (load->code == 0) load->picture = decode(image);
+      // A picture too big for memory is a picture that did not come.
+      try {
+        Bytes image;
+        load->code = ShareClient::fetch_captcha_from(load->origin, load->kind, image, load->id);
+        if (load->code == 0) load->picture = decode(image);
+      } catch (const std::bad_alloc&) {
+        load->code = kOutOfMemory;
+      }
       load->done = true;
       count_ended(load_count());
     }).detach();

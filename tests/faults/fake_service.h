@@ -82,6 +82,10 @@ class FakeService {
   // The captcha picture behind the captcha call's vcode_img.
   std::string picture;
   std::function<void(const Request&, Reply&)> tamper;
+  // Set: a protected share. Until a request brings the BDCLND cookie that
+  // /share/verify sets, the link redirects to unlock_at's /share/init, which
+  // asks for the code.
+  std::string unlock_at;
 
   void start() {
     server_.start([this](const Request& request) {
@@ -131,7 +135,21 @@ class FakeService {
 
   Reply answer(const Request& request) {
     const std::string path = request.path();
-    if (path == "/s/" + surl) return page();
+    const bool locked = !unlock_at.empty() &&
+                        request.header("Cookie").value_or("").find("BDCLND=") == std::string::npos;
+    if (path == "/s/" + surl && locked) {
+      Reply moved;
+      moved.status = "302 Found";
+      moved.headers = "Location: " + unlock_at + "/share/init?shareid=101&uk=202\r\n";
+      return moved;
+    }
+    if (path == "/share/init" && locked) return json(u8"<html>请输入提取密码</html>");
+    if (path == "/s/" + surl || path == "/share/init") return page();
+    if (path == "/share/verify") {
+      Reply unlocked = json(R"({"errno":0,"request_id":7})");
+      unlocked.headers += "Set-Cookie: BDCLND=unlock-secret; path=/\r\n";
+      return unlocked;
+    }
     if (path == "/share/list") {
       const std::string query = request.query();
       return json(folder(form_value(query, "dir"), std::atoi(form_value(query, "page").c_str())));

@@ -1,6 +1,7 @@
 // Redirects a hostile service answers with: loops, schemes other than http,
 // and hops to another port, where the session's cookies and the form body of
-// a POST must never arrive.
+// a POST must never arrive, and from where no cookie may come back into the
+// session; and a cookie value that tries to add a form parameter.
 
 #include <string>
 
@@ -48,6 +49,39 @@ void page_with_a_folder(Scene& scene) {
   };
   scene.service.folder = listing;
   scene.elsewhere.folder = listing;
+}
+
+// Every download request carried what the check wants of its Cookie line and
+// of its body's extra value, and nothing planted; the other port saw nothing.
+FaultCase::Check downloads_carry(std::string cookie, std::string extra) {
+  return [cookie, extra](const Scene& s, const CliRun& run) {
+    nothing_leaked(s, run);
+    const std::vector<Request> downloads = s.service.requests_to("/api/sharedownload");
+    EXPECT_FALSE(downloads.empty());
+    for (const Request& request : downloads) {
+      EXPECT_NE(request.header("Cookie").value_or("").find(cookie), std::string::npos)
+          << request.head;
+      EXPECT_EQ(form_value(request.body, "extra"), extra) << request.body;
+      EXPECT_EQ((request.head + request.body).find("planted"), std::string::npos);
+      EXPECT_EQ(form_value(request.body, "x"), "") << request.body;
+    }
+  };
+}
+
+// A folder whose pages hold 99 names longer than any file system takes and
+// one file that is fine.
+void folder_of_long_names(Scene& s) {
+  page_with_a_folder(s);
+  s.service.folder = [](const std::string&, int page) {
+    if (page > 10) return std::string(R"({"errno":0,"list":[]})");
+    std::string list =
+        entry_json(std::to_string(5000 + page), "short" + std::to_string(page), false, "/top/dir");
+    for (int i = 0; i < 99; ++i) {
+      list += "," + entry_json(std::to_string(1000 + page * 100 + i),
+                               std::string(8192, 'n') + std::to_string(i), false, "/top/dir");
+    }
+    return R"({"errno":0,"list":[)" + list + "]}";
+  };
 }
 
 class HostileRedirect : public ::testing::TestWithParam<FaultCase> {};
@@ -158,6 +192,55 @@ const FaultCase kRedirectCases[] = {
      0,
      20,
      nothing_leaked},
+    // The page moves to another origin, which tries to plant the cookie that
+    // becomes the sekey; the redirect's own cookie is the session's.
+    {"page_moved_elsewhere_plants_a_cookie",
+     [](Scene& s) {
+       const std::string moved_to = s.elsewhere.link();
+       redirect_path(s.service, "/s/" + s.service.surl, "302 Found",
+                     [moved_to](const Request&) { return moved_to; });
+       s.elsewhere.tamper = [](const Request&, Reply& reply) {
+         reply.headers += "Set-Cookie: BDCLND=planted; path=/\r\n";
+       };
+     },
+     {{0, u8"成功", 2}},
+     0,
+     20,
+     downloads_carry("HOP=redirect-secret", "")},
+    {"sekey_cannot_add_a_parameter",
+     [](Scene& s) {
+       s.service.tamper = [](const Request& request, Reply& reply) {
+         if (request.path().rfind("/s/", 0) == 0) {
+           reply.headers += "Set-Cookie: BDCLND=ab%2F&x=1=\"; path=/\r\n";
+         }
+       };
+     },
+     {{0, u8"成功", 2}},
+     0,
+     20,
+     downloads_carry("BDCLND=ab%2F&x=1=\"", R"({"sekey":"ab/&x=1=""})")},
+    {"protected_share_unlocks_on_its_own_origin",
+     [](Scene& s) { s.service.unlock_at = s.service.origin(); },
+     {{0, u8"成功", 2}},
+     0,
+     20,
+     downloads_carry("BDCLND=unlock-secret", R"({"sekey":"unlock-secret"})")},
+    // The code check's probe names another origin: the page is fetched there
+    // without the session's cookies, the fresh BDCLND among them.
+    {"protected_share_probe_moves_elsewhere",
+     [](Scene& s) {
+       s.service.unlock_at = s.elsewhere.origin();
+       s.elsewhere.unlock_at = s.elsewhere.origin();
+     },
+     {{1, nullptr, 0}},
+     0,
+     20,
+     [](const Scene& s, const CliRun& run) {
+       nothing_leaked(s, run);
+       EXPECT_EQ(s.service.requests_to("/share/verify").size(), 1u);
+       EXPECT_FALSE(s.elsewhere.requests_to("/share/init").empty());
+     }},
+    {"pages_of_names_no_file_system_takes", folder_of_long_names, {{0, u8"成功", 11}}, 300, 30},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, HostileRedirect, ::testing::ValuesIn(kRedirectCases), case_name);

@@ -31,8 +31,10 @@ std::string lower_ascii(std::string text) {
   return text;
 }
 
+// Every page tries to plant a cookie in the caller's text.
 Answer page(const std::string& body) {
-  return {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
+  return {"HTTP/1.1 200 OK\r\nSet-Cookie: PLANT=" + body +
+          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
 }
 
 struct Hop {
@@ -63,7 +65,7 @@ TEST_P(HostileLocation, CallerDataStaysOnItsOrigin) {
     if (first_line(request).find(" /start ") == std::string::npos) return page("good");
     std::lock_guard<std::mutex> lock(mutex);
     return Answer{"HTTP/1.1 " + std::to_string(hop.status) + " Moved\r\nLocation: " + location +
-                  "\r\nContent-Length: 5\r\n\r\nmoved"};
+                  "\r\nSet-Cookie: HOME=1\r\nContent-Length: 5\r\n\r\nmoved"};
   });
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -92,6 +94,10 @@ TEST_P(HostileLocation, CallerDataStaysOnItsOrigin) {
   }
   std::vector<std::string> at_good = good.requests.all();
   EXPECT_EQ(response.failure, 0) << hop.name;
+  // The caller's text keeps what its origin set, on the redirect and after it.
+  EXPECT_EQ(response.cookies,
+            hop.lands == "good" ? "PLANT=good; HOME=1; SID=secret" : "HOME=1; SID=secret")
+      << hop.name;
   if (hop.lands == "other") {
     EXPECT_EQ(at_other.size(), 1u) << hop.name;
     EXPECT_EQ(at_good.size(), 1u) << hop.name;
@@ -99,7 +105,7 @@ TEST_P(HostileLocation, CallerDataStaysOnItsOrigin) {
   } else if (hop.lands == "good") {
     EXPECT_TRUE(at_other.empty()) << hop.name;
     ASSERT_EQ(at_good.size(), 2u) << hop.name;
-    EXPECT_NE(at_good[1].find("\r\nCookie: SID=secret\r\n"), std::string::npos) << hop.name;
+    EXPECT_NE(at_good[1].find("\r\nCookie: HOME=1; SID=secret\r\n"), std::string::npos) << hop.name;
     EXPECT_EQ(response.text, "good") << hop.name;
   } else {
     EXPECT_TRUE(at_other.empty()) << hop.name;

@@ -31,15 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     doc.get_text(token);
   if (doc.type_of("file_list") != JsonDocument::kTypeObject) return 0;
 
-  // Little room, so that the limit is reached as often as the end of the list.
+  // Little room, so that the limits are reached as often as the end of the list.
   constexpr std::size_t kRoom = 8;
+  constexpr std::size_t kBytes = 6 * kEntryTextLimit;
+  ListRoom room{kRoom, kBytes};
   std::set<std::string> ids;
   FileList files;
   int skipped = 0;
-  const int code = read_list(doc, "file_list.list", true, kRoom, ids, files, skipped);
+  const int code = read_list(doc, "file_list.list", true, room, ids, files, skipped);
   FUZZ_CHECK(files.size() <= kRoom && ids.size() == files.size() && skipped >= 0);
-  FUZZ_CHECK(code == 0 || code == kJsonParseFailed || code == kTooManyEntries);
+  FUZZ_CHECK(code == 0 || code == kJsonParseFailed || code == kTooManyEntries ||
+             code == kListTooLarge);
   if (code == kTooManyEntries) FUZZ_CHECK(files.size() == kRoom);
+  std::size_t bytes = 0;
+  for (const FileEntry& entry : files)
+    bytes += entry_bytes(entry);
+  FUZZ_CHECK(room.entries == kRoom - files.size() && bytes == kBytes - room.bytes);
   for (const FileEntry& entry : files) {
     // Only what the next requests can carry becomes an entry.
     FUZZ_CHECK(!entry.fs_id.empty() &&
@@ -47,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(entry.isdir == "0" || entry.isdir == "1");
     FUZZ_CHECK(entry.isdir == "0" || !entry.path.empty());
     FUZZ_CHECK(ids.count(entry.fs_id) == 1);
+    FUZZ_CHECK(entry.server_filename.size() <= kEntryTextLimit &&
+               entry.path.size() <= kEntryTextLimit);
   }
   return 0;
 }
