@@ -59,12 +59,14 @@
 // deadline of 10 T. A server that sends header lines just faster than T would
 // keep WinHTTP's wait for the block going for ever, so the request is sent and
 // its header block awaited on a worker thread while the call waits for the
-// deadline: past it the request handle is closed, which ends the pending
-// WinHTTP call on Windows, and the call fails with 712 (711 before the request
-// went out). Wine's WinHTTP goes on reading until the server stops; the call
-// returns at the deadline all the same, and the abandoned thread ends with the
-// connection. The low-speed floor cannot see the header bytes WinHTTP reads,
-// so there the deadline and the per-receive timeout bound the wait. The body is
+// deadline: past it the call fails with 712 (711 before the request went out)
+// and leaves the request to the worker. Closing its handle is no safe way to
+// end a blocking call, and a closed handle's value may name the next request,
+// so the request's handles, and the session they were opened on, close only
+// once the worker is past its last call on them: on Windows when its timeouts
+// end the wait, under Wine (whose WinHTTP goes on reading) when the server
+// stops. The low-speed floor cannot see the header bytes WinHTTP reads, so
+// there the deadline and the per-receive timeout bound the wait. The body is
 // read here, chunk by chunk, so the floor (T bytes in any period of T) and the
 // deadline are checked between reads; a single read may wait up to T past the
 // deadline.
@@ -81,7 +83,8 @@
 // A connection pool is one WinHTTP session without a proxy: WinHTTP keeps its
 // connections alive and hands them to later requests of the same session, on
 // any thread. A call with a proxy, or without a pool, opens a session of its
-// own and closes it, with its connections, at its end. (Wine keeps one cache
+// own and closes it, with its connections, at its end, or after it when a
+// worker still holds a request given up at the deadline. (Wine keeps one cache
 // of connections for the whole process instead, so there calls without a pool
 // reuse connections too.) A kept connection the server closed as the request
 // arrived fails with no reply at all; as libcurl does, such a request is sent
@@ -95,6 +98,9 @@ struct InternetCloser {
   void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
 using Internet = std::unique_ptr<void, InternetCloser>;
+// A session outlives the call that opened it, or the pool, while a worker
+// still holds a request made on it. Made from a null Internet, it is empty.
+using SharedInternet = std::shared_ptr<void>;
 
 // Local text as UTF-16 for the wide API.
 std::wstring wide_of(const std::string& text) {
@@ -267,14 +273,27 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWOR
   if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) pending->sent = true;
 }
 
-// Runs on a worker. A call that stopped waiting before the worker began has
-// closed handle already: the worker then makes no call on it, since the value
-// may have gone to another handle.
-void send_and_await_head(const std::shared_ptr<PendingHead>& pending, HINTERNET handle) {
+// One request's handles, held by the call and by the worker making its
+// blocking calls: whichever lets go last closes them, so that none closes under
+// a call of the other thread's. They close in the reverse of this order.
+struct RequestHandles {
+  explicit RequestHandles(SharedInternet on) : session(std::move(on)) {}
+  SharedInternet session;
+  // What the request's notifications point at: kept until the request closed.
+  std::shared_ptr<PendingHead> pending = std::make_shared<PendingHead>();
+  Internet connection;
+  Internet request;
+};
+
+// Runs on a worker. A call that stopped waiting before the worker began gets
+// no request sent.
+void send_and_await_head(std::shared_ptr<RequestHandles> handles) {
+  std::shared_ptr<PendingHead> pending = handles->pending;
   {
     std::lock_guard<std::mutex> lock(pending->mutex);
     if (pending->abandoned) return;
   }
+  HINTERNET handle = handles->request.get();
   auto size = static_cast<DWORD>(pending->body.size());
   void* bytes = size > 0 ? pending->body.data() : WINHTTP_NO_REQUEST_DATA;
   int failure = 0;
@@ -290,6 +309,11 @@ void send_and_await_head(const std::shared_ptr<PendingHead>& pending, HINTERNET 
   pending->error = error;
   pending->done = true;
   pending->finished.notify_all();
+  // A call still waiting holds the handles too and reads the response on them:
+  // letting go before it can see done leaves their close to the call, which
+  // then closes them before it returns. A call that gave up has let go of
+  // them: they close as this returns.
+  if (!pending->abandoned) handles.reset();
 }
 
 // The threads that make the blocking send calls. A worker lives on after its
@@ -407,7 +431,8 @@ bool read_header_block(HINTERNET request, std::string& block, DWORD& error) {
 // One request handle per leg, on the call's session.
 class WinLegs final : public LegTransport {
  public:
-  WinLegs(HINTERNET session, const HttpRequest& request) : session_(session), request_(request) {
+  WinLegs(SharedInternet session, const HttpRequest& request)
+      : session_(std::move(session)), request_(request) {
     pace_.set_limit(exchange_timeout(request));
   }
 
@@ -446,14 +471,12 @@ class WinLegs final : public LegTransport {
     return number;
   }
 
-  HINTERNET session_;
+  SharedInternet session_;
   const HttpRequest& request_;
   TransferPace pace_;
-  // What the request handle's notifications point at: it outlives the handle.
-  std::shared_ptr<PendingHead> pending_;
-  // The previous leg's handles close before the next leg opens its own.
-  Internet connection_;
-  Internet handle_;
+  // The leg's request and connection, null once given up at the deadline. A
+  // new leg lets go of the last leg's before it opens its own.
+  std::shared_ptr<RequestHandles> handles_;
   DWORD error_ = 0;
 };
 
@@ -478,24 +501,25 @@ void WinLegs::fail(LegResponse& response, int number, DWORD error,
 }
 
 int WinLegs::open_request(const WebAddress& address, const Leg& leg) {
-  handle_.reset();
+  handles_ = std::make_shared<RequestHandles>(session_);
   std::string host = address.host;
   if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-  connection_.reset(
-      WinHttpConnect(session_, wide_of(host).c_str(), static_cast<INTERNET_PORT>(address.port), 0));
-  if (!connection_) return failed_with(703);
+  Internet& connection = handles_->connection;
+  connection.reset(WinHttpConnect(session_.get(), wide_of(host).c_str(),
+                                  static_cast<INTERNET_PORT>(address.port), 0));
+  if (!connection) return failed_with(703);
   // The target is escaped already: WinHTTP sends it as it is.
   DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
   if (address.scheme == "https") flags |= WINHTTP_FLAG_SECURE;
-  handle_.reset(WinHttpOpenRequest(connection_.get(), verb_of(leg.method),
-                                   wide_of(address.target).c_str(), nullptr, WINHTTP_NO_REFERER,
-                                   WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-  return handle_ ? 0 : failed_with(704);
+  handles_->request.reset(
+      WinHttpOpenRequest(connection.get(), verb_of(leg.method), wide_of(address.target).c_str(),
+                         nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  return handles_->request ? 0 : failed_with(704);
 }
 
 int WinLegs::configure(const WebAddress& address, bool on_origin,
                        const std::vector<std::string>& lines, ExchangeClock::time_point deadline) {
-  HINTERNET handle = handle_.get();
+  HINTERNET handle = handles_->request.get();
   int phase = static_cast<int>(phase_limit(deadline));
   if (!WinHttpSetTimeouts(handle, phase, phase, phase, phase) ||
       !set_number(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(phase))) {
@@ -548,7 +572,7 @@ LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<s
   pace_.restart();
   send_request(leg, on_origin, lines, deadline, response);
   if (response.failure != 0) return response;
-  HINTERNET handle = handle_.get();
+  HINTERNET handle = handles_->request.get();
   auto size = body ? request_.post_data.size() : 0;
   DWORD status = 0;
   DWORD status_size = sizeof status;
@@ -593,10 +617,8 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
 
 void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response,
                        bool& stale) {
-  HINTERNET handle = handle_.get();
-  auto pending = std::make_shared<PendingHead>();
-  // The handle's notifications point at it while the handle lives.
-  pending_ = pending;
+  HINTERNET handle = handles_->request.get();
+  std::shared_ptr<PendingHead> pending = handles_->pending;
   if (body) pending->body = request_.post_data;
   WINHTTP_STATUS_CALLBACK callback = on_status;
   if (WinHttpSetStatusCallback(
@@ -606,7 +628,8 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
     fail(response, 704, GetLastError(), deadline);
     return;
   }
-  if (!send_workers().run([pending, handle] { send_and_await_head(pending, handle); })) {
+  if (!send_workers().run(
+          [handles = handles_]() mutable { send_and_await_head(std::move(handles)); })) {
     response.failure = 711;
     response.reason = "no thread could be started for the request";
     return;
@@ -617,10 +640,9 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
     lock.unlock();
     response.failure = pending->sent ? 712 : 711;
     response.reason = kReasonDeadline;
-    // Closing the request ends its pending call (on Windows); a thread that
-    // has not begun its calls never will.
-    handle_.reset();
-    connection_.reset();
+    // The worker may be in a call on the request, or about to begin one: the
+    // handles close when it lets go of them.
+    handles_.reset();
     return;
   }
   if (pending->failure == 0) return;
@@ -632,7 +654,7 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
 }
 
 void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head) {
-  HINTERNET handle = handle_.get();
+  HINTERNET handle = handles_->request.get();
   std::string chunk;
   for (;;) {
     if (ExchangeClock::now() >= deadline) {
@@ -700,10 +722,10 @@ class HttpConnectionPool {
  public:
   HttpConnectionPool() : session_(open_session(std::string())) {}
   // Null when WinHTTP gave none: calls go with a session of their own.
-  HINTERNET session() const { return session_.get(); }
+  const SharedInternet& session() const { return session_; }
 
  private:
-  Internet session_;
+  SharedInternet session_;
 };
 
 std::shared_ptr<HttpConnectionPool> make_connection_pool() {
@@ -713,25 +735,22 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
 Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
   Exchange exchange;
   std::unique_ptr<WinAddress> address;
-  // The pool outlives the handles opened on its session.
-  std::shared_ptr<HttpConnectionPool> pool = request.connections;
-  Internet own_session;
-  HINTERNET session = nullptr;
+  const std::shared_ptr<HttpConnectionPool>& pool = request.connections;
+  SharedInternet session;
   if (!WinHttpCheckPlatform()) {
     exchange.failure = 700;
   } else if (!(address = split_address(request.url))) {
     exchange.failure = 701;
-  } else if (request.proxy.empty() && pool && pool->session() != nullptr) {
+  } else if (request.proxy.empty() && pool && pool->session()) {
     session = pool->session();
   } else {
-    own_session = open_session(request.proxy);
-    session = own_session.get();
-    if (session == nullptr) {
+    session = open_session(request.proxy);
+    if (!session) {
       exchange.failure = 702;
       exchange.reason = system_message(GetLastError());
     }
   }
-  if (session != nullptr) {
+  if (session) {
     WinLegs legs(session, request);
     exchange = follow_redirects(legs, request, std::move(address), header_block);
   }

@@ -551,10 +551,6 @@ struct LimitCase {
   std::size_t lists;
 };
 
-void PrintTo(const LimitCase& limit, std::ostream* out) {
-  *out << limit.name;
-}
-
 class ResolveLimit : public ::testing::TestWithParam<LimitCase> {};
 
 TEST_P(ResolveLimit, EndsTheResolveAndKeepsWhatWasFound) {

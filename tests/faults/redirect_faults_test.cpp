@@ -219,12 +219,6 @@ const FaultCase kRedirectCases[] = {
      0,
      20,
      downloads_carry("BDCLND=ab%2F&x=1=\"", R"({"sekey":"ab/&x=1=""})")},
-    {"protected_share_unlocks_on_its_own_origin",
-     [](Scene& s) { s.service.unlock_at = s.service.origin(); },
-     {{0, u8"成功", 2}},
-     0,
-     20,
-     downloads_carry("BDCLND=unlock-secret", R"({"sekey":"unlock-secret"})")},
     // The code check's probe names another origin: the page is fetched there
     // without the session's cookies, the fresh BDCLND among them.
     {"protected_share_probe_moves_elsewhere",

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,18 +39,10 @@ struct FailureCase {
 };
 
 // What a trace shows for each failure the rows end with.
-std::string failure_text_of(int failure) {
-  switch (failure) {
-    case 701:
-      return "701 解析URL地址失败!";
-    case 711:
-      return "711 发送请求失败!";
-    case 712:
-      return "712 服务器未响应!";
-    default:
-      return "713 读取数据失败!";
-  }
-}
+const std::map<int, std::string> kFailureTexts = {{701, "701 解析URL地址失败!"},
+                                                  {711, "711 发送请求失败!"},
+                                                  {712, "712 服务器未响应!"},
+                                                  {713, "713 读取数据失败!"}};
 
 void reply(RawConnection& connection, const std::string& text) {
   connection.read_request();
@@ -114,7 +107,7 @@ TEST(HttpTrace, EachFailureKindNamesItsCause) {
     const HttpTraceRecord& record = records[0];
     EXPECT_EQ(response.failure, row.failure);
     EXPECT_EQ(record.failure, row.failure);
-    EXPECT_EQ(record.failure_text, failure_text_of(row.failure));
+    EXPECT_EQ(record.failure_text, kFailureTexts.at(row.failure));
     EXPECT_EQ(record.method, "GET");
     EXPECT_EQ(record.url, request.url);
     const char* cause = test::kWinHttp && row.winhttp_cause ? row.winhttp_cause : row.cause;
