@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/service_text.h"
-#include "http/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -91,6 +91,8 @@ bool ResolveJob::ask_for_answer(int code, int resolve_index) {
     append_log_line(view_, "解析状态: 用户主动放弃,输入验证码");
     return false;
   }
+  // A code found with the link that the service refused is offered no more.
+  if (state_.extraction_code == state_.suggested_code) state_.suggested_code.clear();
   state_.extraction_code.clear();
   view_.show_extraction_code_prompt();
   if (!state_.extraction_code.empty()) return true;

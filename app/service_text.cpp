@@ -1,6 +1,6 @@
 #include "app/service_text.h"
 
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

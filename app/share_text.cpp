@@ -1,6 +1,8 @@
 #include "app/share_text.h"
 
-#include "http/local_text.h"
+#include <algorithm>
+
+#include "text/local_text.h"
 
 namespace sharelink {
 
@@ -79,12 +81,16 @@ ShareText parse_share_text(const std::string& text) {
   ShareText result{text, {}};
   const std::size_t start = find_link_start(text);
   if (start == std::string::npos) return result;
-  std::size_t end = start;
+  // A text that is the link alone is the link, whatever characters it holds;
+  // in a message, Chinese text, quotes or brackets may follow it unspaced.
+  const bool bare = start == 0 && std::none_of(text.begin(), text.end(), [](char c) {
+                      return static_cast<unsigned char>(c) <= ' ';
+                    });
+  std::size_t end = bare ? text.size() : start;
   while (end < text.size() && !ends_link(text[end]))
     ++end;
   // Sentence punctuation right after a link in a message belongs to the
   // sentence; a text that is the link alone has none.
-  const bool bare = start == 0 && end == text.size();
   while (!bare && end > start && std::string(".,;:!?)]}").find(text[end - 1]) != std::string::npos)
     --end;
   std::string link = text.substr(start, end - start);
@@ -93,6 +99,10 @@ ShareText parse_share_text(const std::string& text) {
   result.link = link;
   result.code = pwd.empty() ? code_after_label(text) : pwd;
   return result;
+}
+
+std::string one_line(const std::string& text) {
+  return replace_all(replace_all(replace_all(text, "\r\n", " "), "\r", " "), "\n", " ");
 }
 
 std::string confirmed_answer(const std::string& typed) {

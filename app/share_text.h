@@ -17,6 +17,10 @@ struct ShareText {
 
 ShareText parse_share_text(const std::string& text);
 
+// A pasted text as a one-line box takes it: each line break (CR LF, CR or LF)
+// a space, so that a share message's second line ("提取码: ...") comes along.
+std::string one_line(const std::string& text);
+
 // The typed answer of a prompt as it is stored: every ASCII and full-width
 // space removed. "" means the prompt must ask again.
 std::string confirmed_answer(const std::string& typed);

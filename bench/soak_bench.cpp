@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/gui/job_launcher.h"
+#include "app/desktop/job_launcher.h"
 #include "app/job_view.h"
 #include "sim/fixture.h"
 #include "sim/server.h"

@@ -1,7 +1,7 @@
 #include "cli/console.h"
 
 #include "cli/system_io.h"
-#include "http/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -1,8 +1,8 @@
 #include "cli/link_export.h"
 
 #include "app/service_text.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -13,7 +13,7 @@
 #include "cli/system_io.h"
 #include "cli/terminal_view.h"
 #include "http/http_request.h"
-#include "http/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace {
 

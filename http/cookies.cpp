@@ -5,8 +5,8 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "http/local_text.h"
 #include "http/web_address.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

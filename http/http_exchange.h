@@ -15,7 +15,7 @@
 
 #include "http/http_request.h"
 #include "http/http_transport.h"
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

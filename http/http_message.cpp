@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "script/regex_object.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

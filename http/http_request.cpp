@@ -12,8 +12,8 @@
 #include "http/cookies.h"
 #include "http/http_message.h"
 #include "http/http_transport.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

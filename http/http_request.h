@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -16,7 +16,7 @@
 
 #include "http/http_exchange.h"
 #include "http/http_message.h"
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 // How libcurl's results become failure numbers:
 //

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "http/http_request.h"
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

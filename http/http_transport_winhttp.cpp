@@ -25,9 +25,9 @@
 
 #include "http/http_exchange.h"
 #include "http/http_message.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "http/web_address.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 // How WinHTTP's results become failure numbers:
 //

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "http/http_message.h"
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 namespace {

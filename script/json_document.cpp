@@ -5,12 +5,12 @@
 #include <optional>
 #include <utility>
 
-#include "http/text_encoding.h"
 #include "script/document_value.h"
 #include "script/json_path.h"
 #include "script/json_tape.h"
 #include "script/json_text.h"
 #include "script/last_error.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <utility>
 
-#include "http/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "http/text_encoding.h"
 #include "script/json_number.h"
 #include "script/json_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink::json_reader {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "http/text_encoding.h"
 #include "script/json_tape.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -11,9 +11,9 @@
 
 #include <pcre2.h>
 
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "script/last_error.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

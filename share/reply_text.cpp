@@ -3,9 +3,9 @@
 #include <cctype>
 
 #include "http/cookies.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "script/json_text.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

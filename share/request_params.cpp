@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <random>
 
-#include "http/local_text.h"
-#include "http/text_encoding.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "http/http_request.h"
-#include "http/local_text.h"
 #include "script/json_document.h"
 #include "share/request_params.h"
 #include "share/result_codes.h"
 #include "share/share_client.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "http/cookies.h"
-#include "http/local_text.h"
 #include "share/file_entry.h"
 #include "share/service_replies.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -15,14 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/gui/gui_job_view.h"
-#include "app/gui/job_launcher.h"
-#include "app/gui/log_queue.h"
-#include "app/gui/ui_bridge.h"
-#include "app/http_trace.h"
+#include "app/app_texts.h"
+#include "app/desktop/desktop_session.h"
 #include "app/win32/main_window.h"
-#include "app/win32/prompt_windows.h"
+#include "app/win32/win_support.h"
 #include "http/http_request.h"
 
 namespace {
@@ -60,22 +56,6 @@ bool post_request(void (*handler)(void*), void* data) {
                       reinterpret_cast<LPARAM>(data)) != 0;
 }
 
-// What a job's worker thread uses. Made once and never freed, on purpose: when
-// the window closes during a network call the worker is not joined, and the
-// process ends while it may still run; it must never find this memory freed.
-struct Session {
-  AppState state;
-  UiBridge bridge{post_request};
-  LogQueue log;
-  GuiJobView view{bridge, log};
-  JobLauncher jobs{state, view};
-};
-
-// How long a closing program waits for a job that has been told to stop: long
-// enough for one that only had to give up at a prompt, short enough that a
-// stalled network call does not keep a closed window's process alive.
-constexpr std::chrono::milliseconds kJobStopGrace{1000};
-
 std::FILE* open_named_file(const wchar_t* variable, const wchar_t* mode) {
   const wchar_t* path = _wgetenv(variable);
   return path && *path ? _wfopen(path, mode) : nullptr;
@@ -106,6 +86,14 @@ bool dialog_key(MSG& message) {
   return top && IsDialogMessageW(top, &message);
 }
 
+// A program that exits without a word looks as if it never started: say why.
+int cannot_start() {
+  const DWORD error = GetLastError();
+  show_message("无法创建程序窗口,程序不能启动。(系统错误 " + std::to_string(error) + ")",
+               kMessageCaption);
+  return 1;
+}
+
 void run_message_loop() {
   MSG message;
   for (;;) {
@@ -122,30 +110,19 @@ void run_message_loop() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
   // Before any thread exists: the HTTP stack's global set-up is not thread-safe.
   http_global_init();
-  // Never closed: a job's worker may still be in a request as the process ends.
-  // One write per line keeps lines of different threads whole.
-  if (std::FILE* trace = open_named_file(L"SHARELINK_TRACE", L"ab")) {
-    set_http_trace([trace](const HttpTraceRecord& record) {
-      const std::string line = trace_line(record) + "\n";
-      std::fwrite(line.data(), 1, line.size(), trace);
-      std::fflush(trace);
-    });
-  }
+  if (std::FILE* trace = open_named_file(L"SHARELINK_TRACE", L"ab")) trace_into(trace);
   bridge_window = make_bridge_window();
-  if (!bridge_window) return 1;
+  if (!bridge_window) return cannot_start();
   std::FILE* log_mirror = open_named_file(L"SHARELINK_LOG_MIRROR", L"wb");
 
-  auto* session = new Session;
+  auto* session = new DesktopSession(post_request);
   auto window = std::make_unique<MainWindow>(session->state, session->jobs, session->bridge,
                                              session->log, log_mirror);
-  session->view.set_window(window.get());
-  if (!window->open(show_command)) return 1;
+  session->view.set_window(&window->job_window());
+  if (!window->open(show_command)) return cannot_start();
   run_message_loop();
 
-  // The close box released every waiting job call. A job that is still busy
-  // (a network call) ends with the process, without the exit handlers that
-  // would destroy what it may still touch.
-  if (!session->jobs.wait_idle(kJobStopGrace) || !captcha_loads_idle(kJobStopGrace)) {
+  if (!desktop_threads_ended(*session)) {
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), 0);
   }

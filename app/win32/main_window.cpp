@@ -1,8 +1,7 @@
 #include "app/win32/main_window.h"
 
-#include <io.h>
-
 #include "app/app_texts.h"
+#include "app/desktop/layout.h"
 #include "app/win32/prompt_windows.h"
 #include "app/win32/win_support.h"
 
@@ -19,14 +18,7 @@ enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId };
 
 MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
                        std::FILE* log_mirror)
-    : state_(state),
-      jobs_(jobs),
-      bridge_(bridge),
-      log_mirror_(log_mirror),
-      pump_(log, {[this](const std::string& text) { append_log(text); },
-                  [this](const ResolveProgress& progress) { show_progress(progress); },
-                  [this] { return !IsWindowEnabled(编辑框_URL); },
-                  [this](std::chrono::milliseconds delay) { return schedule_pump(delay); }}) {}
+    : state_(state), presenter_(state, jobs, bridge, log, *this, log_mirror) {}
 
 bool MainWindow::open(int show_command) {
   WNDCLASSEXW window_class{};
@@ -40,8 +32,8 @@ bool MainWindow::open(int show_command) {
   RegisterClassExW(&window_class);
   // A fixed frame, as the layout has no room for a bigger log box.
   const HWND window = make_top_window(kWindowClass, kMainCaption,
-                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 606,
-                                      425, nullptr, this);
+                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                      layout::kMainWidth, layout::kMainHeight, nullptr, this);
   if (!window) return false;
   ShowWindow(window, show_command);
   UpdateWindow(window);
@@ -67,13 +59,13 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       // Enter and Escape reach here as IDOK and IDCANCEL: neither does anything.
       switch (LOWORD(wparam)) {
         case kParseId:
-          on_parse_clicked();
+          presenter_.parse_clicked();
           return 0;
         case kClearId:
-          on_clear_clicked();
+          presenter_.clear_clicked();
           return 0;
         case kCopyId:
-          on_copy_clicked();
+          presenter_.copy_clicked();
           return 0;
       }
       return 0;
@@ -84,7 +76,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
       if (wparam != kPumpTimer) break;
       KillTimer(window_, kPumpTimer);
-      pump_.fired();
+      presenter_.timer_fired();
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wparam) == WA_INACTIVE) {
@@ -96,7 +88,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       SetFocus(last_focus_ && IsWindowEnabled(last_focus_) ? last_focus_ : 编辑框_URL);
       return 0;
     case WM_CLOSE:
-      on_close();
+      presenter_.close_clicked();
       return 0;
     case WM_DESTROY:
       KillTimer(window_, kPumpTimer);
@@ -107,19 +99,21 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void MainWindow::make_controls() {
-  编辑框_URL = make_control(window_, L"EDIT", to_wide(kUrlPlaceholder).c_str(),
-                            WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 10, 9, 390, 32, kUrlId);
-  按钮1 = make_control(window_, L"BUTTON", L"解析", WS_TABSTOP | BS_PUSHBUTTON, 0, 407, 9, 56, 32,
-                       kParseId);
-  按钮2 = make_control(window_, L"BUTTON", L"清空", WS_TABSTOP | BS_PUSHBUTTON, 0, 470, 9, 56, 32,
-                       kClearId);
-  按钮3 = make_control(window_, L"BUTTON", L"复制", WS_TABSTOP | BS_PUSHBUTTON, 0, 532, 9, 56, 32,
-                       kCopyId);
+  const auto control = [this](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style,
+                              const layout::Box& box, int id, FontKind font = FontKind::label) {
+    return make_control(window_, kind, text, style, ex_style, box.x, box.y, box.w, box.h, id, font);
+  };
+  编辑框_URL = control(L"EDIT", to_wide(kUrlPlaceholder).c_str(), WS_TABSTOP | ES_AUTOHSCROLL,
+                       WS_EX_CLIENTEDGE, layout::kUrlBox, kUrlId);
+  take_pastes_on_one_line(编辑框_URL);
+  const DWORD button = WS_TABSTOP | BS_PUSHBUTTON;
+  按钮1 = control(L"BUTTON", L"解析", button, 0, layout::kParseButton, kParseId);
+  按钮2 = control(L"BUTTON", L"清空", button, 0, layout::kClearButton, kClearId);
+  按钮3 = control(L"BUTTON", L"复制", button, 0, layout::kCopyButton, kCopyId);
   // Lines wrap at the box's width: no horizontal scrolling.
   编辑框_日志 =
-      make_control(window_, L"EDIT", L"",
-                   WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-                   WS_EX_CLIENTEDGE, 10, 50, 579, 337, kLogId, FontKind::log);
+      control(L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+              WS_EX_CLIENTEDGE, layout::kLogBox, kLogId, FontKind::log);
   // The box's own limit is 32767 characters; a report of thousands of files
   // is megabytes.
   SendMessageW(编辑框_日志, EM_SETLIMITTEXT, 0, 0);
@@ -132,10 +126,6 @@ std::string MainWindow::url_text() const {
 
 void MainWindow::set_input_enabled(bool enabled) {
   if (!window_) return;
-  if (enabled && job_caption_) {
-    job_caption_ = false;
-    set_window_text(window_, kMainCaption);
-  }
   // A disabled control keeps no focus: give it to the log box rather than to
   // nobody, so the keyboard still reaches the window.
   const HWND focus = GetFocus();
@@ -144,31 +134,15 @@ void MainWindow::set_input_enabled(bool enabled) {
   EnableWindow(按钮1, enabled);
 }
 
-void MainWindow::log_arrived() {
-  pump_.arrived();
+void MainWindow::set_caption(const std::string& caption) {
+  if (window_) set_window_text(window_, caption);
 }
 
-void MainWindow::after_log_shown(std::function<void()> then) {
-  pump_.after_shown(std::move(then));
-}
-
-bool MainWindow::schedule_pump(std::chrono::milliseconds delay) {
-  // A timer, not a posted message: timers come after input and painting, so a
-  // long backlog never holds up the user.
+bool MainWindow::schedule(std::chrono::milliseconds delay) {
   return window_ && SetTimer(window_, kPumpTimer, static_cast<UINT>(delay.count()), nullptr);
 }
 
-void MainWindow::show_progress(const ResolveProgress& progress) {
-  job_caption_ = true;
-  set_window_text(window_, kProgressCaption + std::to_string(progress.links_obtained) + "/" +
-                               std::to_string(progress.files_found));
-}
-
 void MainWindow::append_log(const std::string& text) {
-  if (log_mirror_) {
-    std::fwrite(text.data(), 1, text.size(), log_mirror_);
-    std::fflush(log_mirror_);
-  }
   if (!编辑框_日志) return;
   // The box keeps CR LF line ends as they are; the caret goes to the end, the
   // text is inserted there and scrolled into view.
@@ -179,6 +153,20 @@ void MainWindow::append_log(const std::string& text) {
   SendMessageW(编辑框_日志, EM_SCROLLCARET, 0, 0);
 }
 
+void MainWindow::clear_log() {
+  SetWindowTextW(编辑框_日志, L"");
+}
+
+void MainWindow::put_on_clipboard(const std::string& text) {
+  // A clipboard that cannot be had keeps what it holds, and the message says
+  // the same.
+  sharelink::put_on_clipboard(window_, text);
+}
+
+void MainWindow::show_message(const std::string& text, const std::string& caption) {
+  sharelink::show_message(text, caption);
+}
+
 void MainWindow::open_extraction_code_prompt(std::function<void()> on_closed) {
   open_extraction_code_window(state_, window_, std::move(on_closed));
 }
@@ -187,35 +175,8 @@ void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
   open_captcha_window(state_, window_, std::move(on_closed));
 }
 
-void MainWindow::on_parse_clicked() {
-  jobs_.start();
-}
-
-void MainWindow::on_clear_clicked() {
-  pump_.drop();
-  SetWindowTextW(编辑框_日志, L"");
-  if (log_mirror_) {
-    std::fflush(log_mirror_);
-    if (_chsize(_fileno(log_mirror_), 0) == 0) std::rewind(log_mirror_);
-  }
-}
-
-void MainWindow::on_copy_clicked() {
-  after_log_shown([this] { copy_links(); });
-}
-
-void MainWindow::copy_links() {
-  // Under the lock the job publishes the list with: a running job may be
-  // replacing it right now. A clipboard that cannot be had keeps what it holds,
-  // and the message says the same.
-  put_on_clipboard(window_, state_.links_text());
-  show_message(kCopiedMessage, kMessageCaption);
-}
-
-void MainWindow::on_close() {
-  bridge_.close();
-  // Destroys the prompt windows it owns first; they report their closing to a
-  // bridge that no longer listens.
+void MainWindow::close_all() {
+  // Destroys the prompt windows it owns first.
   DestroyWindow(window_);
 }
 

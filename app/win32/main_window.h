@@ -1,7 +1,7 @@
 #pragma once
 
 // The program's main window on Win32: the URL box, the parse, clear and copy
-// buttons and the log box.
+// buttons and the log box, drawn here and run by a MainPresenter.
 
 #include <windows.h>
 
@@ -9,22 +9,13 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "app/app_state.h"
-#include "app/gui/job_launcher.h"
-#include "app/gui/job_window.h"
-#include "app/gui/log_queue.h"
-#include "app/gui/ui_bridge.h"
+#include "app/desktop/main_presenter.h"
 
 namespace sharelink {
 
-class MainWindow : public JobWindow {
+class MainWindow : public MainView {
  public:
-  // log_mirror: a file that receives every text appended to the log box as it
-  // is (local text with its CR LF line ends) and is emptied with it; null for
-  // none. Tests read the log there.
-  // log: where the job leaves its lines for this window.
   MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
              std::FILE* log_mirror);
   MainWindow(const MainWindow&) = delete;
@@ -34,13 +25,23 @@ class MainWindow : public JobWindow {
   // been closed, handle() is null.
   bool open(int show_command);
   HWND handle() const { return window_; }
+  // What the job's view talks to.
+  JobWindow& job_window() { return presenter_; }
 
+  // Through the window itself.
+  void set_caption(const std::string& caption) override;
+  // A timer, not a posted message: timers come after input and painting, so a
+  // long backlog never holds up the user.
+  bool schedule(std::chrono::milliseconds delay) override;
+  void put_on_clipboard(const std::string& text) override;
+  void show_message(const std::string& text, const std::string& caption) override;
+  // Destroys the window with the prompts it owns.
+  void close_all() override;
+  // Through its controls.
   std::string url_text() const override;
   void set_input_enabled(bool enabled) override;
-  void after_log_shown(std::function<void()> then) override;
-  // New lines are taken within LogPump::kLogInterval, together with whatever
-  // else arrives until then.
-  void log_arrived() override;
+  void append_log(const std::string& text) override;
+  void clear_log() override;
   // The prompts are owned by this window: above it, and gone with it.
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
@@ -49,26 +50,11 @@ class MainWindow : public JobWindow {
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
   void make_controls();
-  bool schedule_pump(std::chrono::milliseconds delay);
-  void append_log(const std::string& text);
-  void show_progress(const ResolveProgress& progress);
-  void copy_links();
-
-  void on_parse_clicked();
-  void on_clear_clicked();
-  void on_copy_clicked();
-  // The close box: releases a waiting job and closes every window, which ends
-  // the message loop.
-  void on_close();
 
   AppState& state_;
-  JobLauncher& jobs_;
-  UiBridge& bridge_;
-  std::FILE* log_mirror_;
-  LogPump pump_;
+  MainPresenter presenter_;
   HWND window_ = nullptr;
   HWND last_focus_ = nullptr;  // the control that gets the focus back
-  bool job_caption_ = false;
   HWND 编辑框_URL = nullptr;
   HWND 按钮1 = nullptr;
   HWND 按钮2 = nullptr;

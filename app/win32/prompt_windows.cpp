@@ -16,10 +16,8 @@ namespace sharelink {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"sharelink.prompt";
-constexpr int kAnswerChars = 4;
 constexpr int kPictureId = 100;
 constexpr UINT_PTR kLoadTimer = 1;
-constexpr UINT kLoadPollMs = 30;
 
 // The imaging component is free-threaded: the fetching thread's own apartment
 // keeps a hostile picture's decoding off the window's thread.
@@ -69,13 +67,13 @@ HBITMAP make_bitmap(const Picture& picture) {
 
 }  // namespace
 
-bool PromptWindow::open(HWND owner, int outer_width, int outer_height, const char* caption) {
+bool PromptWindow::open(HWND owner, int outer_width, const char* caption) {
   register_window_class(window_proc);
   // Owned by the main window: always above it, and gone with it. The close box
   // is the way to give up; there is nothing to resize.
   if (!make_top_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,
-                       outer_height, owner, this)) {
-    if (on_closed_) std::exchange(on_closed_, nullptr)();
+                       layout::kPromptHeight, owner, this)) {
+    presenter().closed();
     return false;
   }
   // From here on the window owns the object and deletes it when it goes.
@@ -101,7 +99,7 @@ LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_COMMAND:
       // Enter reaches here as IDOK; Escape, as IDCANCEL, closes nothing.
-      if (LOWORD(wparam) == IDOK && HIWORD(wparam) == BN_CLICKED) on_ok();
+      if (LOWORD(wparam) == IDOK && HIWORD(wparam) == BN_CLICKED) presenter().ok_clicked();
       return 0;
     case WM_SETFOCUS:
       SetFocus(answer_box_);
@@ -112,7 +110,7 @@ LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
     case WM_DESTROY:
       // Whoever waits learns of the closing once the answer, if any, is stored.
-      if (on_closed_) std::exchange(on_closed_, nullptr)();
+      presenter().closed();
       return 0;
     case WM_NCDESTROY: {
       const HWND window = window_;
@@ -128,49 +126,45 @@ bool PromptWindow::on_message(UINT, WPARAM, LPARAM, LRESULT&) {
   return false;
 }
 
-void PromptWindow::confirm(HWND box, std::string& answer, const char* empty_message) {
-  const std::string typed = confirmed_answer(window_text(box));
-  if (typed.empty()) {
-    show_message(empty_message, kMessageCaption);
-    return;
-  }
-  answer = typed;
-  DestroyWindow(window_);
+void PromptWindow::show_message(const std::string& text, const std::string& caption) {
+  sharelink::show_message(text, caption);
 }
 
-HWND PromptWindow::make_answer_box(int x, int y, int w, int h, const std::string& text) {
+std::string PromptWindow::answer_text() const {
+  return window_text(answer_box_);
+}
+
+void PromptWindow::set_answer_text(const std::string& text) {
+  set_window_text(answer_box_, text);
+}
+
+HWND PromptWindow::make_answer_box(const layout::Box& box, const std::string& text) {
   answer_box_ =
       make_control(window_, L"EDIT", to_wide(text).c_str(), WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
-                   WS_EX_CLIENTEDGE, x, y, w, h, 0, FontKind::answer);
-  SendMessageW(answer_box_, EM_SETLIMITTEXT, kAnswerChars, 0);
+                   WS_EX_CLIENTEDGE, box.x, box.y, box.w, box.h, 0, FontKind::answer);
+  SendMessageW(answer_box_, EM_SETLIMITTEXT, layout::kAnswerChars, 0);
   return answer_box_;
 }
 
-HWND PromptWindow::make_ok_button(int x, int y, int w, int h) {
-  return make_control(window_, L"BUTTON", L"确定", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, x, y, w, h,
-                      IDOK);
+HWND PromptWindow::make_ok_button(const layout::Box& box) {
+  return make_control(window_, L"BUTTON", L"确定", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, box.x, box.y,
+                      box.w, box.h, IDOK);
 }
 
 bool ExtractionCodeWindow::open(AppState& state, HWND owner, std::function<void()> on_closed) {
   auto* window = new ExtractionCodeWindow(state, std::move(on_closed));
-  if (window->PromptWindow::open(owner, 225, 89, kCodeTitle)) return true;
+  if (window->PromptWindow::open(owner, layout::kCodeWidth, kCodeTitle)) return true;
   delete window;
   return false;
 }
 
 void ExtractionCodeWindow::make_controls() {
-  编辑框_提取密码 = make_answer_box(
-      8, 8, 96, 39,
-      state_.suggested_code.empty() ? std::string(kSampleCode) : state_.suggested_code);
-  按钮1 = make_ok_button(116, 9, 84, 38);
-}
-
-void ExtractionCodeWindow::on_ok() {
-  confirm(编辑框_提取密码, state_.extraction_code, kEnterCodeMessage);
+  编辑框_提取密码 = make_answer_box(layout::kCodeBox, presenter_.initial_answer());
+  按钮1 = make_ok_button(layout::kCodeOk);
 }
 
 CaptchaWindow::CaptchaWindow(AppState& state, std::function<void()> on_closed)
-    : PromptWindow(std::move(on_closed)), state_(state) {}
+    : presenter_(state, *this, *this, decode_in_own_apartment, std::move(on_closed)) {}
 
 CaptchaWindow::~CaptchaWindow() {
   if (picture_) DeleteObject(picture_);
@@ -178,21 +172,22 @@ CaptchaWindow::~CaptchaWindow() {
 
 bool CaptchaWindow::open(AppState& state, HWND owner, std::function<void()> on_closed) {
   auto* window = new CaptchaWindow(state, std::move(on_closed));
-  if (!window->PromptWindow::open(owner, 351, 89, kCaptchaTitle)) {
+  if (!window->PromptWindow::open(owner, layout::kCaptchaWidth, kCaptchaTitle)) {
     delete window;
     return false;
   }
-  window->load_captcha();
+  window->presenter_.load_captcha();
   return true;
 }
 
 void CaptchaWindow::make_controls() {
   // Owner-drawn, so the picture sits centred and clipped as on Linux whatever
   // its size; SS_NOTIFY makes a press on it a command.
-  图片框_验证码 =
-      make_control(window_, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, 8, 8, 120, 40, kPictureId);
-  编辑框_验证码 = make_answer_box(136, 9, 96, 39, "");
-  按钮1 = make_ok_button(244, 10, 84, 38);
+  const layout::Box box = layout::kPictureBox;
+  图片框_验证码 = make_control(window_, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, box.x, box.y,
+                               box.w, box.h, kPictureId);
+  编辑框_验证码 = make_answer_box(layout::kCaptchaBox, "");
+  按钮1 = make_ok_button(layout::kCaptchaOk);
 }
 
 bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
@@ -200,7 +195,7 @@ bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
     case WM_COMMAND:
       // Every press fetches anew, also the second of a quick pair.
       if (LOWORD(wparam) != kPictureId) return false;
-      if (HIWORD(wparam) == STN_CLICKED || HIWORD(wparam) == STN_DBLCLK) load_captcha();
+      if (HIWORD(wparam) == STN_CLICKED || HIWORD(wparam) == STN_DBLCLK) presenter_.load_captcha();
       result = 0;
       return true;
     case WM_DRAWITEM:
@@ -210,44 +205,24 @@ bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
       return true;
     case WM_TIMER:
       if (wparam != kLoadTimer) return false;
-      poll_load();
+      KillTimer(window_, kLoadTimer);
+      presenter_.poll();
       result = 0;
       return true;
   }
   return false;
 }
 
-void CaptchaWindow::load_captcha() {
-  if (load_) return;
-  load_ = start_captcha_load(state_, decode_in_own_apartment);
-  if (!load_) {
-    show_message(ShareClient::error_message(kRequestFailed), kCaptchaFailedCaption);
-    return;
-  }
-  SetTimer(window_, kLoadTimer, kLoadPollMs, nullptr);
+bool CaptchaWindow::schedule(std::chrono::milliseconds delay) {
+  return window_ && SetTimer(window_, kLoadTimer, static_cast<UINT>(delay.count()), nullptr);
 }
 
-void CaptchaWindow::poll_load() {
-  if (!load_ || !load_->done) return;
-  KillTimer(window_, kLoadTimer);
-  const std::shared_ptr<CaptchaLoad> load = std::move(load_);
-  show_loaded(*load);
-}
-
-void CaptchaWindow::show_loaded(CaptchaLoad& load) {
-  if (load.code != 0) {
-    show_message(ShareClient::error_message(load.code), kCaptchaFailedCaption);
-    return;
-  }
-  // The job waits while this window is open: the client is ours to write.
-  state_.share_client.set_vcode_str(std::move(load.id));
-  // Bytes that are no picture we can show leave the box empty, never stale.
+void CaptchaWindow::show_picture(Picture picture) {
   if (picture_) DeleteObject(picture_);
-  picture_ = make_bitmap(load.picture);
-  picture_width_ = load.picture.width;
-  picture_height_ = load.picture.height;
+  picture_ = make_bitmap(picture);
+  picture_width_ = picture.width;
+  picture_height_ = picture.height;
   InvalidateRect(图片框_验证码, nullptr, TRUE);
-  SetWindowTextW(编辑框_验证码, L"");
 }
 
 void CaptchaWindow::draw_picture(const DRAWITEMSTRUCT& item) const {
@@ -267,10 +242,6 @@ void CaptchaWindow::draw_picture(const DRAWITEMSTRUCT& item) const {
   RestoreDC(item.hDC, saved);
   SelectObject(source, previous);
   DeleteDC(source);
-}
-
-void CaptchaWindow::on_ok() {
-  confirm(编辑框_验证码, state_.captcha_answer, kEnterCaptchaMessage);
 }
 
 void open_extraction_code_window(AppState& state, HWND owner, std::function<void()> on_closed) {

@@ -5,8 +5,8 @@
 // JPEG, GIF and BMP decoders are asked, chosen by the file's first bytes: no
 // other codec installed on the machine ever sees bytes from the network.
 
-#include "app/gui/captcha_picture.h"
-#include "http/local_text.h"
+#include "app/desktop/captcha_picture.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 

@@ -1,8 +1,11 @@
 #include "app/win32/win_support.h"
 
+#include <commctrl.h>
+
 #include <cstring>
 
-#include "http/text_encoding.h"
+#include "app/share_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 
@@ -87,6 +90,38 @@ HWND make_top_window(const wchar_t* window_class, const std::string& caption, DW
   constexpr int kTop = 50;
   return CreateWindowExW(0, window_class, to_wide(caption).c_str(), style, kLeft, kTop, outer_width,
                          outer_height, owner, nullptr, GetModuleHandleW(nullptr), self);
+}
+
+namespace {
+
+std::wstring clipboard_text(HWND owner) {
+  std::wstring text;
+  if (!OpenClipboard(owner)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = units;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+LRESULT CALLBACK one_line_paste(HWND edit, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                DWORD_PTR) {
+  if (message == WM_PASTE) {
+    const std::wstring line = to_wide(one_line(to_local(clipboard_text(edit))));
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(line.c_str()));
+    return 0;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, one_line_paste, 1);
+  return DefSubclassProc(edit, message, wparam, lparam);
+}
+
+}  // namespace
+
+void take_pastes_on_one_line(HWND edit) {
+  SetWindowSubclass(edit, one_line_paste, 1, 0);
 }
 
 }  // namespace sharelink

@@ -37,6 +37,11 @@ void show_message(const std::string& text, const std::string& caption);
 // could not be opened, which leaves it as it was.
 bool put_on_clipboard(HWND owner, const std::string& text);
 
+// A paste into the one-line edit box takes the clipboard's text whole, its
+// lines joined by a space, where the control would cut it at its first line
+// break.
+void take_pastes_on_one_line(HWND edit);
+
 // A top-level window at 50, 50 of the screen with the outer size the layout
 // gives: the system's frame is part of that size, the controls sit in what it
 // leaves. self is handed to the window procedure (window_object).

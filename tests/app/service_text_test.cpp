@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_encoding.h"
+#include <ostream>
+
+#include "text/text_encoding.h"
 #include "windows/local_text_support.h"
 
 namespace sharelink {
@@ -14,6 +16,11 @@ struct ShownCase {
   const char* shown;
   bool beyond_gbk = false;  // holds characters of the first plane that GBK lacks
 };
+
+// A case shows as its name, not as a dump of its bytes.
+void PrintTo(const ShownCase& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class ShownText : public ::testing::TestWithParam<ShownCase> {};
 

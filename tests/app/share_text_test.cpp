@@ -6,8 +6,9 @@ namespace sharelink {
 namespace {
 
 TEST(ShareText, BareLinksAndTextsWithoutLinkStayAsTyped) {
-  for (const std::string bare : {"http://127.0.0.1:8080/s/1AbC", "http://h/s/(x)", "http://h/s/1q.",
-                                 "https://h/s/1q?a=b;c!", "http://h/s/[1]"}) {
+  for (const std::string bare :
+       {"http://127.0.0.1:8080/s/1AbC", "http://h/s/(x)", "http://h/s/1q.", "https://h/s/1q?a=b;c!",
+        "http://h/s/[1]", "http://h/s/1文", "http://h/s/\"q\"'", "http://h/s/<1>"}) {
     EXPECT_EQ(parse_share_text(bare).link, bare);
     EXPECT_EQ(parse_share_text(bare).code, "");
   }
@@ -47,6 +48,10 @@ TEST(ShareText, PwdParameterIsTheCodeAndLeavesTheLink) {
   found = parse_share_text("http://h/s/1q?pwd=abcdef");
   EXPECT_EQ(found.link, "http://h/s/1q?pwd=abcdef");
   EXPECT_EQ(found.code, "");
+}
+
+TEST(OneLine, EveryLineBreakIsASpace) {
+  EXPECT_EQ(one_line("链接: a\r\n提取码: b\rc\nd\r\n"), "链接: a 提取码: b c d ");
 }
 
 TEST(ConfirmedAnswer, RemovesAsciiAndFullWidthSpaces) {

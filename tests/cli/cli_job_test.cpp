@@ -11,7 +11,8 @@
 #include "cli/captcha_file.h"
 #include "cli/cli_process.h"
 #include "e2e/sim_harness.h"
-#include "http/local_text.h"
+#include "scratch_path.h"
+#include "text/local_text.h"
 
 namespace sharelink::testing {
 namespace {
@@ -201,7 +202,8 @@ TEST_F(CliJob, CodeFromAPastedMessageOrAPwdParameter) {
 }
 
 TEST_F(CliJob, DownloadCaptchasAnsweredFromThePictureFile) {
-  const std::string picture = ::testing::TempDir() + "cli_captcha_picture";
+  const ScratchPath picture_file("cli_captcha_picture");
+  const std::string& picture = picture_file.path();
   CliProcess cli({"--captcha-file", picture, "--links", link("1CapDemoW9zT")});
   int answered = 0;
   while (cli.wait_for_stderr(u8"请输入验证码: ")) {
@@ -236,7 +238,8 @@ TEST_F(CliJob, DownloadCaptchasAnsweredFromThePictureFile) {
 }
 
 TEST_F(CliJob, TempCaptchaPictureIsNamedByItsTypeAndRemoved) {
-  const std::string folder = ::testing::TempDir() + "cli_tmpdir";
+  const ScratchPath folder_made("cli_tmpdir");
+  const std::string& folder = folder_made.path();
   mkdir(folder.c_str(), 0700);
   CliProcess cli({link("1CapDemoW9zT")}, {"TMPDIR=" + folder});
   ASSERT_TRUE(cli.wait_for_stderr(u8"请输入验证码: "));

@@ -14,7 +14,8 @@
 #include "cli/cli_process.h"
 #include "cli/link_export.h"
 #include "e2e/sim_harness.h"
-#include "http/local_text.h"
+#include "scratch_path.h"
+#include "text/local_text.h"
 
 namespace sharelink::testing {
 namespace {
@@ -46,7 +47,8 @@ class CliOutput : public ::testing::Test {
 };
 
 TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
-  const std::string aria2 = ::testing::TempDir() + "cli_public.aria2";
+  const ScratchPath aria2_file("cli_public.aria2");
+  const std::string& aria2 = aria2_file.path();
   CliProcess cli({"--links", "--aria2", aria2, sim_.link("1PubDemoXq7Ra")});
   ASSERT_EQ(cli.finish(), 0);
   const std::string origin = sim_.sim().origin();
@@ -81,9 +83,10 @@ TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
 TEST_F(CliOutput, Aria2PutsEveryFileBelowItsDownloadFolder) {
   const std::string aria2c = "/usr/bin/aria2c";
   if (access(aria2c.c_str(), X_OK) != 0) GTEST_SKIP() << "aria2c is not installed";
-  const std::string input = ::testing::TempDir() + "cli_aria2_run.aria2";
-  const std::string folder = ::testing::TempDir() + "cli_aria2_downloads";
-  std::filesystem::remove_all(folder);
+  const ScratchPath input_file("cli_aria2_run.aria2");
+  const ScratchPath folder_made("cli_aria2_downloads");
+  const std::string& input = input_file.path();
+  const std::string& folder = folder_made.path();
   CliProcess cli({"--aria2", input, sim_.link("1PubDemoXq7Ra")});
   ASSERT_EQ(cli.finish(), 0);
   CliProcess download({"--no-conf", "--quiet", "--allow-overwrite=true", "--max-tries=1",
@@ -118,7 +121,8 @@ TEST_F(CliOutput, StatusLineOnlyOnATerminalAndWipedBeforeOtherOutput) {
 }
 
 TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
-  const std::string aria2 = ::testing::TempDir() + "cli_partial.aria2";
+  const ScratchPath aria2_file("cli_partial.aria2");
+  const std::string& aria2 = aria2_file.path();
   CliProcess cli({"--links", "--aria2", aria2, sim_.link("1CapDemoW9zT")});
   EXPECT_EQ(cli.finish(), 2);
   const std::vector<std::string> links = logged_links(cli.out(), sim_.sim().origin());

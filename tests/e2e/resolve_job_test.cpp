@@ -18,8 +18,9 @@ class ScriptedView : public JobView {
   ScriptedView(AppState& state, SimHarness& sim, std::string url)
       : state_(state), sim_(sim), url_(std::move(url)) {}
 
-  std::deque<std::string> codes;  // answers to extraction-code prompts
-  int captchas_to_answer = 1000;  // captcha prompts answered before closing one
+  std::deque<std::string> codes;     // answers to extraction-code prompts
+  std::vector<std::string> offered;  // the code each of them offered
+  int captchas_to_answer = 1000;     // captcha prompts answered before closing one
   std::string log;
   std::vector<bool> enabled_changes;
   int captcha_prompts = 0;
@@ -28,6 +29,7 @@ class ScriptedView : public JobView {
   void set_input_enabled(bool enabled) override { enabled_changes.push_back(enabled); }
   void append_log(const std::string& text) override { log += text; }
   void show_extraction_code_prompt() override {
+    offered.push_back(state_.suggested_code);
     if (codes.empty()) return;  // the close box
     state_.extraction_code = codes.front();
     codes.pop_front();
@@ -218,6 +220,15 @@ TEST(ResolveJob, PastedShareMessageResolvesTheLinkFoundInIt) {
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
   EXPECT_TRUE(has_line(view.log, "解析URL: " + link));
   EXPECT_EQ(state.suggested_code, "ab12");
+}
+
+TEST(ResolveJob, ACodeFromThePastedMessageIsOfferedUntilTheServiceRefusesIt) {
+  SimHarness sim(SimHarness::demo_fixture());
+  AppState state;
+  ScriptedView view(state, sim, "链接: " + sim.link("1LockDemoK3vP") + " 提取码: zzzz");
+  view.codes = {"zzzz", "8k2p"};
+  ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
+  EXPECT_EQ(view.offered, (std::vector<std::string>{"zzzz", ""}));
 }
 
 }  // namespace

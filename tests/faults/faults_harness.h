@@ -298,6 +298,10 @@ inline void run_fault_case(const FaultCase& fault) {
   args.push_back("--links");
   args.push_back(scene.service.link());
   const CliRun run = run_cli(args, std::chrono::seconds(fault.deadline_seconds * kSlowdown));
+  // A picture file the case named is the case's to remove.
+  for (std::size_t i = 0; i + 1 < scene.options.size(); ++i) {
+    if (scene.options[i] == "--captcha-file") std::remove(scene.options[i + 1].c_str());
+  }
 
   const std::string log = log_of(run);
   const std::string status = last_status(run.out);

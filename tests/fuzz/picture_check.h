@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/gui/captcha_picture.h"
+#include "app/desktop/captcha_picture.h"
 #include "fuzz/fuzz_support.h"
 
 namespace sharelink::fuzz {

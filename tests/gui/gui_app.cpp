@@ -9,9 +9,9 @@
 #include <set>
 #include <sstream>
 
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "sim/fixture.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace sharelink::gui_testing {
 

@@ -9,9 +9,9 @@
 #include <iterator>
 
 #include "gui/gui_app.h"
-#include "http/text_encoding.h"
 #include "sim/fixture.h"
 #include "sim/knobs.h"
+#include "text/text_encoding.h"
 
 namespace sharelink::gui_testing {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 namespace {

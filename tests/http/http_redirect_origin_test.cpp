@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "http/http_request.h"
-#include "http/local_text.h"
 #include "test_server.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 namespace {

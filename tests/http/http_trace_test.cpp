@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "http/http_request.h"
-#include "http/local_text.h"
 #include "test_server.h"
+#include "text/local_text.h"
 #include "trace_capture.h"
 #include "transport_traits.h"
 

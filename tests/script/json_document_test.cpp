@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_encoding.h"
 #include "script/json_text.h"
 #include "script/last_error.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "script/json_document.h"
 #include "script/last_error.h"
 #include "windows/local_text_support.h"
@@ -23,6 +25,11 @@ struct StringCase {
   std::string json;         // what get_text("[0]", true) gives
   bool beyond_gbk = false;  // holds characters GBK lacks or maps otherwise
 };
+
+// A case shows as its name, not as a dump of its bytes.
+void PrintTo(const StringCase& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class StringRead : public ::testing::TestWithParam<StringCase> {};
 

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_encoding.h"
 #include "script/json_document.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_encoding.h"
 #include "script/last_error.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_encoding.h"
 #include "share/request_params.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "http/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace sharelink {
 namespace {

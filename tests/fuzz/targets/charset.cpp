@@ -11,8 +11,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "http/http_message.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace sharelink;

@@ -9,8 +9,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "http/cookies.h"
-#include "http/local_text.h"
 #include "share/reply_text.h"
+#include "text/local_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace sharelink;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "http/text_encoding.h"
 #include "share/request_params.h"
+#include "text/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace sharelink;

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "http/local_text.h"
-#include "http/text_encoding.h"
 #include "script/regex_object.h"
+#include "text/local_text.h"
+#include "text/text_encoding.h"
 
 namespace {
 

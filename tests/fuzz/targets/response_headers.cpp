@@ -12,9 +12,9 @@
 #include "fuzz/fuzz_support.h"
 #include "http/cookies.h"
 #include "http/http_message.h"
-#include "http/local_text.h"
 #include "share/reply_text.h"
 #include "share/request_params.h"
+#include "text/local_text.h"
 
 namespace sharelink {
 namespace {

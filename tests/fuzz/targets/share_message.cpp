@@ -7,7 +7,7 @@
 
 #include "app/share_text.h"
 #include "fuzz/fuzz_support.h"
-#include "http/local_text.h"
+#include "text/local_text.h"
 
 namespace {
 

@@ -1,0 +1,32 @@
+#pragma once
+
+// Where the windows' controls sit, the same for every toolkit: outer window
+// sizes (the system's frame included) and control boxes inside the client
+// area, in pixels of a display at 96 DPI.
+
+namespace sharelink::layout {
+
+struct Box {
+  int x, y, w, h;
+};
+
+constexpr int kMainWidth = 606;
+constexpr int kMainHeight = 425;
+constexpr Box kUrlBox{10, 9, 390, 32};
+constexpr Box kParseButton{407, 9, 56, 32};
+constexpr Box kClearButton{470, 9, 56, 32};
+constexpr Box kCopyButton{532, 9, 56, 32};
+constexpr Box kLogBox{10, 50, 579, 337};
+
+constexpr int kPromptHeight = 89;
+// An answer holds this many characters.
+constexpr int kAnswerChars = 4;
+constexpr int kCodeWidth = 225;
+constexpr Box kCodeBox{8, 8, 96, 39};
+constexpr Box kCodeOk{116, 9, 84, 38};
+constexpr int kCaptchaWidth = 351;
+constexpr Box kPictureBox{8, 8, 120, 40};
+constexpr Box kCaptchaBox{136, 9, 96, 39};
+constexpr Box kCaptchaOk{244, 10, 84, 38};
+
+}  // namespace sharelink::layout
