@@ -47,6 +47,18 @@ TEST_F(PromptTest, CodeInThePastedLinkIsOfferedAndEnterConfirmsIt) {
   EXPECT_EQ(count_of(log(), "下载地址: http"), 4);
 }
 
+// A share message as people paste it, the code on its own line: the box
+// takes it whole.
+TEST_F(PromptTest, CodeOnTheSecondLineOfAPastedMessageIsOffered) {
+  const TopWindow window = main_window();
+  paste(window, kUrlBox, u8"链接: " + link("1LockDemoK3vP") + u8"\r\n提取码: 8k2p");
+  click(window, kParseButton);
+  EXPECT_EQ(read_box(wait_window(kCodeTitle), kCodeBox), "8k2p");
+  key("Return");
+  ASSERT_TRUE(wait_job_end());
+  EXPECT_EQ(count_of(log(), "下载地址: http"), 4);
+}
+
 TEST_F(PromptTest, ClosingTheWindowGivesUpAndTheNextJobCanStart) {
   const std::string share = link("1LockDemoK3vP");
   resolve(share);
