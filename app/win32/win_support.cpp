@@ -110,7 +110,10 @@ std::wstring clipboard_text(HWND owner) {
 LRESULT CALLBACK one_line_paste(HWND edit, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                                 DWORD_PTR) {
   if (message == WM_PASTE) {
-    const std::wstring line = to_wide(one_line(to_local(clipboard_text(edit))));
+    // No text on the clipboard: the control's own paste, which keeps the selection.
+    const std::wstring text = clipboard_text(edit);
+    if (text.empty()) return DefSubclassProc(edit, message, wparam, lparam);
+    const std::wstring line = to_wide(one_line(to_local(text)));
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(line.c_str()));
     return 0;
   }
