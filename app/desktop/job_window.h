@@ -1,8 +1,8 @@
 #pragma once
 
-// What the job's view needs of a main window, whatever the toolkit: the FLTK
-// window and the Win32 window each provide it. Main thread only; texts are
-// local text.
+// What the job's view needs of a main window, whatever the toolkit: the main
+// window's presenter provides it for both. Main thread only; texts are local
+// text.
 
 #include <functional>
 #include <string>
