@@ -68,11 +68,7 @@ int ShareClient::read_list_page(Listing& listing, const std::string& dir, int pa
   const int code = reply_code(send(request, true), reply);
   if (code != 0) return code;
   full = reply.count("list") >= kListPageSize;
-  ListRoom room = list_room(listing.files.size() + listing.pending);
-  const std::size_t bytes = room.bytes;
-  const int result = read_list(reply, "list", false, room, ids, found, progress_.entries_skipped);
-  list_bytes_ += bytes - room.bytes;
-  return result;
+  return read_entries(reply, "list", false, listing.files.size() + listing.pending, ids, found);
 }
 
 }  // namespace sharelink

@@ -112,11 +112,7 @@ int ShareClient::read_page_data(const std::string& data_text, PageData& page_dat
   if (file_list != JsonDocument::kTypeObject) return kJsonParseFailed;
   if (data.type_of("file_list.list") == JsonDocument::kTypeNull) return 0;
   std::set<std::string> ids;
-  ListRoom room = list_room(files->size());
-  const std::size_t bytes = room.bytes;
-  const int code =
-      read_list(data, "file_list.list", true, room, ids, *files, progress_.entries_skipped);
-  list_bytes_ += bytes - room.bytes;
+  const int code = read_entries(data, "file_list.list", true, files->size(), ids, *files);
   for (const FileEntry& entry : *files)
     count_entry(entry);
   report_progress();
@@ -166,7 +162,7 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
     std::string link = json_string_member(response.text, "dlink");
     // A success without a link is no success: the entry would be reported empty.
     if (link.empty()) return kLinkMissing;
-    if (link.size() > list_room(0).bytes) return kListTooLarge;
+    if (list_bytes_ + link.size() > limits_.max_list_bytes) return kListTooLarge;
     list_bytes_ += link.size();
     entry.dlink = std::move(link);
     ++progress_.links_obtained;
@@ -175,11 +171,17 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
   return 0;
 }
 
-ListRoom ShareClient::list_room(std::size_t used_entries) const {
+int ShareClient::read_entries(const JsonDocument& reply, const std::string& path,
+                              bool on_share_page, std::size_t used_entries,
+                              std::set<std::string>& ids, FileList& found) {
   ListRoom room;
   room.entries = used_entries < limits_.max_entries ? limits_.max_entries - used_entries : 0;
   room.bytes = list_bytes_ < limits_.max_list_bytes ? limits_.max_list_bytes - list_bytes_ : 0;
-  return room;
+  const std::size_t bytes = room.bytes;
+  const int code =
+      read_list(reply, path, on_share_page, room, ids, found, progress_.entries_skipped);
+  list_bytes_ += bytes - room.bytes;
+  return code;
 }
 
 void ShareClient::recount_progress(const FileList& files, int index) {

@@ -18,6 +18,7 @@
 namespace sharelink {
 
 class HttpConnectionPool;
+class JsonDocument;
 struct HttpRequest;
 struct HttpResponse;
 
@@ -140,8 +141,10 @@ class ShareClient {
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
   std::string take_vcode_str();
-  // What the list may still take, its entries counted by used_entries.
-  ListRoom list_room(std::size_t used_entries) const;
+  // read_list into found with the room the limits leave, used_entries being
+  // in the list already; the bytes read count against the list's.
+  int read_entries(const JsonDocument& reply, const std::string& path, bool on_share_page,
+                   std::size_t used_entries, std::set<std::string>& ids, FileList& found);
   // Counts the list afresh (a pass that resumes a list built earlier).
   void recount_progress(const FileList& files, int index);
   void count_entry(const FileEntry& entry);
