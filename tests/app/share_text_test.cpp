@@ -50,10 +50,6 @@ TEST(ShareText, PwdParameterIsTheCodeAndLeavesTheLink) {
   EXPECT_EQ(found.code, "");
 }
 
-TEST(OneLine, EveryLineBreakIsASpace) {
-  EXPECT_EQ(one_line("链接: a\r\n提取码: b\rc\nd\r\n"), "链接: a 提取码: b c d ");
-}
-
 TEST(ConfirmedAnswer, RemovesAsciiAndFullWidthSpaces) {
   EXPECT_EQ(confirmed_answer("ab 12"), "ab12");
   EXPECT_EQ(confirmed_answer("　　"), "");

@@ -27,7 +27,7 @@ class FakeMainView : public MainView {
   std::vector<std::string> events;
   std::string log;
   bool timer = false;
-  bool close_prompts = true;  // the close box, else nothing yet
+  std::string last_caption;
 
   std::string url_text() const override { return url; }
   void set_input_enabled(bool enabled) override {
@@ -35,10 +35,7 @@ class FakeMainView : public MainView {
     events.push_back(std::string(enabled ? "enable" : "disable") +
                      (enabled && state_.job_running ? " while claimed" : ""));
   }
-  void set_caption(const std::string& caption) override {
-    if (events.empty() || events.back().rfind("caption", 0) != 0) events.push_back("caption");
-    last_caption = caption;
-  }
+  void set_caption(const std::string& caption) override { last_caption = caption; }
   void append_log(const std::string& text) override { log += text; }
   void clear_log() override {
     log.clear();
@@ -49,17 +46,10 @@ class FakeMainView : public MainView {
   void show_message(const std::string& text, const std::string&) override {
     events.push_back("message " + text);
   }
-  void open_extraction_code_prompt(std::function<void()> on_closed) override {
-    events.push_back("code prompt");
-    if (close_prompts) on_closed();
-  }
-  void open_captcha_prompt(std::function<void()> on_closed) override {
-    events.push_back("captcha prompt");
-    if (close_prompts) on_closed();
-  }
+  // Every prompt is closed by its close box at once.
+  void open_extraction_code_prompt(std::function<void()> on_closed) override { on_closed(); }
+  void open_captcha_prompt(std::function<void()> on_closed) override { on_closed(); }
   void close_all() override { events.push_back("close"); }
-
-  std::string last_caption;
 
  private:
   const AppState& state_;

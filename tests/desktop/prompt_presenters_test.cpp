@@ -75,15 +75,6 @@ TEST(PromptPresenters, ConfirmStoresATrimmedAnswerOrAsksAgain) {
   }
 }
 
-TEST(PromptPresenters, CodeBoxOffersTheCodeFoundWithTheLinkElseTheSample) {
-  AppState state;
-  FakePromptView view;
-  ExtractionCodePresenter presenter(state, view, [] {});
-  EXPECT_EQ(presenter.initial_answer(), kSampleCode);
-  state.suggested_code = "8k2p";
-  EXPECT_EQ(presenter.initial_answer(), "8k2p");
-}
-
 // The picture arrives on a thread of its own; the view's timer polls for it.
 void wait_for_load(FakePromptView& view, CaptchaPresenter& presenter) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -4,7 +4,6 @@
 
 #include <httplib.h>
 #include <algorithm>
-#include <ostream>
 
 #include <thread>
 
@@ -246,11 +245,6 @@ struct FaultCase {
   int expected;
 };
 
-// A case shows as its name, not as a dump of its bytes.
-void PrintTo(const FaultCase& row, std::ostream* out) {
-  *out << row.faults;
-}
-
 class ShareClientFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ShareClientFaults, EndWithTheirCodeAndNeverASilentGap) {
@@ -374,11 +368,6 @@ struct PageListCase {
   int skipped;
 };
 
-// A case shows as its name, not as a dump of its bytes.
-void PrintTo(const PageListCase& row, std::ostream* out) {
-  *out << row.name;
-}
-
 class ForgedPageList : public ::testing::TestWithParam<PageListCase> {};
 
 // A count or a list the page forges never sizes the list: only the items of a
@@ -430,11 +419,6 @@ struct BrokenEntryCase {
   const char* wire;              // JSON members replacing the broken entries' own
   bool listing_reads_it = true;  // false: a member only the share page's entries carry
 };
-
-// A case shows as its name, not as a dump of its bytes.
-void PrintTo(const BrokenEntryCase& row, std::ostream* out) {
-  *out << row.name;
-}
 
 class BrokenEntry : public ::testing::TestWithParam<BrokenEntryCase> {};
 
@@ -567,11 +551,6 @@ struct LimitCase {
   std::size_t kept;  // entries in the list afterwards; 0: some, fewer than all
   std::size_t lists;
 };
-
-// A case shows as its name, not as a dump of its bytes.
-void PrintTo(const LimitCase& row, std::ostream* out) {
-  *out << row.name;
-}
 
 class ResolveLimit : public ::testing::TestWithParam<LimitCase> {};
 
