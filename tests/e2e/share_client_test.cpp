@@ -1,7 +1,6 @@
 #include "share/share_client.h"
 
 #include <gtest/gtest.h>
-
 #include <httplib.h>
 #include <algorithm>
 
