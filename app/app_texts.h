@@ -17,5 +17,13 @@ constexpr const char* kCaptchaTitle = "请输入验证码";
 constexpr const char* kCodeTitle = "请输入提取密码";
 constexpr const char* kSampleCode = "r5kw";
 constexpr const char* kUrlPlaceholder = "复制链接";
+// The file choice: the main window's check box and the window it opens.
+constexpr const char* kChooseFirstLabel = "先选择文件";
+constexpr const char* kChoiceTitle = "选择文件";
+constexpr const char* kCheckMatchingLabel = "选中";
+constexpr const char* kUncheckMatchingLabel = "取消选中";
+constexpr const char* kChoiceOkLabel = "确定";
+constexpr const char* kChooseFileMessage = "请选择文件!";
+constexpr const char* kNoMatchMessage = "没有与筛选条件匹配的文件!";
 
 }  // namespace sharelink

@@ -11,6 +11,14 @@
 
 namespace sharelink {
 
+// Which files of a share get a link.
+enum class FileChoice {
+  all,      // every file, the list as it is
+  chosen,   // those the mask keeps
+  listed,   // those the mask keeps (all with none), and no link is wanted
+  gave_up,  // the user closed the choice
+};
+
 class JobView {
  public:
   virtual ~JobView() = default;
@@ -28,6 +36,13 @@ class JobView {
   // The same for the captcha prompt and AppState::captcha_answer; the prompt
   // fetches its picture with AppState::job_status as the captcha kind.
   virtual void show_captcha_prompt() = 0;
+  // The share's whole list is built and no link has been requested. For
+  // chosen and listed, a mask of one character per entry of files, '1' for
+  // the entries to keep (ShareTree::chosen_mask); an empty one keeps them all.
+  // Only asked when the list holds a file.
+  virtual FileChoice choose_files(const FileList& /*files*/, std::string& /*mask*/) {
+    return FileChoice::all;
+  }
   // How far the running resolve is; called often, between requests, on the
   // job's thread. Not part of the log.
   virtual void show_progress(const ResolveProgress&) {}

@@ -1,5 +1,6 @@
 #include "app/resolve_job.h"
 
+#include <algorithm>
 #include <new>
 
 #include "app/datetime_text.h"
@@ -25,6 +26,7 @@ JobOutcome ResolveJob::run() {
   state_.share_client.new_connections();
   state_.share_client.set_progress_observer(
       [this](const ResolveProgress& progress) { view_.show_progress(progress); });
+  state_.share_client.set_list_chooser([this](FileList& list) { return choose_files(list); });
   view_.show_progress({});
   FileList files;
   state_.publish_files(files);
@@ -53,16 +55,20 @@ JobOutcome ResolveJob::run() {
   }
 
   state_.share_client.set_progress_observer(nullptr);
+  state_.share_client.set_list_chooser(nullptr);
   state_.share_client.drop_connections();
   try {
-    write_report(files, resolve_index);
+    // Links nobody asked for are no report; a listing is shown by its caller.
+    const int code = state_.job_status;
+    if (code != kListedOnly && code != kNothingChosen) write_report(files, resolve_index);
   } catch (const std::bad_alloc&) {
     append_log_line(view_, "解析状态: " + error_message(kOutOfMemory));
   }
   view_.append_log(kLogSeparator);
   state_.end_job();
   view_.set_input_enabled(true);
-  if (gave_up) return JobOutcome::gave_up;
+  if (gave_up || state_.job_status == kChoiceGivenUp) return JobOutcome::gave_up;
+  if (state_.job_status == kListedOnly) return JobOutcome::listed;
   return state_.job_status == 0 ? JobOutcome::success : JobOutcome::failure;
 }
 
@@ -98,6 +104,29 @@ bool ResolveJob::ask_for_answer(int code, int resolve_index) {
   if (!state_.extraction_code.empty()) return true;
   append_log_line(view_, "解析状态: 用户主动放弃,输入提取密码");
   return false;
+}
+
+int ResolveJob::choose_files(FileList& files) {
+  const auto is_file = [](const FileEntry& entry) { return entry.isdir != "1"; };
+  if (std::none_of(files.begin(), files.end(), is_file)) return 0;
+  std::string mask;
+  const FileChoice choice = view_.choose_files(files, mask);
+  if (choice == FileChoice::all) return 0;
+  if (choice == FileChoice::gave_up) return kChoiceGivenUp;
+  if (!mask.empty()) {
+    // Kept in list order: the report's numbers name the entries requested.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (i < mask.size() && mask[i] == '1') {
+        if (kept != i) files[kept] = std::move(files[i]);
+        ++kept;
+      }
+    }
+    files.resize(kept);
+    files.shrink_to_fit();
+    if (std::none_of(files.begin(), files.end(), is_file)) return kNothingChosen;
+  }
+  return choice == FileChoice::listed ? kListedOnly : 0;
 }
 
 void ResolveJob::write_report(const FileList& files, int resolve_index) {

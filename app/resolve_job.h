@@ -11,7 +11,8 @@
 
 namespace sharelink {
 
-enum class JobOutcome { success, failure, gave_up };
+// listed: the share was listed and, as asked, no link requested.
+enum class JobOutcome { success, failure, gave_up, listed };
 
 // The line after the report: CR LF, 88 hyphen-minus, CR LF CR LF.
 extern const std::string kLogSeparator;
@@ -33,6 +34,9 @@ class ResolveJob {
   int resolve_pass(std::string& link, FileList& files, int& resolve_index);
   // Shows the prompt the code asks for; false when the user closed it.
   bool ask_for_answer(int code, int resolve_index);
+  // The view's choice of files, applied to the list built just now; 0 or the
+  // code that ends the job.
+  int choose_files(FileList& files);
   void write_report(const FileList& files, int resolve_index);
 
   AppState& state_;

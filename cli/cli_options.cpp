@@ -34,6 +34,10 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
       options.print_links = true;
       continue;
     }
+    if (arg == "--list") {
+      options.list = true;
+      continue;
+    }
     if (arg == "--verbose" || arg == "-v") {
       options.verbose = true;
       continue;
@@ -41,7 +45,8 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
     // Both "--code CODE" and "--code=CODE".
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    std::string* slot = value_slot(name, options);
+    std::string selected;
+    std::string* slot = name == "--select" ? &selected : value_slot(name, options);
     if (slot == nullptr) {
       error = "unknown option " + name;
       return ParseOutcome::usage_error;
@@ -58,6 +63,7 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
       error = name + " needs a non-empty value";
       return ParseOutcome::usage_error;
     }
+    if (slot == &selected) options.select.push_back(selected);
   }
   if (operands.size() != 1) {
     error = operands.empty() ? "no share link given" : "more than one share link given";
@@ -69,7 +75,7 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
 
 const char* cli_help_text() {
   return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH]
-                     [--verbose] LINK
+                     [--list] [--select PATTERN]... [--verbose] LINK
 Resolves a cloud-disk share link into direct download links, the way the
 sharelink window does, and writes the job's log to stdout (UTF-8, CR LF line
 ends, one time-stamped line per step and one report block per share entry).
@@ -84,6 +90,17 @@ Options:
   --aria2 FILE         write an aria2 input file (aria2c -i FILE) of the links
   --captcha-file PATH  where captcha pictures go (default: a temporary file,
                        named by the picture type and removed at exit)
+  --list               list the share and, after the log, print its tree, one
+                       line per entry: number, 目录 or 文件, size in bytes (a
+                       folder's: all below it) and path below the share's top;
+                       no download link is requested
+  --select PATTERN     request links only for the files PATTERN chooses (may
+                       be repeated: a file any of them chooses). PATTERN is a
+                       path below the share's top: * stands for any characters
+                       of a name, ? for one, ** for any number of folders;
+                       letter case is ignored; a folder chooses all below it.
+                       "资料" "**/*.pdf" "照片/2023-??-*.jpg". The report and
+                       every export hold the chosen files and their folders
   -v, --verbose        one line per HTTP request on stderr: method, address
                        (extraction code masked), then status, bytes and
                        seconds, or the failure and its cause
@@ -104,8 +121,9 @@ folder (aria2c -i FILE -d DIR), making the folders:
   http://host/file/1?fid=7&...
     out=照片 & 视频 #1/深层 目录/最后的文件.pdf
 
-Exit status: 0 when the job succeeded, 1 when it failed (or the aria2 file
-could not be written), 2 when a prompt was given up, 64 for a usage error.
+Exit status: 0 when the job succeeded (or --list listed the share), 1 when it
+failed (or the aria2 file could not be written, or --select chose no file), 2
+when a prompt was given up, 64 for a usage error.
 )";
 }
 

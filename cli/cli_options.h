@@ -18,6 +18,10 @@ struct CliOptions {
   std::string aria2_file;
   // Where to write captcha pictures; "" for a file in the temp folder.
   std::string captcha_file;
+  // List the share's tree after the log instead of requesting links.
+  bool list = false;
+  // Patterns choosing the files that get a link (UTF-8); none chooses all.
+  std::vector<std::string> select;
   // One line per HTTP exchange on stderr.
   bool verbose = false;
 };

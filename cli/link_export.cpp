@@ -1,6 +1,9 @@
 #include "cli/link_export.h"
 
+#include <vector>
+
 #include "app/service_text.h"
+#include "app/share_tree.h"
 #include "text/local_text.h"
 #include "text/text_encoding.h"
 
@@ -95,6 +98,25 @@ std::string aria2_input(const FileList& files) {
     text +=
         "  out=" + (folder.empty() ? "" : folder + "/") + safe_name(entry.server_filename) + "\n";
   }
+  return gbk_to_utf8(text);
+}
+
+std::string tree_listing(const FileList& files) {
+  const ShareTree tree(files);
+  std::vector<std::string> lines(files.size());
+  const std::size_t number_width = std::to_string(files.size()).size();
+  for (std::size_t node = 0; node < tree.size(); ++node) {
+    const std::size_t index = tree.list_index(node);
+    std::string number = std::to_string(index + 1);
+    number.insert(0, number_width - number.size(), ' ');
+    std::string size = std::to_string(tree.bytes(node));
+    if (size.size() < 14) size.insert(0, 14 - size.size(), ' ');
+    lines[index] = number + "  " + (tree.is_folder(node) ? "目录" : "文件") + "  " + size + "  " +
+                   shown_text(tree.path(node)) + "\n";
+  }
+  std::string text;
+  for (const std::string& line : lines)
+    text += line;
   return gbk_to_utf8(text);
 }
 

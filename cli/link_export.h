@@ -21,4 +21,9 @@ std::string link_list(const FileList& files);
 // out of the folder.
 std::string aria2_input(const FileList& files);
 
+// The share's tree, one line per entry in list order: its number (that of
+// the report), 目录 or 文件, its size in bytes (a folder's, the total below
+// it) and its path below the share's top.
+std::string tree_listing(const FileList& files);
+
 }  // namespace sharelink

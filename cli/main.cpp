@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/http_trace.h"
@@ -35,6 +36,7 @@ bool write_file(const std::string& path, const std::string& bytes) {
 int exit_status(JobOutcome outcome) {
   switch (outcome) {
     case JobOutcome::success:
+    case JobOutcome::listed:
       return kExitSuccess;
     case JobOutcome::gave_up:
       return kExitGaveUp;
@@ -48,10 +50,15 @@ int run(const CliOptions& options, Console& console) {
   AppState state;
   TerminalView view(state, console, utf8_to_gbk(options.link), utf8_to_gbk(options.code),
                     options.captcha_file);
+  std::vector<std::string> patterns;
+  for (const std::string& pattern : options.select)
+    patterns.push_back(utf8_to_gbk(pattern));
+  view.set_choice(options.list, std::move(patterns));
   state.try_begin_job();
   const JobOutcome outcome = ResolveJob(state, view).run();
 
   const FileList files = state.files();
+  if (outcome == JobOutcome::listed) console.print_utf8(tree_listing(files));
   if (options.print_links) console.print_utf8(link_list(files));
   int status = exit_status(outcome);
   if (!options.aria2_file.empty() && !write_file(options.aria2_file, aria2_input(files))) {

@@ -2,6 +2,7 @@
 
 #include "app/app_texts.h"
 #include "app/share_text.h"
+#include "app/share_tree.h"
 #include "share/result_codes.h"
 
 namespace sharelink {
@@ -49,6 +50,19 @@ void TerminalView::show_captcha_prompt() {
   state_.captcha_answer = ask(kCaptchaTitle, kEnterCaptchaMessage, [this, &shown] {
     if (!shown) shown = present_captcha();
   });
+}
+
+FileChoice TerminalView::choose_files(const FileList& files, std::string& mask) {
+  if (!patterns_.empty()) {
+    ShareTree tree(files);
+    tree.set_all(false);
+    for (const std::string& pattern : patterns_)
+      tree.set_matching(pattern, true);
+    mask = tree.chosen_mask();
+  } else if (!list_only_) {
+    return FileChoice::all;
+  }
+  return list_only_ ? FileChoice::listed : FileChoice::chosen;
 }
 
 void TerminalView::show_progress(const ResolveProgress& progress) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/job_view.h"
@@ -21,12 +22,20 @@ class TerminalView : public JobView {
   TerminalView(AppState& state, Console& console, std::string link, std::string first_code,
                std::string captcha_path);
 
+  // What choose_files answers: the files the patterns (local text) choose,
+  // all without one; with list_only, a listing and no links.
+  void set_choice(bool list_only, std::vector<std::string> patterns) {
+    list_only_ = list_only;
+    patterns_ = std::move(patterns);
+  }
+
   std::string read_url() override { return link_; }
   // Nothing to disable: the terminal runs exactly one job.
   void set_input_enabled(bool) override {}
   void append_log(const std::string& text) override { console_.log(text); }
   void show_extraction_code_prompt() override;
   void show_captcha_prompt() override;
+  FileChoice choose_files(const FileList& files, std::string& mask) override;
   // Folders listed, entries found, links obtained and the time so far, on a
   // status line of the terminal, at most every kStatusInterval.
   void show_progress(const ResolveProgress& progress) override;
@@ -47,6 +56,8 @@ class TerminalView : public JobView {
   std::string link_;
   std::string first_code_;
   bool first_code_demand_ = true;
+  bool list_only_ = false;
+  std::vector<std::string> patterns_;
   CaptchaFile captcha_file_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point last_status_;

@@ -1,13 +1,16 @@
 #pragma once
 
 // Result codes: the service's errno values, 0 for success, and the program's own
-// codes from -999 to -990, each with the Chinese message the job shows.
+// codes from -999 to -987, each with the Chinese message the job shows.
 
 #include <string>
 
 namespace sharelink {
 
 // The program's own result codes.
+constexpr int kListedOnly = -987;       // the share was listed and no link is wanted
+constexpr int kNothingChosen = -988;    // a choice of files that chose none
+constexpr int kChoiceGivenUp = -989;    // the user closed the file choice
 constexpr int kOutOfMemory = -990;      // the job ran out of memory
 constexpr int kListTooLarge = -991;     // a share's list passed the bytes a resolve keeps
 constexpr int kFolderTooDeep = -992;    // folders nested deeper than a walk goes

@@ -84,6 +84,13 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   page.clear();
   page.shrink_to_fit();
   if (code == 0 && build) code = list_top_folders(page_data, files, files.size());
+  if (code == 0 && build && chooser_) {
+    code = chooser_(files);
+    if (code != 0) {
+      recount_progress(files, index);
+      return code;
+    }
+  }
   if (code != 0) {
     // A list that a failed listing cut short would be reported as the whole share.
     if (build && !ran_out_of_room(code)) files.clear();

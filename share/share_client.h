@@ -48,6 +48,11 @@ class ShareClient {
   // Called on the resolving thread as the list grows and links arrive; it must
   // be quick, it runs between requests.
   using ProgressObserver = std::function<void(const ResolveProgress&)>;
+  // Called on the resolving thread once the share's whole list is built and
+  // before any link is requested; it may drop entries from the list. 0 goes
+  // on with the list as it leaves it; any other code ends the resolve with it,
+  // the list kept.
+  using ListChooser = std::function<int(FileList&)>;
 
   // The app id the web client identifies itself with.
   static constexpr const char* kWebAppId = "250528";
@@ -86,6 +91,7 @@ class ShareClient {
   void set_vcode_str(std::string id) { vcode_str_ = std::move(id); }
 
   void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
+  void set_list_chooser(ListChooser chooser) { chooser_ = std::move(chooser); }
   void set_limits(const ResolveLimits& limits) { limits_ = limits; }
 
   // A job's requests reuse the connections of one pool: new_connections
@@ -154,6 +160,7 @@ class ShareClient {
   CookieJar cookies_;
   std::string origin_;
   ProgressObserver observer_;
+  ListChooser chooser_;
   std::shared_ptr<HttpConnectionPool> connections_;
   ResolveProgress progress_;
   ResolveLimits limits_;

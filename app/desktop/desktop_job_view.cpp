@@ -1,5 +1,7 @@
 #include "app/desktop/desktop_job_view.h"
 
+#include <optional>
+
 namespace sharelink {
 
 std::string DesktopJobView::read_url() {
@@ -44,6 +46,25 @@ void DesktopJobView::show_captcha_prompt() {
     window_->after_log_shown(
         [this, request] { window_->open_captcha_prompt([request] { request->finish(); }); });
   });
+}
+
+FileChoice DesktopJobView::choose_files(const FileList& files, std::string& mask) {
+  // The call's result carries the choice in its first character.
+  const std::optional<std::string> result =
+      bridge_.call([this, &files](const std::shared_ptr<UiCall>& request) {
+        window_->after_log_shown([this, &files, request] {
+          // files lives on the job's stack: only while the job still waits,
+          // which it does until this call finishes or the bridge closes.
+          if (bridge_.closed()) return;
+          window_->open_file_choice(files, [request](FileChoice choice, std::string chosen) {
+            request->finish(static_cast<char>('0' + static_cast<int>(choice)) + chosen);
+          });
+        });
+      });
+  // Closing the program gives the choice up.
+  if (!result || result->empty()) return FileChoice::gave_up;
+  mask = result->substr(1);
+  return static_cast<FileChoice>((*result)[0] - '0');
 }
 
 }  // namespace sharelink

@@ -28,6 +28,7 @@ class DesktopJobView : public JobView {
   void append_log(const std::string& text) override;
   void show_extraction_code_prompt() override;
   void show_captcha_prompt() override;
+  FileChoice choose_files(const FileList& files, std::string& mask) override;
   void show_progress(const ResolveProgress& progress) override;
 
  private:

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "app/job_view.h"
+
 namespace sharelink {
 
 class JobWindow {
@@ -26,6 +28,11 @@ class JobWindow {
   // has closed by either way.
   virtual void open_extraction_code_prompt(std::function<void()> on_closed) = 0;
   virtual void open_captcha_prompt(std::function<void()> on_closed) = 0;
+  // The choice of files when the user wants one: on_closed gets the choice
+  // and its mask (JobView::choose_files), at once or when the window closed.
+  // files stays as it is until then.
+  virtual void open_file_choice(const FileList& files,
+                                std::function<void(FileChoice, std::string)> on_closed) = 0;
 };
 
 }  // namespace sharelink

@@ -1,5 +1,6 @@
 #include "app/desktop/main_presenter.h"
 
+#include <new>
 #include <utility>
 
 #ifdef _WIN32
@@ -9,6 +10,7 @@
 #endif
 
 #include "app/app_texts.h"
+#include "share/result_codes.h"
 
 namespace sharelink {
 
@@ -95,6 +97,24 @@ void MainPresenter::open_extraction_code_prompt(std::function<void()> on_closed)
 
 void MainPresenter::open_captcha_prompt(std::function<void()> on_closed) {
   view_.open_captcha_prompt(std::move(on_closed));
+}
+
+void MainPresenter::open_file_choice(const FileList& files,
+                                     std::function<void(FileChoice, std::string)> on_closed) {
+  if (!view_.choose_first()) {
+    on_closed(FileChoice::all, {});
+    return;
+  }
+  std::unique_ptr<ShareTree> tree;
+  try {
+    tree = std::make_unique<ShareTree>(files);
+  } catch (const std::bad_alloc&) {
+    // No room to show the choice: nothing is requested that was not chosen.
+    view_.show_message(error_message(kOutOfMemory), kMessageCaption);
+    on_closed(FileChoice::gave_up, {});
+    return;
+  }
+  view_.open_file_choice(std::move(tree), std::move(on_closed));
 }
 
 void MainPresenter::append_log(const std::string& text) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/desktop/file_choice.h"
 #include "app/desktop/job_launcher.h"
 #include "app/desktop/job_window.h"
 #include "app/desktop/log_queue.h"
@@ -40,6 +41,11 @@ class MainView {
   // on_closed runs once when it has closed, by either way.
   virtual void open_extraction_code_prompt(std::function<void()> on_closed) = 0;
   virtual void open_captcha_prompt(std::function<void()> on_closed) = 0;
+  // Whether the check box "先选择文件" is on.
+  virtual bool choose_first() const = 0;
+  // Creates the window "选择文件" above this one, showing tree, and returns.
+  virtual void open_file_choice(std::unique_ptr<ShareTree> tree,
+                                FileChoicePresenter::OnClosed on_closed) = 0;
   // Closes every window of the program, which ends the event loop.
   virtual void close_all() = 0;
 };
@@ -71,6 +77,10 @@ class MainPresenter : public JobWindow {
   void log_arrived() override;
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
+  // Asks the user when the check box is on as the list is complete, so that
+  // it can still be turned on while a share is being listed.
+  void open_file_choice(const FileList& files,
+                        std::function<void(FileChoice, std::string)> on_closed) override;
 
  private:
   void append_log(const std::string& text);

@@ -108,6 +108,9 @@ int main() {
   StallProbe probe;
   if (stall_log) probe.start();
   Fl::run();
+  // A window closed with the program (a prompt, the choice of files) waits to
+  // be deleted at the loop's next turn, which does not come.
+  Fl::do_widget_deletion();
   if (stall_log) probe.write(stall_log);
 
   if (!desktop_threads_ended(*session)) {

@@ -4,6 +4,7 @@
 
 #include "app/app_texts.h"
 #include "app/desktop/layout.h"
+#include "app/fltk/file_choice_window.h"
 #include "app/fltk/prompt_windows.h"
 #include "app/fltk/widgets.h"
 #include "text/local_text.h"
@@ -53,6 +54,9 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
   编辑框_日志->textsize(13);
   编辑框_日志->textcolor(FL_BLACK);
   style_edit_box(*编辑框_日志);
+  const layout::Box choose = layout::kChooseFirstBox;
+  选择框_先选择文件 = new Fl_Check_Button(choose.x, choose.y, choose.w, choose.h);
+  选择框_先选择文件->copy_label(gbk_to_utf8(kChooseFirstLabel).c_str());
   end();
   callback(
       [](Fl_Widget*, void* presenter) {
@@ -126,6 +130,17 @@ void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
   open_captcha_window(state_, std::move(on_closed));
 }
 
+bool MainWindow::choose_first() const {
+  return 选择框_先选择文件->value() != 0;
+}
+
+void MainWindow::open_file_choice(std::unique_ptr<ShareTree> tree,
+                                  FileChoicePresenter::OnClosed on_closed) {
+  open_file_choice_window(std::move(tree), std::move(on_closed));
+}
+
+// The prompts and the choice of files are windows of their own: hiding them
+// tells their presenters they have closed.
 void MainWindow::close_all() {
   while (Fl_Window* window = Fl::first_window())
     window->hide();

@@ -1,7 +1,8 @@
 #pragma once
 
 // The program's main window on FLTK: the URL box, the parse, clear and copy
-// buttons and the log box, drawn here and run by a MainPresenter.
+// buttons, the log box and the check box 先选择文件, drawn here and run by a
+// MainPresenter.
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Text_Buffer.H>
@@ -38,6 +40,9 @@ class MainWindow : public Fl_Double_Window, public MainView {
   void show_message(const std::string& text, const std::string& caption) override;
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
+  bool choose_first() const override;
+  void open_file_choice(std::unique_ptr<ShareTree> tree,
+                        FileChoicePresenter::OnClosed on_closed) override;
   void close_all() override;
 
  private:
@@ -53,6 +58,7 @@ class MainWindow : public Fl_Double_Window, public MainView {
   Fl_Button* 按钮2;
   Fl_Button* 按钮3;
   Fl_Text_Editor* 编辑框_日志;
+  Fl_Check_Button* 选择框_先选择文件;
 };
 
 }  // namespace sharelink

@@ -2,6 +2,7 @@
 
 #include "app/app_texts.h"
 #include "app/desktop/layout.h"
+#include "app/win32/file_choice_window.h"
 #include "app/win32/prompt_windows.h"
 #include "app/win32/win_support.h"
 
@@ -12,7 +13,7 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"sharelink.main";
 constexpr UINT_PTR kPumpTimer = 1;
 
-enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId };
+enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId, kChooseFirstId };
 
 }  // namespace
 
@@ -21,15 +22,7 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
     : state_(state), presenter_(state, jobs, bridge, log, *this, log_mirror) {}
 
 bool MainWindow::open(int show_command) {
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = window_proc;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  window_class.lpszClassName = kWindowClass;
-  RegisterClassExW(&window_class);
+  register_window_class(kWindowClass, window_proc, LoadIconW(nullptr, IDI_APPLICATION));
   // A fixed frame, as the layout has no room for a bigger log box.
   const HWND window = make_top_window(kWindowClass, kMainCaption,
                                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -117,6 +110,10 @@ void MainWindow::make_controls() {
   // The box's own limit is 32767 characters; a report of thousands of files
   // is megabytes.
   SendMessageW(编辑框_日志, EM_SETLIMITTEXT, 0, 0);
+  // Off at start; the job reads it as its listing ends.
+  选择框_先选择文件 =
+      control(L"BUTTON", to_wide(kChooseFirstLabel).c_str(), WS_TABSTOP | BS_AUTOCHECKBOX, 0,
+              layout::kChooseFirstBox, kChooseFirstId);
   last_focus_ = 编辑框_URL;
 }
 
@@ -175,8 +172,17 @@ void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
   open_captcha_window(state_, window_, std::move(on_closed));
 }
 
+bool MainWindow::choose_first() const {
+  return 选择框_先选择文件 && SendMessageW(选择框_先选择文件, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void MainWindow::open_file_choice(std::unique_ptr<ShareTree> tree,
+                                  FileChoicePresenter::OnClosed on_closed) {
+  FileChoiceWindow::open(window_, std::move(tree), std::move(on_closed));
+}
+
 void MainWindow::close_all() {
-  // Destroys the prompt windows it owns first.
+  // Destroys the prompt and choice windows it owns first.
   DestroyWindow(window_);
 }
 

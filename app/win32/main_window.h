@@ -1,13 +1,15 @@
 #pragma once
 
 // The program's main window on Win32: the URL box, the parse, clear and copy
-// buttons and the log box, drawn here and run by a MainPresenter.
+// buttons, the log box and the check box 先选择文件, drawn here and run by a
+// MainPresenter.
 
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/desktop/main_presenter.h"
@@ -35,7 +37,7 @@ class MainWindow : public MainView {
   bool schedule(std::chrono::milliseconds delay) override;
   void put_on_clipboard(const std::string& text) override;
   void show_message(const std::string& text, const std::string& caption) override;
-  // Destroys the window with the prompts it owns.
+  // Destroys the window with the prompts and the file choice it owns.
   void close_all() override;
   // Through its controls.
   std::string url_text() const override;
@@ -45,6 +47,10 @@ class MainWindow : public MainView {
   // The prompts are owned by this window: above it, and gone with it.
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
+  bool choose_first() const override;
+  // Owned too, like the prompts.
+  void open_file_choice(std::unique_ptr<ShareTree> tree,
+                        FileChoicePresenter::OnClosed on_closed) override;
 
  private:
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -60,6 +66,7 @@ class MainWindow : public MainView {
   HWND 按钮2 = nullptr;
   HWND 按钮3 = nullptr;
   HWND 编辑框_日志 = nullptr;
+  HWND 选择框_先选择文件 = nullptr;
 };
 
 }  // namespace sharelink

@@ -28,20 +28,6 @@ Picture decode_in_own_apartment(const Bytes& bytes) {
   return picture;
 }
 
-void register_window_class(WNDPROC procedure) {
-  static const bool registered = [procedure] {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = procedure;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    window_class.lpszClassName = kWindowClass;
-    return RegisterClassExW(&window_class) != 0;
-  }();
-  static_cast<void>(registered);
-}
-
 // A device-independent bitmap of the picture; null for an empty picture.
 HBITMAP make_bitmap(const Picture& picture) {
   if (picture.empty()) return nullptr;
@@ -68,7 +54,7 @@ HBITMAP make_bitmap(const Picture& picture) {
 }  // namespace
 
 bool PromptWindow::open(HWND owner, int outer_width, const char* caption) {
-  register_window_class(window_proc);
+  register_window_class(kWindowClass, window_proc);
   // Owned by the main window: always above it, and gone with it. The close box
   // is the way to give up; there is nothing to resize.
   if (!make_top_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,

@@ -83,6 +83,19 @@ bool put_on_clipboard(HWND owner, const std::string& text) {
   return taken;
 }
 
+void register_window_class(const wchar_t* name, WNDPROC procedure, HICON icon) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.hIcon = icon;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = name;
+  // A second registration fails harmlessly with ERROR_CLASS_ALREADY_EXISTS.
+  RegisterClassExW(&window_class);
+}
+
 HWND make_top_window(const wchar_t* window_class, const std::string& caption, DWORD style,
                      int outer_width, int outer_height, HWND owner, void* self) {
   // Every window of the layout opens at 50, 50 of the screen.

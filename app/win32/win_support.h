@@ -45,6 +45,10 @@ void take_pastes_on_one_line(HWND edit);
 // A top-level window at 50, 50 of the screen with the outer size the layout
 // gives: the system's frame is part of that size, the controls sit in what it
 // leaves. self is handed to the window procedure (window_object).
+// Registers a window class of the program, once: a later call for the same
+// name does nothing.
+void register_window_class(const wchar_t* name, WNDPROC procedure, HICON icon = nullptr);
+
 HWND make_top_window(const wchar_t* window_class, const std::string& caption, DWORD style,
                      int outer_width, int outer_height, HWND owner, void* self);
 

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -137,6 +138,71 @@ TEST_F(CliOutput, UnwritableAria2FileTurnsSuccessIntoFailure) {
   EXPECT_EQ(cli.finish(), 1);
   EXPECT_NE(cli.out().find(u8"解析状态: 成功\r\n"), std::string::npos);
   EXPECT_NE(cli.err().find(aria2), std::string::npos) << cli.err();
+}
+
+struct ChoiceCase {
+  std::vector<std::string> args;  // before the link
+  int status;
+  std::vector<std::string> files;  // the reported files' names, in report order
+  std::size_t link_requests;
+  const char* tail;  // what follows the log
+};
+
+// --list and --select: only what the patterns choose costs a request, and the
+// report, the links and the listing hold just that, numbered alike.
+TEST_F(CliOutput, ListAndSelectRequestOnlyTheChosenFiles) {
+  const std::string kTree =
+      u8" 1  文件            1834  说明 readme.txt\n"
+      u8" 2  目录         3506588  照片 & 视频 #1\n";
+  const ChoiceCase rows[] = {
+      {{"--list"}, 0, {}, 0, nullptr},
+      {{"--select", "BIG*", "--select", u8"照片 & 视频 #1/深层 目录"},
+       0,
+       {u8"big 64bit id.bin", u8"空文件.txt", u8"最后的文件.pdf"},
+       3,
+       ""},
+      {{"--select", "**/*.PDF", "--select", u8"工具 tool.???", "--links"},
+       0,
+       {u8"工具 tool.exe", u8"最后的文件.pdf"},
+       2,
+       nullptr},
+      {{"--list", "--select", u8"*/深层*/*.pdf"},
+       0,
+       {},
+       0,
+       u8"1  目录         1048576  照片 & 视频 #1\n2  目录         1048576  照片 & 视频 #1/深层 "
+       u8"目录\n"
+       u8"3  文件         1048576  照片 & 视频 #1/深层 目录/最后的文件.pdf\n"},
+      {{"--select", "*.pdf", "--select", u8"照片"}, 1, {}, 0, ""},
+  };
+  for (const ChoiceCase& row : rows) {
+    const std::size_t before = sim_.requests("download").size();
+    std::vector<std::string> args = row.args;
+    args.push_back(sim_.link("1PubDemoXq7Ra"));
+    CliProcess cli(args);
+    const std::string& out = cli.out();
+    ASSERT_EQ(cli.finish(), row.status) << args[0] << cli.err();
+    EXPECT_EQ(sim_.requests("download").size() - before, row.link_requests) << args[1];
+    std::vector<std::string> names;
+    const std::string label = u8"文件名称: ";
+    for (std::size_t at = out.find(label); at != std::string::npos; at = out.find(label, at + 1))
+      names.push_back(out.substr(at + label.size(), out.find("\r\n", at) - at - label.size()));
+    EXPECT_EQ(names, row.files) << args[1];
+    EXPECT_EQ(logged_links(out, sim_.sim().origin()).size(), row.link_requests);
+    const std::string tail = out.substr(out.rfind(kLogEnd) + kLogEnd.size());
+    if (row.tail != nullptr) {
+      EXPECT_EQ(tail, row.tail) << args[1];
+    }
+    if (row.status == 1) {
+      EXPECT_NE(out.find(u8"解析状态: 自定义错误代码,没有选中任何文件"), std::string::npos);
+    }
+  }
+  CliProcess listed({"--list", sim_.link("1PubDemoXq7Ra")});
+  ASSERT_EQ(listed.finish(), 0);
+  const std::string tail = listed.out().substr(listed.out().rfind(kLogEnd) + kLogEnd.size());
+  EXPECT_EQ(tail.substr(0, kTree.size()), kTree);
+  EXPECT_EQ(std::count(tail.begin(), tail.end(), '\n'), 10);
+  EXPECT_EQ(listed.out().find(u8"文件总数"), std::string::npos);
 }
 
 TEST(CliCommandLine, UsageErrorsHelpAndVersion) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ostream>
 #include <string>
@@ -17,6 +19,24 @@
 
 namespace sharelink {
 namespace {
+
+class FakeMainView;
+
+// The window "选择文件" played from a script.
+class FakeChoiceView : public FileChoiceView {
+ public:
+  explicit FakeChoiceView(FakeMainView& main) : main_(main) {}
+  std::string filter;
+  bool closed = false;
+  std::string filter_text() const override { return filter; }
+  void rows_changed() override {}
+  void set_summary(const std::string& text) override;
+  void show_message(const std::string& text, const std::string&) override;
+  void close() override { closed = true; }
+
+ private:
+  FakeMainView& main_;
+};
 
 // What the presenter told the window, in order.
 class FakeMainView : public MainView {
@@ -51,9 +71,44 @@ class FakeMainView : public MainView {
   void open_captcha_prompt(std::function<void()> on_closed) override { on_closed(); }
   void close_all() override { events.push_back("close"); }
 
+  // The check box 先选择文件, and what the user does in the window it opens,
+  // a step a string: "check N" (the box of row N), "open N", "filter TEXT",
+  // "select", "unselect", "ok" or "close" (the close box).
+  bool choose = false;
+  std::vector<std::string> steps;
+  std::string summary;
+  bool choose_first() const override { return choose; }
+  void open_file_choice(std::unique_ptr<ShareTree> tree,
+                        FileChoicePresenter::OnClosed on_closed) override {
+    FakeChoiceView window(*this);
+    FileChoicePresenter choice(std::move(tree), window, std::move(on_closed));
+    summary = choice.summary();
+    for (const std::string& step : steps) {
+      const std::string verb = step.substr(0, step.find(' '));
+      const std::string rest = step.size() > verb.size() ? step.substr(verb.size() + 1) : "";
+      const std::size_t row = rest.empty() || !std::isdigit(rest[0]) ? 0 : std::stoul(rest);
+      if (verb == "check") choice.check_clicked(row);
+      if (verb == "open") choice.toggle_open(row);
+      if (verb == "filter") window.filter = rest;
+      if (verb == "select") choice.check_matching_clicked();
+      if (verb == "unselect") choice.uncheck_matching_clicked();
+      if (verb == "ok") choice.ok_clicked();
+      if (verb == "close" || window.closed) break;
+    }
+    choice.closed();
+  }
+
  private:
   const AppState& state_;
 };
+
+void FakeChoiceView::set_summary(const std::string& text) {
+  main_.summary = text;
+}
+
+void FakeChoiceView::show_message(const std::string& text, const std::string&) {
+  main_.events.push_back("message " + text);
+}
 
 struct JobCase {
   const char* name;
@@ -66,7 +121,8 @@ void PrintTo(const JobCase& row, std::ostream* out) {
   *out << row.name;
 }
 
-class MainPresenterJob : public ::testing::TestWithParam<JobCase> {
+// The presenter with a fake window and the job's thread against the demo shares.
+class PresenterRun : public ::testing::Test {
  protected:
   // Plays the main thread until the view has seen what it waits for.
   bool run_until(const std::function<bool()>& seen) {
@@ -93,6 +149,8 @@ class MainPresenterJob : public ::testing::TestWithParam<JobCase> {
   FakeMainView view{state};
   MainPresenter presenter{state, jobs, bridge, queue, view, nullptr};
 };
+
+class MainPresenterJob : public PresenterRun, public ::testing::WithParamInterface<JobCase> {};
 
 TEST_P(MainPresenterJob, RunsWithTheControlsOffAndCopiesWhatItFound) {
   const JobCase& row = GetParam();
@@ -136,6 +194,136 @@ INSTANTIATE_TEST_SUITE_P(
                       JobCase{"code_prompt_closed", "1LockDemoK3vP", "用户主动放弃,输入提取密码",
                               0}),
     [](const ::testing::TestParamInfo<JobCase>& info) { return std::string(info.param.name); });
+
+struct ChoiceCase {
+  const char* name;
+  const char* surl;
+  std::vector<std::string> steps;
+  const char* status;
+  std::vector<std::string> reported;  // the report's names (folders in brackets)
+  std::size_t link_requests;
+  const char* summary;  // the count line as the window was left
+  const char* message;  // a message box the window showed; "" for none
+  const char* line;     // another line of the log; "" for none
+};
+
+void PrintTo(const ChoiceCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class MainPresenterChoice : public PresenterRun,
+                            public ::testing::WithParamInterface<ChoiceCase> {};
+
+// The names of the report's blocks in order: a file's name, a folder's as
+// "[name]".
+std::vector<std::string> reported_names(const std::string& log) {
+  std::vector<std::string> names;
+  const std::string number = "] 文件编号: ";
+  for (std::size_t at = log.find(number); at != std::string::npos; at = log.find(number, at + 1)) {
+    const std::size_t folder = log.find("] [", at);
+    const std::size_t file = log.find("] 文件名称: ", at);
+    const std::size_t start =
+        folder < file ? folder + 2 : file + std::string("] 文件名称: ").size();
+    const std::size_t end = folder < file ? log.find("]", start) + 1 : log.find("\r\n", start);
+    names.push_back(log.substr(start, end - start));
+    EXPECT_EQ(log.compare(at + number.size(), std::to_string(names.size()).size() + 2,
+                          std::to_string(names.size()) + "\r\n"),
+              0);
+  }
+  return names;
+}
+
+TEST_P(MainPresenterChoice, RequestsAndReportsTheChosenFilesOnly) {
+  const ChoiceCase& row = GetParam();
+  job_view.set_window(&presenter);
+  view.url = sim.link(row.surl);
+  view.choose = true;
+  view.steps = row.steps;
+  presenter.parse_clicked();
+  ASSERT_TRUE(run_until([&] { return ended(); })) << ::testing::PrintToString(view.events);
+  EXPECT_NE(view.log.find("] 解析状态: " + std::string(row.status) + "\r\n"), std::string::npos)
+      << view.log;
+  EXPECT_NE(view.log.find(row.line), std::string::npos) << view.log;
+  EXPECT_EQ(reported_names(view.log), row.reported);
+  EXPECT_EQ(sim.requests("download").size(), row.link_requests);
+  EXPECT_EQ(view.summary, row.summary);
+  const std::string message = std::string("message ") + row.message;
+  EXPECT_EQ(std::count(view.events.begin(), view.events.end(), message), *row.message ? 1 : 0);
+  // 复制 carries the reported links, nothing else.
+  const std::string links = state.links_text();
+  std::size_t reported_links = 0;
+  for (std::size_t at = view.log.find("下载地址: http"); at != std::string::npos;
+       at = view.log.find("下载地址: http", at + 1))
+    ++reported_links;
+  EXPECT_EQ(static_cast<std::size_t>(std::count(links.begin(), links.end(), '\n')), reported_links);
+  presenter.close_clicked();
+  EXPECT_TRUE(jobs.wait_idle(std::chrono::seconds(5)));
+}
+
+const std::vector<std::string> kWholePublicShare = {
+    "说明 readme.txt", "[照片 & 视频 #1]", "big 64bit id.bin", "工具 tool.exe",      "[深层 目录]",
+    "空文件.txt",      "最后的文件.pdf",   "海边 🌊 2023.jpg",  "plus+sign 100%.txt", "a);b.txt"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, MainPresenterChoice,
+    ::testing::Values(ChoiceCase{"folder_unchecked",
+                                 "1PubDemoXq7Ra",
+                                 {"check 1", "ok"},
+                                 "成功",
+                                 {"说明 readme.txt", "big 64bit id.bin", "工具 tool.exe"},
+                                 3,
+                                 "已选 3 个文件, 4.0 GB / 共 8 个文件, 4.1 GB",
+                                 "",
+                                 ""},
+                      ChoiceCase{"pattern_after_unchecking_all",
+                                 "1PubDemoXq7Ra",
+                                 {"unselect", "filter  **/*.PDF ", "select", "ok"},
+                                 "成功",
+                                 {"[照片 & 视频 #1]", "[深层 目录]", "最后的文件.pdf"},
+                                 1,
+                                 "已选 1 个文件, 1.0 MB / 共 8 个文件, 4.1 GB",
+                                 "",
+                                 ""},
+                      ChoiceCase{"one_file_back_in_an_unchecked_folder",
+                                 "1PubDemoXq7Ra",
+                                 {"open 1", "check 1", "check 3", "ok"},
+                                 "成功",
+                                 {"说明 readme.txt", "[照片 & 视频 #1]", "big 64bit id.bin",
+                                  "工具 tool.exe", "海边 🌊 2023.jpg"},
+                                 4,
+                                 "已选 4 个文件, 4.1 GB / 共 8 个文件, 4.1 GB",
+                                 "",
+                                 ""},
+                      ChoiceCase{"pattern_matching_nothing_changes_nothing",
+                                 "1PubDemoXq7Ra",
+                                 {"filter *.none", "unselect", "ok"},
+                                 "成功",
+                                 kWholePublicShare,
+                                 8,
+                                 "已选 8 个文件, 4.1 GB / 共 8 个文件, 4.1 GB",
+                                 "没有与筛选条件匹配的文件!",
+                                 ""},
+                      ChoiceCase{"nothing_checked_then_the_close_box",
+                                 "1PubDemoXq7Ra",
+                                 {"unselect", "ok", "close"},
+                                 "用户主动放弃,选择文件",
+                                 kWholePublicShare,
+                                 0,
+                                 "已选 0 个文件, 0 B / 共 8 个文件, 4.1 GB",
+                                 "请选择文件!",
+                                 "下载地址: 用户主动放弃解析或解析失败"},
+                      // The captcha comes with the second request: the number the status
+                      // line names is that of the report's block.
+                      ChoiceCase{"captcha_numbers_the_chosen_list",
+                                 "1CapDemoW9zT",
+                                 {"check 0", "ok"},
+                                 "用户主动放弃,输入验证码",
+                                 {"第二集.mp4", "字幕 subtitles.srt"},
+                                 2,
+                                 "已选 2 个文件, 679 MB / 共 3 个文件, 1.3 GB",
+                                 "",
+                                 "] 解析状态: 第[ 2 ]编号文件,"}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace sharelink

@@ -1,0 +1,95 @@
+#pragma once
+
+// A share's list seen as the tree of its folders, with a check mark on every
+// file, for choosing the files that get a link before any is requested.
+// Entries nest by their paths: an entry belongs to the listed folder whose path
+// is its own up to the last slash; the rest sits at the top. An entry's path
+// below the share's top is the names of the folders on its way and its own,
+// joined by "/". Texts are local text.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "share/file_entry.h"
+
+namespace sharelink {
+
+enum class CheckState { unchecked, partly, checked };
+
+// Whether pattern matches path (a path below the share's top). "*" stands for
+// any characters of one name, "?" for one character, a step "**" for any
+// number of folders; letter case is ignored, "\" counts as "/", and slashes at
+// either end or doubled count once. An empty pattern matches nothing.
+bool path_matches(const std::string& pattern, const std::string& path);
+
+// "0 B", "512 B", "3.4 GB", "812 GB": 1024 to the step, one decimal below 10.
+std::string size_text(std::uint64_t bytes);
+
+class ShareTree {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  // Every file checked.
+  explicit ShareTree(const FileList& files);
+
+  // Nodes run in tree order: a folder is followed by everything below it, the
+  // entries of one folder in list order.
+  std::size_t size() const { return nodes_.size(); }
+  // The node's entry in the list the tree was made of.
+  std::size_t list_index(std::size_t node) const { return nodes_[node].list_index; }
+  bool is_folder(std::size_t node) const { return nodes_[node].folder; }
+  std::size_t depth(std::size_t node) const { return nodes_[node].depth; }
+  // The folder above node, kNone at the top.
+  std::size_t parent(std::size_t node) const { return nodes_[node].parent; }
+  // One past the last node below node.
+  std::size_t end(std::size_t node) const { return nodes_[node].end; }
+  const std::string& path(std::size_t node) const { return nodes_[node].path; }
+  std::string name(std::size_t node) const;
+  // A file's size; a folder's, the total of the files below it.
+  std::uint64_t bytes(std::size_t node) const { return nodes_[node].bytes; }
+  CheckState check_state(std::size_t node) const;
+
+  // Checks or unchecks a file, or every file below a folder.
+  void set_checked(std::size_t node, bool checked);
+  void set_all(bool checked);
+  // Checks or unchecks the files pattern matches and every file below the
+  // folders it matches; how many files it matched.
+  std::size_t set_matching(const std::string& pattern, bool checked);
+
+  std::size_t checked_files() const { return checked_files_; }
+  std::uint64_t checked_bytes() const { return checked_bytes_; }
+  std::size_t total_files() const { return total_files_; }
+  std::uint64_t total_bytes() const { return total_bytes_; }
+  // "已选 12 个文件, 3.4 GB / 共 10000 个文件, 812 GB"
+  std::string summary() const;
+
+  // One character per entry of the list the tree was made of, in list order:
+  // '1' for the checked files and the folders on their paths, '0' for the rest.
+  std::string chosen_mask() const;
+
+ private:
+  struct Node {
+    std::size_t list_index = 0;
+    std::size_t parent = kNone;
+    std::size_t end = 0;
+    std::size_t depth = 0;
+    bool folder = false;
+    std::string path;
+    std::size_t name_at = 0;  // where the own name starts in path
+    std::uint64_t bytes = 0;
+    std::size_t files = 0;  // files at or below the node
+    std::size_t checked_files = 0;
+    std::uint64_t checked_bytes = 0;
+  };
+
+  std::vector<Node> nodes_;
+  std::size_t list_size_ = 0;
+  std::size_t checked_files_ = 0;
+  std::uint64_t checked_bytes_ = 0;
+  std::size_t total_files_ = 0;
+  std::uint64_t total_bytes_ = 0;
+};
+
+}  // namespace sharelink

@@ -1,0 +1,455 @@
+#include "app/win32/file_choice_window.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <climits>
+#include <cwchar>
+#include <utility>
+
+#include "app/app_texts.h"
+#include "app/desktop/layout.h"
+#include "app/win32/win_support.h"
+
+namespace sharelink {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"sharelink.choice";
+enum ControlId : int { kFilterId = 100, kCheckMatchingId, kUncheckMatchingId, kListId, kSummaryId };
+
+// The row's parts left to right: the indent, the folder's sign (the list's
+// state image), the check box (its small image, whose width is also the
+// list's indent step), the name.
+constexpr int kSignWidth = 18;
+constexpr int kImageHeight = 16;
+enum SignImage : int { kClosedSign, kOpenSign, kNoSign };
+enum BoxImage : int { kUnchecked, kChecked, kPartly };
+// A hostile share can nest folders thousands deep; past this the names would
+// leave the column.
+constexpr std::size_t kDeepestIndent = 20;
+// Drawn onto this colour, which the image lists leave transparent.
+constexpr COLORREF kTransparent = RGB(255, 0, 255);
+
+void fill(HDC dc, int left, int top, int width, int height, int colour) {
+  RECT box{left, top, left + width, top + height};
+  FillRect(dc, &box, GetSysColorBrush(colour));
+}
+
+// count images side by side, each drawn by draw(dc, cell, index), in the
+// system's colours of the moment.
+template <typename Draw>
+HIMAGELIST make_images(int width, int height, int count, Draw draw) {
+  HIMAGELIST images = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, count, 0);
+  if (!images) return nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width * count, height);
+  ReleaseDC(nullptr, screen);
+  if (dc && bitmap) {
+    const HGDIOBJ previous = SelectObject(dc, bitmap);
+    RECT all{0, 0, width * count, height};
+    HBRUSH key = CreateSolidBrush(kTransparent);
+    FillRect(dc, &all, key);
+    DeleteObject(key);
+    for (int index = 0; index < count; ++index)
+      draw(dc, RECT{index * width, 0, (index + 1) * width, height}, index);
+    SelectObject(dc, previous);
+    ImageList_AddMasked(images, bitmap, kTransparent);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (dc) DeleteDC(dc);
+  return images;
+}
+
+// The classic tree's sign: a grey square with a plus when closed, a minus
+// when open.
+void draw_sign(HDC dc, const RECT& cell, int image) {
+  if (image == kNoSign) return;
+  constexpr int kSize = 9;
+  const int left = cell.left + (cell.right - cell.left - kSize) / 2;
+  const int top = cell.top + (cell.bottom - cell.top - kSize) / 2;
+  RECT square{left, top, left + kSize, top + kSize};
+  FillRect(dc, &square, GetSysColorBrush(COLOR_WINDOW));
+  FrameRect(dc, &square, GetSysColorBrush(COLOR_BTNSHADOW));
+  fill(dc, left + 2, top + 4, 5, 1, COLOR_WINDOWTEXT);
+  if (image == kClosedSign) fill(dc, left + 4, top + 2, 1, 5, COLOR_WINDOWTEXT);
+}
+
+// The system's own check box; partly checked shows a square, as the themed
+// check boxes of Windows do.
+void draw_box(HDC dc, const RECT& cell, int image) {
+  constexpr int kSize = 13;
+  const int left = cell.left + (cell.right - cell.left - kSize) / 2;
+  const int top = cell.top + (cell.bottom - cell.top - kSize) / 2;
+  RECT box{left, top, left + kSize, top + kSize};
+  DrawFrameControl(dc, &box, DFC_BUTTON,
+                   DFCS_BUTTONCHECK | (image == kChecked ? DFCS_CHECKED : 0u));
+  if (image == kPartly) fill(dc, left + 4, top + 4, kSize - 8, kSize - 8, COLOR_WINDOWTEXT);
+}
+
+int box_image(CheckState check) {
+  switch (check) {
+    case CheckState::checked:
+      return kChecked;
+    case CheckState::partly:
+      return kPartly;
+    case CheckState::unchecked:
+      break;
+  }
+  return kUnchecked;
+}
+
+void copy_text(const std::string& local, LVITEMW& item) {
+  if (!item.pszText || item.cchTextMax <= 0) return;
+  const std::wstring wide = to_wide(local);
+  const std::size_t room = static_cast<std::size_t>(item.cchTextMax) - 1;
+  const std::size_t length = std::min(wide.size(), room);
+  std::wmemcpy(item.pszText, wide.data(), length);
+  item.pszText[length] = L'\0';
+}
+
+}  // namespace
+
+FileChoiceWindow::FileChoiceWindow(std::unique_ptr<ShareTree> tree,
+                                   FileChoicePresenter::OnClosed on_closed)
+    : presenter_(std::move(tree), *this, std::move(on_closed)) {}
+
+FileChoiceWindow::~FileChoiceWindow() {
+  // The list is gone by now, and it left its image lists to this object
+  // (LVS_SHAREIMAGELISTS).
+  if (signs_) ImageList_Destroy(signs_);
+  if (boxes_) ImageList_Destroy(boxes_);
+}
+
+void FileChoiceWindow::open(HWND owner, std::unique_ptr<ShareTree> tree,
+                            FileChoicePresenter::OnClosed on_closed) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&controls);
+  register_window_class(kWindowClass, window_proc);
+  auto* self = new FileChoiceWindow(std::move(tree), std::move(on_closed));
+  // Owned by the main window, as the prompts are: always above it, and gone
+  // with it, while the main window's close box still ends the program. The
+  // close box is the way to give up; there is nothing to resize.
+  if (!make_top_window(kWindowClass, kChoiceTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                       layout::kChoiceWidth, layout::kChoiceHeight, owner, self)) {
+    self->presenter_.closed();
+    delete self;
+    return;
+  }
+  // From here on the window owns the object and deletes it when it goes.
+  self->opened_ = true;
+  ShowWindow(self->window_, SW_SHOW);
+  SetFocus(self->列表_文件);
+}
+
+LRESULT CALLBACK FileChoiceWindow::window_proc(HWND window, UINT message, WPARAM wparam,
+                                               LPARAM lparam) {
+  auto* self = window_object<FileChoiceWindow>(window, message, lparam);
+  if (!self) return DefWindowProcW(window, message, wparam, lparam);
+  if (message == WM_NCCREATE) self->window_ = window;
+  return self->handle(message, wparam, lparam);
+}
+
+LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  // The presenter's calls can close the window, which deletes this object:
+  // nothing here touches it after one of them.
+  switch (message) {
+    case WM_CREATE:
+      make_controls();
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wparam) == BN_CLICKED) command(LOWORD(wparam));
+      return 0;
+    case DM_GETDEFID: {
+      // Enter presses the button that has the focus, else 确定.
+      const HWND focus = GetFocus();
+      const bool button = focus == 按钮_选中 || focus == 按钮_取消选中;
+      return MAKELRESULT(button ? GetDlgCtrlID(focus) : IDOK, DC_HASDEFID);
+    }
+    case WM_NOTIFY:
+      return notified(*reinterpret_cast<NMHDR*>(lparam));
+    case WM_CTLCOLOREDIT:
+      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
+      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus && IsChild(window_, focus)) last_focus_ = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      SetFocus(last_focus_ ? last_focus_ : 列表_文件);
+      return 0;
+    case WM_CLOSE:
+      // The close box: the choice is given up.
+      close();
+      return 0;
+    case WM_DESTROY:
+      // Also when the owner goes first, taking this window with it.
+      presenter_.closed();
+      return 0;
+    case WM_NCDESTROY: {
+      const HWND window = window_;
+      window_ = nullptr;
+      if (opened_) delete this;
+      return DefWindowProcW(window, message, wparam, lparam);
+    }
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+void FileChoiceWindow::make_controls() {
+  const auto control = [this](const wchar_t* kind, const std::string& text, DWORD style,
+                              DWORD ex_style, const layout::Box& box, int id) {
+    return make_control(window_, kind, to_wide(text).c_str(), style, ex_style, box.x, box.y, box.w,
+                        box.h, id);
+  };
+  编辑框_筛选 = control(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                        layout::kFilterBox, kFilterId);
+  take_pastes_on_one_line(编辑框_筛选);
+  按钮_选中 = control(L"BUTTON", kCheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
+                      layout::kCheckMatching, kCheckMatchingId);
+  按钮_取消选中 = control(L"BUTTON", kUncheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
+                          layout::kUncheckMatching, kUncheckMatchingId);
+  // Owner data: the list keeps no rows of its own and asks for those it draws,
+  // so ten thousand entries cost what twenty do.
+  列表_文件 = control(WC_LISTVIEWW, "",
+                      WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SINGLESEL |
+                          LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
+                      WS_EX_CLIENTEDGE, layout::kChoiceList, kListId);
+  标签_统计 = control(L"STATIC", presenter_.summary(), SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0,
+                      layout::kChoiceSummary, kSummaryId);
+  按钮_确定 =
+      control(L"BUTTON", kChoiceOkLabel, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, layout::kChoiceOk, IDOK);
+  if (!列表_文件) return;
+
+  ListView_SetExtendedListViewStyle(列表_文件, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  signs_ = make_images(kSignWidth, kImageHeight, 3, draw_sign);
+  boxes_ = make_images(layout::kChoiceIndent, kImageHeight, 3, draw_box);
+  ListView_SetImageList(列表_文件, signs_, LVSIL_STATE);
+  ListView_SetImageList(列表_文件, boxes_, LVSIL_SMALL);
+  // The signs come with the rows too.
+  ListView_SetCallbackMask(列表_文件, LVIS_STATEIMAGEMASK);
+  LVCOLUMNW column{};
+  column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
+  column.fmt = LVCFMT_LEFT;
+  column.cx = layout::kChoiceList.w - layout::kChoiceSizeColumn;
+  ListView_InsertColumn(列表_文件, 0, &column);
+  column.fmt = LVCFMT_RIGHT;
+  column.cx = layout::kChoiceSizeColumn;
+  column.iSubItem = 1;
+  ListView_InsertColumn(列表_文件, 1, &column);
+  SetWindowSubclass(列表_文件, list_proc, 1, reinterpret_cast<DWORD_PTR>(this));
+  rows_changed();
+  last_focus_ = 列表_文件;
+}
+
+void FileChoiceWindow::command(int id) {
+  switch (id) {
+    case kCheckMatchingId:
+      presenter_.check_matching_clicked();
+      return;
+    case kUncheckMatchingId:
+      presenter_.uncheck_matching_clicked();
+      return;
+    case IDOK:
+      presenter_.ok_clicked();
+      return;
+  }
+}
+
+LRESULT FileChoiceWindow::notified(NMHDR& header) {
+  if (header.hwndFrom != 列表_文件) return 0;
+  switch (header.code) {
+    case LVN_GETDISPINFOW:
+      fill_item(reinterpret_cast<NMLVDISPINFOW&>(header).item);
+      return 0;
+    case LVN_ODFINDITEMW:
+      // Typing does not search: Space is the check box's key.
+      return -1;
+    case NM_CUSTOMDRAW:
+      return custom_draw(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
+  }
+  return 0;
+}
+
+LRESULT FileChoiceWindow::custom_draw(const NMLVCUSTOMDRAW& draw) {
+  switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT:
+      return CDRF_NOTIFYPOSTPAINT;
+    case CDDS_ITEMPOSTPAINT: {
+      // The list tints the small image of a selected row with the selection's
+      // colour, which would leave its check box hard to read: drawn again,
+      // plain.
+      const auto item = static_cast<int>(draw.nmcd.dwItemSpec);
+      if (item < 0 || static_cast<std::size_t>(item) >= presenter_.row_count()) break;
+      if (ListView_GetItemState(列表_文件, item, LVIS_SELECTED) == 0) break;
+      RECT icon{};
+      if (!ListView_GetItemRect(列表_文件, item, &icon, LVIR_ICON)) break;
+      LVITEMW asked{};
+      asked.mask = LVIF_IMAGE;
+      asked.iItem = item;
+      fill_item(asked);
+      ImageList_Draw(boxes_, asked.iImage, draw.nmcd.hdc, icon.left,
+                     icon.top + (icon.bottom - icon.top - kImageHeight) / 2, ILD_NORMAL);
+      break;
+    }
+  }
+  return CDRF_DODEFAULT;
+}
+
+void FileChoiceWindow::fill_item(LVITEMW& item) {
+  if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= presenter_.row_count()) return;
+  const std::size_t index = static_cast<std::size_t>(item.iItem);
+  if (!cached_ || cached_index_ != index) {
+    cached_row_ = presenter_.row(index);
+    cached_index_ = index;
+    cached_ = true;
+  }
+  const ChoiceRow& row = cached_row_;
+  if (item.iSubItem != 0) {
+    if (item.mask & LVIF_TEXT) copy_text(row.size, item);
+    return;
+  }
+  if (item.mask & LVIF_TEXT) copy_text(row.name, item);
+  if (item.mask & LVIF_IMAGE) item.iImage = box_image(row.check);
+  if (item.mask & LVIF_INDENT) item.iIndent = static_cast<int>(std::min(row.depth, kDeepestIndent));
+  if (item.mask & LVIF_STATE) {
+    const int sign = !row.folder ? kNoSign : row.open ? kOpenSign : kClosedSign;
+    item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(sign + 1);
+    item.stateMask |= LVIS_STATEIMAGEMASK;
+  }
+}
+
+LRESULT CALLBACK FileChoiceWindow::list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
+                                             UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<FileChoiceWindow*>(data);
+  switch (message) {
+    case WM_KEYDOWN:
+      if (self->list_key(wparam)) return 0;
+      break;
+    case WM_CHAR:
+      if (wparam == L' ') return 0;
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      // Handled here rather than on the list's click notices, which differ
+      // between versions of the list in what a double click sends: each press
+      // on a box counts once, the second of a double click too.
+      LVHITTESTINFO hit{};
+      hit.pt = POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      const int item = ListView_HitTest(list, &hit);
+      if (item < 0 || static_cast<std::size_t>(item) >= self->presenter_.row_count()) break;
+      const auto row = static_cast<std::size_t>(item);
+      self->make_current(row);
+      if (hit.flags & LVHT_ONITEMICON) {
+        self->presenter_.check_clicked(row);
+      } else if (hit.flags & LVHT_ONITEMSTATEICON) {
+        self->presenter_.toggle_open(row);
+      } else if (message == WM_LBUTTONDBLCLK) {
+        self->presenter_.toggle_open(row);
+      }
+      // The list's own handling then takes the focus and sees the row selected.
+      break;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(list, list_proc, 1);
+      break;
+  }
+  return DefSubclassProc(list, message, wparam, lparam);
+}
+
+bool FileChoiceWindow::list_key(WPARAM key) {
+  const std::size_t row = current_row();
+  if (row >= presenter_.row_count()) return false;
+  switch (key) {
+    case VK_SPACE:
+      presenter_.check_clicked(row);
+      return true;
+    case VK_RIGHT: {
+      const ChoiceRow shown = presenter_.row(row);
+      if (shown.folder && !shown.open) {
+        presenter_.set_open(row, true);
+      } else if (shown.folder && row + 1 < presenter_.row_count() &&
+                 presenter_.row(row + 1).depth > shown.depth) {
+        // An open folder: on to what it holds, as in the system's trees.
+        make_current(row + 1);
+      }
+      return true;
+    }
+    case VK_LEFT: {
+      const ChoiceRow shown = presenter_.row(row);
+      if (shown.folder && shown.open) {
+        presenter_.set_open(row, false);
+      } else {
+        make_current(presenter_.parent_row(row));
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+std::size_t FileChoiceWindow::current_row() const {
+  const int focused = ListView_GetNextItem(列表_文件, -1, LVNI_FOCUSED);
+  return focused < 0 ? kNoRow : static_cast<std::size_t>(focused);
+}
+
+void FileChoiceWindow::make_current(std::size_t row) {
+  if (row >= presenter_.row_count()) return;
+  const int item = static_cast<int>(row);
+  ListView_SetItemState(列表_文件, -1, 0, LVIS_SELECTED);
+  ListView_SetItemState(列表_文件, item, LVIS_FOCUSED | LVIS_SELECTED,
+                        LVIS_FOCUSED | LVIS_SELECTED);
+  ListView_SetSelectionMark(列表_文件, item);
+  ListView_EnsureVisible(列表_文件, item, FALSE);
+}
+
+void FileChoiceWindow::rows_changed() {
+  if (!列表_文件) return;
+  cached_ = false;
+  const std::size_t count = presenter_.row_count();
+  const int items = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+  if (items != ListView_GetItemCount(列表_文件)) {
+    // Rows open and close below the current row, which stays where it is.
+    const std::size_t current = current_row();
+    ListView_SetItemCountEx(列表_文件, items, LVSICF_NOSCROLL);
+    fit_name_column();
+    if (count > 0) make_current(current == kNoRow ? 0 : std::min(current, count - 1));
+  }
+  InvalidateRect(列表_文件, nullptr, FALSE);
+}
+
+void FileChoiceWindow::fit_name_column() {
+  // The sizes stay at the right edge whether or not the scroll bar shows.
+  RECT client{};
+  GetClientRect(列表_文件, &client);
+  ListView_SetColumnWidth(列表_文件, 0,
+                          std::max<int>(client.right - layout::kChoiceSizeColumn, kSignWidth * 4));
+}
+
+std::string FileChoiceWindow::filter_text() const {
+  return window_text(编辑框_筛选);
+}
+
+void FileChoiceWindow::set_summary(const std::string& text) {
+  set_window_text(标签_统计, text);
+}
+
+void FileChoiceWindow::show_message(const std::string& text, const std::string& caption) {
+  const HWND window = window_;
+  sharelink::show_message(text, caption);
+  // A message box of no owner hands the activation to no one when it goes:
+  // the keyboard comes back here, to the control that had it.
+  if (IsWindow(window)) SetActiveWindow(window);
+}
+
+void FileChoiceWindow::close() {
+  DestroyWindow(window_);
+}
+
+}  // namespace sharelink
