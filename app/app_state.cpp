@@ -23,9 +23,21 @@ std::string AppState::links_text() const {
   return text;
 }
 
+void AppState::request_stop() {
+  if (!job_running) return;
+  stop_requested = true;
+  share_client.stop();
+}
+
 bool AppState::try_begin_job() {
   bool expected = false;
-  return job_running.compare_exchange_strong(expected, true);
+  if (!job_running.compare_exchange_strong(expected, true)) return false;
+  // A stop meant for the job before does not reach this one; one pressed from
+  // now on does.
+  stop_requested = false;
+  share_client.resume();
+  if (stop_requested) share_client.stop();
+  return true;
 }
 
 void AppState::end_job() {

@@ -38,6 +38,14 @@ struct AppState {
   // "\r\n", made safe to paste (shown_link).
   std::string links_text() const;
 
+  // Any thread: the running job, if any, stops as soon as it can: requests
+  // under way are abandoned, no new one starts, and the job ends with
+  // "用户主动停止" and the report of what it found. A job claimed later runs
+  // as usual.
+  void request_stop();
+  // Set by request_stop while a job runs; the job clears it as it starts.
+  std::atomic<bool> stop_requested{false};
+
   // Claims the right to run a job; false while another one runs.
   bool try_begin_job();
   void end_job();

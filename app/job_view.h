@@ -25,7 +25,8 @@ class JobView {
 
   // The text of the URL box.
   virtual std::string read_url() = 0;
-  // Enables or disables the URL box and the parse button together.
+  // Disabled while the job runs: no input in the URL box, and the parse button
+  // stops the job instead of starting one.
   virtual void set_input_enabled(bool enabled) = 0;
   // Appends text as it is to the end of the log box and scrolls it into view.
   virtual void append_log(const std::string& text) = 0;

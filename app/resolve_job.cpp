@@ -27,6 +27,8 @@ JobOutcome ResolveJob::run() {
   state_.share_client.set_progress_observer(
       [this](const ResolveProgress& progress) { view_.show_progress(progress); });
   state_.share_client.set_list_chooser([this](FileList& list) { return choose_files(list); });
+  state_.share_client.set_notice_observer(
+      [this](const std::string& line) { append_log_line(view_, "解析状态: " + line); });
   view_.show_progress({});
   FileList files;
   state_.publish_files(files);
@@ -40,7 +42,9 @@ JobOutcome ResolveJob::run() {
     append_log_line(view_, "解析状态: 正在解析,请稍后...");
     // The URL box is disabled, so it still holds the link of the first read.
     std::string link = parse_share_text(view_.read_url()).link;
-    const int code = resolve_pass(link, files, resolve_index);
+    int code = resolve_pass(link, files, resolve_index);
+    // A window closed by the stop is no answer given up.
+    if (code != 0 && state_.stop_requested) code = kStopped;
     state_.job_status = code;
     // The copy button sees what this pass obtained.
     state_.publish_files(files);
@@ -48,14 +52,19 @@ JobOutcome ResolveJob::run() {
     const bool prompt = code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha ||
                         code == kWrongExtractionCode || code == kWrongExtractionCodeAlt;
     if (!prompt) break;
-    if (!ask_for_answer(code, resolve_index)) {
+    if (ask_for_answer(code, resolve_index)) continue;
+    if (state_.stop_requested) {
+      state_.job_status = kStopped;
+      append_log_line(view_, "解析状态: " + error_message(kStopped));
+    } else {
       gave_up = true;
-      break;
     }
+    break;
   }
 
   state_.share_client.set_progress_observer(nullptr);
   state_.share_client.set_list_chooser(nullptr);
+  state_.share_client.set_notice_observer(nullptr);
   state_.share_client.drop_connections();
   try {
     // Links nobody asked for are no report; a listing is shown by its caller.
@@ -69,6 +78,7 @@ JobOutcome ResolveJob::run() {
   view_.set_input_enabled(true);
   if (gave_up || state_.job_status == kChoiceGivenUp) return JobOutcome::gave_up;
   if (state_.job_status == kListedOnly) return JobOutcome::listed;
+  if (state_.job_status == kStopped) return JobOutcome::stopped;
   return state_.job_status == 0 ? JobOutcome::success : JobOutcome::failure;
 }
 
@@ -94,7 +104,7 @@ bool ResolveJob::ask_for_answer(int code, int resolve_index) {
     state_.captcha_answer.clear();
     view_.show_captcha_prompt();
     if (!state_.captcha_answer.empty()) return true;
-    append_log_line(view_, "解析状态: 用户主动放弃,输入验证码");
+    if (!state_.stop_requested) append_log_line(view_, "解析状态: 用户主动放弃,输入验证码");
     return false;
   }
   // A code found with the link that the service refused is offered no more.
@@ -102,7 +112,7 @@ bool ResolveJob::ask_for_answer(int code, int resolve_index) {
   state_.extraction_code.clear();
   view_.show_extraction_code_prompt();
   if (!state_.extraction_code.empty()) return true;
-  append_log_line(view_, "解析状态: 用户主动放弃,输入提取密码");
+  if (!state_.stop_requested) append_log_line(view_, "解析状态: 用户主动放弃,输入提取密码");
   return false;
 }
 
@@ -112,7 +122,7 @@ int ResolveJob::choose_files(FileList& files) {
   std::string mask;
   const FileChoice choice = view_.choose_files(files, mask);
   if (choice == FileChoice::all) return 0;
-  if (choice == FileChoice::gave_up) return kChoiceGivenUp;
+  if (choice == FileChoice::gave_up) return state_.stop_requested ? kStopped : kChoiceGivenUp;
   if (!mask.empty()) {
     // Kept in list order: the report's numbers name the entries requested.
     std::size_t kept = 0;
@@ -146,9 +156,11 @@ void ResolveJob::write_report(const FileList& files, int resolve_index) {
       append_log_line(view_, "文件名称: " + shown_text(entry.server_filename));
       append_log_line(view_, "文件大小: " + shown_text(entry.size));
       append_log_line(view_, "网盘路径: " + shown_text(entry.path));
-      // A link of another scheme is handed on nowhere: the entry failed.
+      // Every link obtained is shown, also those that came in after a failure
+      // on an entry before them; a link of another scheme is handed on
+      // nowhere: the entry failed.
       const bool linked =
-          number < resolve_index && (entry.dlink.empty() || exportable_link(entry.dlink));
+          entry.dlink.empty() ? number < resolve_index : exportable_link(entry.dlink);
       append_log_line(view_, linked ? "下载地址: " + shown_link(entry.dlink)
                                     : std::string("下载地址: 用户主动放弃解析或解析失败"));
     }

@@ -11,8 +11,9 @@
 
 namespace sharelink {
 
-// listed: the share was listed and, as asked, no link requested.
-enum class JobOutcome { success, failure, gave_up, listed };
+// listed: the share was listed and, as asked, no link requested; stopped:
+// the user stopped it.
+enum class JobOutcome { success, failure, gave_up, listed, stopped };
 
 // The line after the report: CR LF, 88 hyphen-minus, CR LF CR LF.
 extern const std::string kLogSeparator;

@@ -45,8 +45,10 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
     // Both "--code CODE" and "--code=CODE".
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    std::string selected;
-    std::string* slot = name == "--select" ? &selected : value_slot(name, options);
+    std::string selected, parallel;
+    std::string* slot = name == "--select"     ? &selected
+                        : name == "--parallel" ? &parallel
+                                               : value_slot(name, options);
     if (slot == nullptr) {
       error = "unknown option " + name;
       return ParseOutcome::usage_error;
@@ -64,6 +66,15 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
       return ParseOutcome::usage_error;
     }
     if (slot == &selected) options.select.push_back(selected);
+    if (slot == &parallel) {
+      const bool digits =
+          parallel.size() <= 2 && parallel.find_first_not_of("0123456789") == std::string::npos;
+      options.parallel = digits ? std::stoi(parallel) : 0;
+      if (options.parallel < 1 || options.parallel > 16) {
+        error = "--parallel takes a number from 1 to 16";
+        return ParseOutcome::usage_error;
+      }
+    }
   }
   if (operands.size() != 1) {
     error = operands.empty() ? "no share link given" : "more than one share link given";
@@ -75,7 +86,7 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
 
 const char* cli_help_text() {
   return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH]
-                     [--list] [--select PATTERN]... [--verbose] LINK
+                     [--list] [--select PATTERN]... [--parallel K] [--verbose] LINK
 Resolves a cloud-disk share link into direct download links, the way the
 sharelink window does, and writes the job's log to stdout (UTF-8, CR LF line
 ends, one time-stamped line per step and one report block per share entry).
@@ -101,6 +112,10 @@ Options:
                        letter case is ignored; a folder chooses all below it.
                        "资料" "**/*.pdf" "照片/2023-??-*.jpg". The report and
                        every export hold the chosen files and their folders
+  --parallel K         link requests and folder listings in flight at once,
+                       1 to 16 (default 4; the window asks 4 at a time). Links
+                       land in list order whatever order they come in; each
+                       captcha demand halves K for the rest of the job
   -v, --verbose        one line per HTTP request on stderr: method, address
                        (extraction code masked), then status, bytes and
                        seconds, or the failure and its cause
@@ -115,6 +130,12 @@ program can answer them through pipes:
 Spaces in answers are dropped; an empty line asks again (after a failed picture
 download it also fetches a new picture); end of input gives up.
 
+A request that fails for want of a connection, an answer in time or because the
+server had trouble (5xx) is sent again after 1 s and after 3 s, with a line in
+the log each time. Ctrl-C stops the job: requests under way are abandoned and
+the log ends with "解析状态: 用户主动停止" and the report of every link obtained
+(exit status 130); a second Ctrl-C ends the program at once.
+
 aria2 input file: one block per file with an http or https link: the link,
 then its path below the share's top level, which aria2 places under its -d
 folder (aria2c -i FILE -d DIR), making the folders:
@@ -123,7 +144,7 @@ folder (aria2c -i FILE -d DIR), making the folders:
 
 Exit status: 0 when the job succeeded (or --list listed the share), 1 when it
 failed (or the aria2 file could not be written, or --select chose no file), 2
-when a prompt was given up, 64 for a usage error.
+when a prompt was given up, 130 when Ctrl-C stopped it, 64 for a usage error.
 )";
 }
 

@@ -22,6 +22,8 @@ struct CliOptions {
   bool list = false;
   // Patterns choosing the files that get a link (UTF-8); none chooses all.
   std::vector<std::string> select;
+  // Link requests and listings in flight at once, 1 to 16.
+  int parallel = 4;
   // One line per HTTP exchange on stderr.
   bool verbose = false;
 };

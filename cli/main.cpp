@@ -1,7 +1,10 @@
 // sharelink-cli: the resolve job on a terminal.
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -23,6 +26,7 @@ using namespace sharelink;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitGaveUp = 2;
+constexpr int kExitStopped = 130;
 constexpr int kExitUsage = 64;
 
 bool write_file(const std::string& path, const std::string& bytes) {
@@ -40,6 +44,8 @@ int exit_status(JobOutcome outcome) {
       return kExitSuccess;
     case JobOutcome::gave_up:
       return kExitGaveUp;
+    case JobOutcome::stopped:
+      return kExitStopped;
     case JobOutcome::failure:
       break;
   }
@@ -54,8 +60,25 @@ int run(const CliOptions& options, Console& console) {
   for (const std::string& pattern : options.select)
     patterns.push_back(utf8_to_gbk(pattern));
   view.set_choice(options.list, std::move(patterns));
+  ResolveLimits limits;
+  limits.parallel = options.parallel;
+  state.share_client.set_limits(limits);
   state.try_begin_job();
+  // Ctrl-C arrives in a signal handler, where stopping the job is not safe:
+  // it is passed on from here.
+  std::atomic<bool> job_done{false};
+  std::thread watch([&state, &job_done] {
+    while (!job_done) {
+      if (system_io::interrupted()) {
+        state.request_stop();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
   const JobOutcome outcome = ResolveJob(state, view).run();
+  job_done = true;
+  watch.join();
 
   const FileList files = state.files();
   if (outcome == JobOutcome::listed) console.print_utf8(tree_listing(files));
@@ -92,6 +115,7 @@ int main(int argc, char** argv) {
   http_global_init();
   // Ending the program at a prompt (Ctrl-C) must not leave the picture behind.
   system_io::remove_on_stop(CaptchaFile::remove_temp_on_signal);
+  system_io::take_first_interrupt();
   // The job's requests all run on this thread, so the console needs no lock.
   if (options.verbose) {
     set_http_trace(

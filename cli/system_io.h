@@ -55,4 +55,10 @@ void remove_file(const char* path);
 // safe there.
 void remove_on_stop(void (*cleanup)());
 
+// After remove_on_stop: from now on the first Ctrl-C only turns interrupted()
+// true, so that the program can end its work in order; the next one stops it
+// as remove_on_stop says.
+void take_first_interrupt();
+bool interrupted();
+
 }  // namespace sharelink::system_io

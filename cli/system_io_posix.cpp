@@ -13,8 +13,14 @@ namespace sharelink::system_io {
 namespace {
 
 void (*g_stop_cleanup)() = nullptr;
+volatile std::sig_atomic_t g_take_first = 0;
+volatile std::sig_atomic_t g_interrupted = 0;
 
 void on_stop_signal(int signal_number) {
+  if (signal_number == SIGINT && g_take_first != 0 && g_interrupted == 0) {
+    g_interrupted = 1;
+    return;
+  }
   if (g_stop_cleanup != nullptr) g_stop_cleanup();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -80,6 +86,14 @@ void remove_on_stop(void (*cleanup)()) {
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     std::signal(signal_number, on_stop_signal);
   }
+}
+
+void take_first_interrupt() {
+  g_take_first = 1;
+}
+
+bool interrupted() {
+  return g_interrupted != 0;
 }
 
 }  // namespace sharelink::system_io

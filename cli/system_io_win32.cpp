@@ -11,6 +11,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 
@@ -75,7 +76,11 @@ void restore_console() {
 
 void (*g_stop_cleanup)() = nullptr;
 
-BOOL WINAPI on_console_stop(DWORD) {
+std::atomic<bool> g_take_first{false};
+std::atomic<bool> g_interrupted{false};
+
+BOOL WINAPI on_console_stop(DWORD event) {
+  if (event == CTRL_C_EVENT && g_take_first && !g_interrupted.exchange(true)) return TRUE;
   if (g_stop_cleanup != nullptr) g_stop_cleanup();
   return FALSE;  // and on to the default handler, which ends the program
 }
@@ -206,6 +211,14 @@ void remove_file(const char* path) {
 void remove_on_stop(void (*cleanup)()) {
   g_stop_cleanup = cleanup;
   SetConsoleCtrlHandler(on_console_stop, TRUE);
+}
+
+void take_first_interrupt() {
+  g_take_first = true;
+}
+
+bool interrupted() {
+  return g_interrupted;
 }
 
 }  // namespace sharelink::system_io

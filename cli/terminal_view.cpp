@@ -1,5 +1,7 @@
 #include "cli/terminal_view.h"
 
+#include "cli/system_io.h"
+
 #include "app/app_texts.h"
 #include "app/share_text.h"
 #include "app/share_tree.h"
@@ -20,6 +22,12 @@ std::string TerminalView::ask(const std::string& prompt, const char* empty_messa
   for (;;) {
     console_.prompt(prompt + ": ");
     const std::optional<std::string> line = console_.read_line();
+    // Ctrl-C cannot end a read under way: the line that ends it counts as
+    // the stop, whatever it holds.
+    if (system_io::interrupted()) {
+      state_.request_stop();
+      return {};
+    }
     if (!line) return {};
     std::string answer = confirmed_answer(*line);
     if (!answer.empty()) return answer;

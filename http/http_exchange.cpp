@@ -21,6 +21,10 @@ const char* const kReasonStall = "timed out: nothing sent or received for the re
 const char* const kReasonSlow = "timed out: less than a byte a second over the request's timeout";
 const char* const kReasonDeadline =
     "timed out: the exchange passed its limit of ten times the request's timeout";
+const char* const kReasonRedirects = "more than 30 redirects";
+const char* const kReasonBadRedirect =
+    "a redirect to an address that cannot be parsed or is not http or https";
+const char* const kReasonCancelled = "cancelled: the request's token was cancelled";
 
 namespace {
 
@@ -88,6 +92,10 @@ Exchange failed(int number, std::string reason = std::string()) {
 
 }  // namespace
 
+bool cancelled(const HttpRequest& request) {
+  return request.cancel && request.cancel->cancelled();
+}
+
 std::chrono::seconds exchange_timeout(const HttpRequest& request) {
   return std::chrono::seconds(request.timeout_seconds > 0 ? request.timeout_seconds : 30);
 }
@@ -116,6 +124,7 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
   LegResponse response;
   std::vector<std::string> home_cookies;
   for (int redirects = 0;; ++redirects) {
+    if (cancelled(request)) return failed(kHttpFailureCancelled, kReasonCancelled);
     const Origin& origin = leg.address->origin();
     bool on_origin = origin == home;
     std::string cookie = own_cookies ? cookies.of(origin) : std::string();
@@ -127,9 +136,9 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
     }
     RedirectTarget target = transport.redirect_target(leg, response);
     if (!target.named) break;
-    if (redirects == kMaxRedirects) return failed(712, "more than 30 redirects");
+    if (redirects == kMaxRedirects) return failed(712, kReasonRedirects);
     if (!target.address) {
-      return failed(711, "a redirect to an address that cannot be parsed or is not http or https");
+      return failed(711, kReasonBadRedirect);
     }
     Leg next = redirected(leg, response.status, std::move(target.address));
     // The request body never goes to another origin: the redirect is the answer.
@@ -139,6 +148,10 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
       if (on_origin && !received.empty()) home_cookies.push_back(std::move(received));
     }
     leg = std::move(next);
+  }
+  // Whatever broke a transfer after the cancel, the caller asked for its end.
+  if (response.failure != 0 && cancelled(request)) {
+    return failed(kHttpFailureCancelled, kReasonCancelled);
   }
   if (response.failure != 0 && response.failure != kHttpFailureBodyRead) {
     return failed(response.failure, std::move(response.reason));

@@ -1,9 +1,10 @@
 #pragma once
 
 // What the HTTP transports share: the limits of an exchange, the chain of
-// redirects with its origin checks, and the pace checks of a transfer. A
-// transport sends one request and reads its response; this part decides what
-// goes to which address, and when a transfer has taken too long.
+// redirects with its origin checks, the pace checks of a transfer and the
+// request's cancel token. A transport sends one request and reads its
+// response; this part decides what goes to which address, and when a transfer
+// has taken too long or is no longer wanted.
 
 #include <chrono>
 #include <cstddef>
@@ -34,6 +35,16 @@ extern const char* const kReasonHeaderLimit;
 extern const char* const kReasonStall;
 extern const char* const kReasonSlow;
 extern const char* const kReasonDeadline;
+extern const char* const kReasonRedirects;
+extern const char* const kReasonBadRedirect;
+extern const char* const kReasonCancelled;
+
+// How long a transport waiting for the network goes at most without looking
+// at the request's cancel token: a cancelled call ends within about this.
+constexpr std::chrono::milliseconds kCancelCheck{50};
+
+// Whether the request carries a token that was cancelled.
+bool cancelled(const HttpRequest& request);
 
 using ExchangeClock = std::chrono::steady_clock;
 
@@ -74,7 +85,7 @@ struct Leg {
 bool carries_body(const HttpRequest& request, const Leg& leg);
 
 struct LegResponse {
-  int failure = 0;        // 0, or 700-713 (713: status, block and body are valid)
+  int failure = 0;        // 0, or 700-714 (713: status, block and body are valid)
   std::string reason;     // for a failure; empty: the transport's words for its number
   bool complete = false;  // the transfer ran to its end: a redirect may be followed
   long status = 0;
@@ -104,8 +115,10 @@ class LegTransport {
 // every leg (the caller's Authorization, Cookie and Host lines only to the
 // address's origin), redirects are followed one leg at a time unless the
 // request says not to, and a leg that would carry the body to another origin is
-// not taken: its redirect is the answer. A failure without a reason of the
-// chain's own leaves Exchange::reason empty for the transport to fill.
+// not taken: its redirect is the answer. No leg starts once the request's token
+// is cancelled, and a leg that failed after that fails as cancelled. A failure
+// without a reason of the chain's own leaves Exchange::reason empty for the
+// transport to fill.
 Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
                           std::unique_ptr<LegAddress> address, const std::string& header_block);
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "http/cookies.h"
+#include "http/http_exchange.h"
 #include "http/http_message.h"
 #include "http/http_transport.h"
 #include "text/local_text.h"
@@ -97,6 +98,8 @@ std::string http_failure_text(int number) {
       return "712 服务器未响应!";
     case 713:
       return "713 读取数据失败!";
+    case kHttpFailureCancelled:
+      return "714 请求已取消!";
     default:
       return std::string();
   }
@@ -118,6 +121,11 @@ HttpResponse exchange_response(const HttpRequest& request, std::string& reason) 
   Exchange exchange = perform_exchange(request, block);
   reason = std::move(exchange.reason);
   response.failure = exchange.failure;
+  const bool own_refusal = reason == kReasonBodyLimit || reason == kReasonHeaderLimit ||
+                           reason == kReasonRedirects || reason == kReasonBadRedirect;
+  response.transient =
+      !own_refusal && (exchange.failure == 703 || exchange.failure == 711 ||
+                       exchange.failure == 712 || exchange.failure == kHttpFailureBodyRead);
   response.status_text = http_failure_text(exchange.failure);
   if (exchange.failure != 0 && exchange.failure != kHttpFailureBodyRead) return response;
 

@@ -8,6 +8,7 @@
 // pool, the pool's open connections and TLS sessions; calls on different threads
 // are independent.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,15 +28,35 @@ constexpr int kHttpPut = 3;
 // Failure numbers reported in HttpResponse::failure (texts in status_text).
 constexpr int kHttpFailureFirst = 700;
 constexpr int kHttpFailureBodyRead = 713;
+// The request's cancel token was cancelled: the call sent nothing more once it
+// saw that, and nothing of a response is kept.
+constexpr int kHttpFailureCancelled = 714;
 
 // Open connections (and TLS sessions) that calls naming the same pool reuse, so
 // that a session of calls to one service pays the TCP and TLS handshakes once.
 // Only connections carry over: every call still has its own request, headers and
-// cookies. Safe to share between threads; a call that finds the pool busy with
-// another thread's call goes on a connection of its own. The pool's connections
-// close when the last pointer to it goes.
+// cookies. Safe to share between threads: calls on several threads at once each
+// take a connection of the pool that no other call is using, or open one that
+// then stays in the pool, so k threads calling one server one request after
+// another keep about k connections open to it. The pool's connections close
+// when the last pointer to it goes.
 class HttpConnectionPool;
 std::shared_ptr<HttpConnectionPool> make_connection_pool();
+
+// Ends exchanges from any thread: once cancel() is called, every call whose
+// request carries the token ends within about a tenth of a second with failure
+// 714, whatever phase it is in, sends no further request (a redirect is not
+// followed), and a call that starts with it cancelled sends nothing at all. A
+// call that already had its whole response keeps it. There is no undoing it:
+// the next calls need a new token.
+class HttpCancel {
+ public:
+  void cancel() { cancelled_.store(true, std::memory_order_release); }
+  bool cancelled() const { return cancelled_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<bool> cancelled_{false};
+};
 
 struct HttpRequest {
   // Absolute http or https address in local text. Non-ASCII characters, spaces and
@@ -76,13 +97,15 @@ struct HttpRequest {
   int timeout_seconds = 0;
   // Null: a connection of the call's own, closed after it.
   std::shared_ptr<HttpConnectionPool> connections;
+  // Null: the call runs until it ends by itself.
+  std::shared_ptr<const HttpCancel> cancel;
 };
 
 struct HttpResponse {
   // The result: body up to its first zero byte as local text, re-decoded from the
   // charset a meta tag in its first 1024 bytes names or, without such a tag, the
   // charset of the Content-Type header ("gbk" and "gb2312" mean as received).
-  // Empty after failures 700 to 712.
+  // Empty after failures 700 to 712 and 714.
   std::string text;
   // The request's cookies merged with the cookies the origin of url set: on
   // the redirects of the chain, then in the final response when that came from
@@ -98,14 +121,22 @@ struct HttpResponse {
   std::string response_headers;
   // The value of the last "Location: " line; empty when there is none.
   std::string location;
-  // Status code and reason phrase ("302 Found"), or the text of failure 700-712.
+  // Status code and reason phrase ("302 Found"), or the text of failure 700-712
+  // or 714.
   std::string status_text;
   // All body bytes received (at most 64 MiB).
   Bytes body;
-  // 0, or the failure number 700-713. 713: the body broke off (or passed 64 MiB)
+  // 0, or the failure number 700-714. 713: the body broke off (or passed 64 MiB)
   // after the headers arrived; everything above is filled from what came, and
-  // status_text is the response's status.
+  // status_text is the response's status. 714: the request's token was
+  // cancelled (a failure of any other kind that came after that is reported
+  // as 714 too); the other members are as after 700-712.
   int failure = 0;
+  // For failures 703 and 711 to 713: the connection failed or broke, or no
+  // answer came in time, so that the same request may succeed later; false
+  // for what the client itself refused (too many redirects, a body or header
+  // block past its limit) and for a cancel.
+  bool transient = false;
 };
 
 HttpResponse http_request(const HttpRequest& request);

@@ -43,6 +43,8 @@
 //        (connection closed early, stalled or too slow past the limits below,
 //        receive error) or passed kBodyLimit; the headers and the bytes so far
 //        are kept
+//   714  the request's cancel token was cancelled (see http_exchange: a
+//        failure after that is reported as 714 too)
 //   A proxy that refuses the CONNECT tunnel of an https address (407 and the
 //   like) is no failure: its reply is returned, as for a plain http address.
 //
@@ -54,11 +56,11 @@
 // the number of the phase it ended in.
 //
 // Redirects are followed by the chain of http_exchange, not by libcurl, one
-// curl_easy_perform per leg, so that the origin compared is the one of the
-// address actually requested: libcurl works out the target
-// (CURLINFO_REDIRECT_URL), the same parsed address is compared and handed back
-// to it. The chain keeps the caller's cookies, Authorization and Host lines and
-// credentials on the address's origin, and the request body too.
+// transfer per leg, so that the origin compared is the one of the address
+// actually requested: libcurl works out the target (CURLINFO_REDIRECT_URL), the
+// same parsed address is compared and handed back to it. The chain keeps the
+// caller's cookies, Authorization and Host lines and credentials on the
+// address's origin, and the request body too.
 //
 // https is checked as libcurl does by default, made explicit here: the
 // certificate chain against the trusted CAs and the host name against the
@@ -67,16 +69,27 @@
 // and SSL_CERT_DIR as OpenSSL's own tools do, so they are read here, once, and
 // handed over as CURLOPT_CAINFO and CURLOPT_CAPATH.
 //
-// A connection pool is a libcurl share of the connection cache and the TLS
-// sessions, nothing else: cookies stay with each call. libcurl does not support
-// one connection cache used by transfers on several threads at once, so a call
-// holds the pool for its whole life, easy handle cleanup included, and a call
-// that finds it held goes without. Without a pool the easy handle's own cache
-// carries a connection from leg to leg. libcurl itself keeps proxied and direct
-// connections apart, checks a cached connection is still open before reusing
-// it, retries on a fresh one when a reused connection dies before any reply
-// byte, and closes the connection of every transfer that ends early (aborted by
-// a callback, body cut short), so none of those is handed to the next call.
+// Each transfer runs on a multi handle of the call's, driven here rather than
+// by curl_easy_perform, so that the wait for the network never goes longer than
+// kCancelCheck without a look at the request's cancel token; a cancelled
+// transfer is taken off its multi handle at once, which closes its connection.
+//
+// The multi handle keeps the connections from leg to leg. A connection pool
+// keeps such pairs of an easy and a multi handle ("slots") between calls: a
+// call takes an idle slot, preferring one whose last call went to the same
+// origin, or makes a new one, and gives it back at its end, so that calls on
+// several threads at once each run on a slot of their own and k threads keep
+// about k connections per server. libcurl's shared connection cache
+// (CURL_LOCK_DATA_CONNECT) would do this with less code, but libcurl does not
+// support transfers on several threads using it at once (it reads connections
+// in use by other threads while it looks for one to reuse). What the slots
+// share, through a libcurl share with real locks, is the TLS sessions; cookies
+// stay with each call. libcurl itself keeps proxied and direct connections
+// apart, checks a cached connection is still open before reusing it, retries
+// on a fresh one when a reused connection dies before any reply byte, and
+// closes the connection of every transfer that ends early (aborted by a
+// callback, body cut short, taken off its multi handle), so none of those is
+// handed to the next call.
 
 namespace sharelink {
 namespace {
@@ -90,6 +103,11 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
 struct UrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
@@ -157,8 +175,8 @@ std::unique_ptr<CurlAddress> redirect_address(const char* address) {
   return address_of(std::move(url));
 }
 
-// What the callbacks see and fill during one curl_easy_perform, and the limits
-// that hold across the call's performs.
+// What the callbacks see and fill during one transfer, and the limits that
+// hold across the call's transfers.
 struct Capture {
   std::string block;  // the current response's header block
   long status = 0;
@@ -355,6 +373,7 @@ bool make_header_list(const std::vector<std::string>& lines, HeaderList& list) {
 
 int classify(CURLcode result, const Capture& capture) {
   if (result == CURLE_OK) return 0;
+  if (capture.ended_by == kReasonCancelled) return kHttpFailureCancelled;
   if (capture.capped) return kHttpFailureBodyRead;
   if (capture.final_headers) return capture.sent ? kHttpFailureBodyRead : 0;
   if (!capture.sent || result == CURLE_SEND_ERROR) return 711;
@@ -387,6 +406,42 @@ std::string setup_reason(int number) {
   }
 }
 
+// An easy handle and the multi handle that runs its transfers: the multi handle
+// keeps the connections, from leg to leg and, in a pool, from call to call. A
+// slot serves one call at a time.
+struct CurlSlot {
+  MultiHandle multi;
+  EasyHandle easy;     // declared after multi: it goes first
+  std::string origin;  // where the last call on it went (see slot_key)
+  bool usable = true;  // false once the easy handle could not leave its multi handle
+};
+
+// As many connections as a slot keeps: the server of its calls, and the few
+// their redirects lead to.
+constexpr long kSlotConnections = 5;
+// Idle slots a pool keeps: as many as a job has calls in flight at most.
+constexpr std::size_t kIdleSlots = 16;
+
+std::unique_ptr<CurlSlot> make_slot() {
+  auto slot = std::make_unique<CurlSlot>();
+  slot->multi.reset(curl_multi_init());
+  slot->easy.reset(curl_easy_init());
+  if (!slot->multi || !slot->easy ||
+      curl_multi_setopt(slot->multi.get(), CURLMOPT_MAXCONNECTS, kSlotConnections) != CURLM_OK) {
+    return nullptr;
+  }
+  return slot;
+}
+
+// Calls that go to the same origin the same way reuse each other's connections.
+std::string slot_key(const Origin& origin, const HttpRequest& request) {
+  std::string host = origin.host;
+  for (char& c : host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return origin.scheme + "://" + host + ":" + origin.port + " " + request.proxy;
+}
+
 }  // namespace
 
 class HttpConnectionPool {
@@ -396,10 +451,12 @@ class HttpConnectionPool {
   HttpConnectionPool(const HttpConnectionPool&) = delete;
   HttpConnectionPool& operator=(const HttpConnectionPool&) = delete;
 
-  // Owns the lock while the pool is free for the calling thread's call.
-  std::unique_lock<std::mutex> claim() {
-    return std::unique_lock<std::mutex>(in_use_, std::try_to_lock);
-  }
+  // An idle slot whose last call went where key says, else the idle slot
+  // given back last, else a new one; null when libcurl gave none.
+  std::unique_ptr<CurlSlot> take(const std::string& key);
+  // The slot of a call that ended, its options reset.
+  void give_back(std::unique_ptr<CurlSlot> slot, std::string key);
+  // Null when libcurl gave none: TLS sessions are then the slots' own.
   CURLSH* share() const { return share_; }
 
  private:
@@ -407,8 +464,9 @@ class HttpConnectionPool {
   static void unlock(CURL*, curl_lock_data data, void* user);
 
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
-  std::mutex in_use_;
-  CURLSH* share_ = nullptr;  // null when libcurl gave none: calls go without
+  std::mutex idle_mutex_;
+  std::vector<std::unique_ptr<CurlSlot>> idle_;  // guarded by idle_mutex_, oldest first
+  CURLSH* share_ = nullptr;
 };
 
 HttpConnectionPool::HttpConnectionPool() {
@@ -420,7 +478,6 @@ HttpConnectionPool::HttpConnectionPool() {
   if (curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
       curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock_function) != CURLSHE_OK ||
       curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock_function) != CURLSHE_OK ||
-      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
       curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
     curl_share_cleanup(share);
     return;
@@ -428,10 +485,43 @@ HttpConnectionPool::HttpConnectionPool() {
   share_ = share;
 }
 
-// No call holds the pool any more (each holds a pointer to it), so no easy
-// handle is attached; cleaning up closes the cached connections.
+// No call holds the pool any more (each holds a pointer to it), so every slot
+// is idle; its easy handle leaves the share before the share goes, and its
+// multi handle closes its connections.
 HttpConnectionPool::~HttpConnectionPool() {
+  idle_.clear();
   if (share_ != nullptr) curl_share_cleanup(share_);
+}
+
+std::unique_ptr<CurlSlot> HttpConnectionPool::take(const std::string& key) {
+  {
+    std::lock_guard<std::mutex> lock(idle_mutex_);
+    if (!idle_.empty()) {
+      auto found =
+          std::find_if(idle_.rbegin(), idle_.rend(),
+                       [&](const std::unique_ptr<CurlSlot>& slot) { return slot->origin == key; });
+      auto taken = found != idle_.rend() ? std::prev(found.base()) : std::prev(idle_.end());
+      std::unique_ptr<CurlSlot> slot = std::move(*taken);
+      idle_.erase(taken);
+      return slot;
+    }
+  }
+  return make_slot();
+}
+
+void HttpConnectionPool::give_back(std::unique_ptr<CurlSlot> slot, std::string key) {
+  if (!slot->usable) return;
+  // Nothing of the call that ended stays: its callbacks' data and header
+  // list are gone. Connections, the share and the TLS sessions stay.
+  curl_easy_reset(slot->easy.get());
+  slot->origin = std::move(key);
+  std::unique_ptr<CurlSlot> surplus;  // closed outside the lock
+  std::lock_guard<std::mutex> lock(idle_mutex_);
+  if (idle_.size() >= kIdleSlots) {
+    surplus = std::move(idle_.front());
+    idle_.erase(idle_.begin());
+  }
+  idle_.push_back(std::move(slot));
 }
 
 void HttpConnectionPool::lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
@@ -450,25 +540,59 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
 
 namespace {
 
-// One curl_easy_perform per leg on the call's easy handle.
+// Runs one transfer of the slot's easy handle on its multi handle to its end,
+// or until the request's token is cancelled. Returns libcurl's result.
+CURLcode run_transfer(CurlSlot& slot, const HttpRequest& request, Capture& capture) {
+  CURLM* multi = slot.multi.get();
+  CURL* easy = slot.easy.get();
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+  // libcurl's own timers (connect, the call's deadline) cut a wait shorter.
+  const int wait_ms = request.cancel ? static_cast<int>(kCancelCheck.count()) : 1000;
+  CURLcode result = CURLE_FAILED_INIT;
+  for (bool done = false; !done;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+        result = message->data.result;
+        done = true;
+      }
+    }
+    if (done || running == 0) break;
+    if (cancelled(request)) {
+      capture.ended_by = kReasonCancelled;
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    if (curl_multi_poll(multi, nullptr, 0, wait_ms, nullptr) != CURLM_OK) break;
+  }
+  // A transfer taken off before its end closes its connection: no part of its
+  // response is left there for the next transfer to read.
+  if (curl_multi_remove_handle(multi, easy) != CURLM_OK) slot.usable = false;
+  return result;
+}
+
+// One transfer per leg on the call's slot.
 class CurlLegs final : public LegTransport {
  public:
-  CurlLegs(CURL* easy, const HttpRequest& request, Capture& capture, const char* error_buffer)
-      : easy_(easy), request_(request), capture_(capture), error_buffer_(error_buffer) {}
+  CurlLegs(CurlSlot& slot, const HttpRequest& request, Capture& capture, const char* error_buffer)
+      : slot_(slot), request_(request), capture_(capture), error_buffer_(error_buffer) {}
 
   LegResponse perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
                       ExchangeClock::time_point deadline) override {
     LegResponse response;
+    CURL* easy = slot_.easy.get();
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ExchangeClock::now());
     if (!make_header_list(lines, list_)) {
       response.failure = 710;
     } else {
-      response.failure = configure_leg(easy_, request_, leg, on_origin, list_.get(), left);
+      response.failure = configure_leg(easy, request_, leg, on_origin, list_.get(), left);
     }
     if (response.failure != 0) return response;
     capture_.start_transfer();
-    CURLcode result = curl_easy_perform(easy_);
+    CURLcode result = run_transfer(slot_, request_, capture_);
     response.complete = result == CURLE_OK;
     response.failure = classify(result, capture_);
     if (response.failure != 0) {
@@ -483,7 +607,7 @@ class CurlLegs final : public LegTransport {
 
   RedirectTarget redirect_target(const Leg&, const LegResponse&) override {
     char* location = nullptr;
-    if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+    if (curl_easy_getinfo(slot_.easy.get(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
         location == nullptr) {
       return {};
     }
@@ -491,7 +615,7 @@ class CurlLegs final : public LegTransport {
   }
 
  private:
-  CURL* easy_;
+  CurlSlot& slot_;
   const HttpRequest& request_;
   Capture& capture_;
   const char* error_buffer_;
@@ -504,27 +628,37 @@ Exchange failed(int number) {
   return exchange;
 }
 
+// The exchange on a slot; the slot's easy handle keeps pointers to what lives
+// here until it is reset or goes.
+Exchange exchange_on(CurlSlot& slot, CURLSH* share, const HttpRequest& request,
+                     std::unique_ptr<CurlAddress> address, const std::string& header_block) {
+  CURL* easy = slot.easy.get();
+  if (share != nullptr && !set(easy, CURLOPT_SHARE, share)) return failed(702);
+  Capture capture;
+  if (int failure = configure_session(easy, request, http_ca_locations(), capture)) {
+    return failed(failure);
+  }
+  std::array<char, CURL_ERROR_SIZE> error_buffer{};
+  if (!set(easy, CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
+  CurlLegs legs(slot, request, capture, error_buffer.data());
+  return follow_redirects(legs, request, std::move(address), header_block);
+}
+
 Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block) {
   if (!curl_ready()) return failed(700);
   std::unique_ptr<CurlAddress> address = split_address(request.url);
   if (!address) return failed(701);
-  // Declared before the easy handle: the handle leaves the pool before the
-  // claim on it ends and before the pool can go.
-  std::shared_ptr<HttpConnectionPool> pool = request.connections;
-  std::unique_lock<std::mutex> claim;
-  if (pool && pool->share() != nullptr) claim = pool->claim();
-  // Outlives the easy handle that writes into it.
-  std::array<char, CURL_ERROR_SIZE> error_buffer{};
-  EasyHandle easy(curl_easy_init());
-  if (!easy) return failed(702);
-  if (claim.owns_lock() && !set(easy.get(), CURLOPT_SHARE, pool->share())) return failed(702);
-  Capture capture;
-  if (int failure = configure_session(easy.get(), request, http_ca_locations(), capture)) {
-    return failed(failure);
-  }
-  if (!set(easy.get(), CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
-  CurlLegs legs(easy.get(), request, capture, error_buffer.data());
-  return follow_redirects(legs, request, std::move(address), header_block);
+  HttpConnectionPool* pool = request.connections.get();
+  std::string key = slot_key(address->origin(), request);
+  std::unique_ptr<CurlSlot> slot = pool != nullptr ? pool->take(key) : make_slot();
+  if (!slot) return failed(702);
+  Exchange exchange = exchange_on(*slot, pool != nullptr ? pool->share() : nullptr, request,
+                                  std::move(address), header_block);
+  // What the easy handle points at is gone now: it is reset before the pool
+  // hands it out again, and without a pool it goes with the slot, connections
+  // and all.
+  if (pool != nullptr) pool->give_back(std::move(slot), std::move(key));
+  return exchange;
 }
 
 }  // namespace

@@ -49,6 +49,8 @@
 //        or passed kHeaderBlockLimit; also too many redirects
 //   713  WinHttpReadData failed, or the body passed kBodyLimit or went too
 //        slowly; the headers and the bytes so far are kept
+//   714  the request's cancel token was cancelled (see http_exchange: a
+//        failure after that is reported as 714 too)
 //
 // The reason of a failure is the system's message for WinHTTP's error, taken
 // from winhttp.dll, or ours for the limits we keep.
@@ -57,19 +59,21 @@
 // resolution, connect, send, each receive) gets T, and the wait for the whole
 // response header block gets T too, all cut to what is left of the call's
 // deadline of 10 T. A server that sends header lines just faster than T would
-// keep WinHTTP's wait for the block going for ever, so the request is sent and
-// its header block awaited on a worker thread while the call waits for the
-// deadline: past it the call fails with 712 (711 before the request went out)
-// and leaves the request to the worker. Closing its handle is no safe way to
-// end a blocking call, and a closed handle's value may name the next request,
-// so the request's handles, and the session they were opened on, close only
-// once the worker is past its last call on them: on Windows when its timeouts
-// end the wait, under Wine (whose WinHTTP goes on reading) when the server
-// stops. The low-speed floor cannot see the header bytes WinHTTP reads, so
-// there the deadline and the per-receive timeout bound the wait. The body is
-// read here, chunk by chunk, so the floor (T bytes in any period of T) and the
-// deadline are checked between reads; a single read may wait up to T past the
-// deadline.
+// keep WinHTTP's wait for the block going for ever, and a cancelled call must
+// end at once, so the blocking calls (the send with the wait for the header
+// block, then the reading of the body) are made on a worker thread while the
+// call waits for them, for the deadline and, every kCancelCheck, for the
+// cancel: past the deadline the call fails with 712 (711 before the request
+// went out, 713 in the body), cancelled with 714, and it leaves the request to
+// the worker. Closing its handle is no safe way to end a blocking call, and a
+// closed handle's value may name the next request, so the request's handles,
+// and the session they were opened on, close only once the worker is past its
+// last call on them: on Windows when its timeouts end the wait, under Wine
+// (whose WinHTTP goes on reading) when the server stops. The low-speed floor
+// cannot see the header bytes WinHTTP reads, so there the deadline and the
+// per-receive timeout bound the wait. The body comes chunk by chunk, so the
+// floor (T bytes in any period of T) is checked between reads, on the worker;
+// the call keeps the bytes that came before the deadline.
 //
 // Redirects, cookies and credentials: WinHTTP neither follows redirects nor
 // keeps cookies of its own here; the chain of http_exchange does both, one
@@ -82,14 +86,17 @@
 //
 // A connection pool is one WinHTTP session without a proxy: WinHTTP keeps its
 // connections alive and hands them to later requests of the same session, on
-// any thread. A call with a proxy, or without a pool, opens a session of its
-// own and closes it, with its connections, at its end, or after it when a
-// worker still holds a request given up at the deadline. (Wine keeps one cache
-// of connections for the whole process instead, so there calls without a pool
-// reuse connections too.) A kept connection the server closed as the request
-// arrived fails with no reply at all; as libcurl does, such a request is sent
-// once more, on a new connection, when it went out on a kept one (WinHTTP
-// reports every new connection it makes).
+// any thread; requests on several threads at once each get a connection (the
+// session's limit per server, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, is
+// unlimited by default) and leave it in the session. A call with a proxy, or
+// without a pool, opens a session of its own and closes it, with its
+// connections, at its end, or after it when a worker still holds a request
+// given up at the deadline or cancelled. (Wine keeps one cache of connections
+// for the whole process instead, so there calls without a pool reuse
+// connections too.) A kept connection the server closed as the request arrived
+// fails with no reply at all; as libcurl does, such a request is sent once
+// more, on a new connection, when it went out on a kept one (WinHTTP reports
+// every new connection it makes).
 
 namespace sharelink {
 namespace {
@@ -251,26 +258,18 @@ std::string header_text(const WebAddress& address, const std::vector<std::string
 
 constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 
-// The send and the wait for the header block of one request, shared by the
-// call and the thread that makes the WinHTTP calls: either may be the last to
-// let go of it, since the call stops waiting at its deadline.
-struct PendingHead {
-  std::string body;  // a copy: the call's request may be gone before WinHTTP is done
+// What WinHTTP reports of a request as it goes out. Its notifications point
+// here, so it lives until the request handle closed.
+struct RequestEvents {
   std::atomic<bool> connected{false};  // WinHTTP opened a new connection for it
   std::atomic<bool> sent{false};       // the request went out
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool abandoned = false;  // guarded by mutex: the call stopped waiting
-  bool done = false;       // guarded by mutex
-  int failure = 0;         // guarded by mutex: 711 or 712 when a call failed
-  DWORD error = 0;         // guarded by mutex
 };
 
 void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
-  auto* pending = reinterpret_cast<PendingHead*>(context);
-  if (pending == nullptr) return;
-  if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) pending->connected = true;
-  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) pending->sent = true;
+  auto* events = reinterpret_cast<RequestEvents*>(context);
+  if (events == nullptr) return;
+  if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) events->connected = true;
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) events->sent = true;
 }
 
 // One request's handles, held by the call and by the worker making its
@@ -279,51 +278,136 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWOR
 struct RequestHandles {
   explicit RequestHandles(SharedInternet on) : session(std::move(on)) {}
   SharedInternet session;
-  // What the request's notifications point at: kept until the request closed.
-  std::shared_ptr<PendingHead> pending = std::make_shared<PendingHead>();
+  std::shared_ptr<RequestEvents> events = std::make_shared<RequestEvents>();
+  std::string body;  // a copy: the call's request may be gone before WinHTTP is done
   Internet connection;
   Internet request;
 };
 
+// One blocking step on a request (sending it and awaiting its header block,
+// or reading its body), shared by the call waiting for it and the worker
+// making the WinHTTP calls: either may be the last to let go of it, since the
+// call stops waiting at its deadline or when the request is cancelled.
+struct BlockingStep {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool abandoned = false;  // guarded by mutex: the call stopped waiting
+  bool done = false;       // guarded by mutex
+  // Written by the worker before done, read by the call once it is.
+  int failure = 0;  // the failure number of the step, when it failed
+  DWORD error = 0;
+  const char* reason = nullptr;  // one of our own limits, else error says why
+};
+
+// Reading the body: the limits are checked between reads on the worker, so
+// that the call waits only for the end, the deadline or the cancel.
+struct BodyStep : BlockingStep {
+  TransferPace pace;
+  ExchangeClock::time_point deadline;
+  // Held here too: the worker may read on after the call returned.
+  std::shared_ptr<const HttpCancel> cancel;
+  Bytes body;  // guarded by mutex: what the call keeps when it gives up
+};
+
 // Runs on a worker. A call that stopped waiting before the worker began gets
-// no request sent.
-void send_and_await_head(std::shared_ptr<RequestHandles> handles) {
-  std::shared_ptr<PendingHead> pending = handles->pending;
+// none of the step's WinHTTP calls made.
+void run_step(std::shared_ptr<RequestHandles> handles, std::shared_ptr<BlockingStep> step,
+              const std::function<void(RequestHandles&)>& work) {
   {
-    std::lock_guard<std::mutex> lock(pending->mutex);
-    if (pending->abandoned) return;
+    std::lock_guard<std::mutex> lock(step->mutex);
+    if (step->abandoned) return;
   }
-  HINTERNET handle = handles->request.get();
-  auto size = static_cast<DWORD>(pending->body.size());
-  void* bytes = size > 0 ? pending->body.data() : WINHTTP_NO_REQUEST_DATA;
-  int failure = 0;
-  if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bytes, size, size,
-                          reinterpret_cast<DWORD_PTR>(pending.get()))) {
-    failure = 711;
-  } else if (!WinHttpReceiveResponse(handle, nullptr)) {
-    failure = 712;
-  }
-  DWORD error = failure != 0 ? GetLastError() : 0;
-  std::lock_guard<std::mutex> lock(pending->mutex);
-  pending->failure = failure;
-  pending->error = error;
-  pending->done = true;
-  pending->finished.notify_all();
-  // A call still waiting holds the handles too and reads the response on them:
-  // letting go before it can see done leaves their close to the call, which
-  // then closes them before it returns. A call that gave up has let go of
-  // them: they close as this returns.
-  if (!pending->abandoned) handles.reset();
+  work(*handles);
+  std::lock_guard<std::mutex> lock(step->mutex);
+  step->done = true;
+  step->finished.notify_all();
+  // A call still waiting holds the handles too and goes on with them: letting
+  // go before it can see done leaves their close to the call. A call that gave
+  // up has let go of them: they close as this returns.
+  if (!step->abandoned) handles.reset();
 }
 
-// The threads that make the blocking send calls. A worker lives on after its
-// request and takes the next one; a new thread starts only when every worker
-// is busy, which is when a call has given up on a request WinHTTP still works
-// on. Under Wine 8 a thread started for each request now and then never began
-// to run, and at times neither did those started after it, so the requests
-// never went out and their calls failed at the deadline. A process now starts a
-// handful of threads, not one per request. The workers are never ended nor
-// freed: the process may end while one is in a WinHTTP call.
+void send_and_await_head(RequestHandles& handles, BlockingStep& step) {
+  HINTERNET handle = handles.request.get();
+  auto size = static_cast<DWORD>(handles.body.size());
+  void* bytes = size > 0 ? handles.body.data() : WINHTTP_NO_REQUEST_DATA;
+  if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bytes, size, size,
+                          reinterpret_cast<DWORD_PTR>(handles.events.get()))) {
+    step.failure = 711;
+  } else if (!WinHttpReceiveResponse(handle, nullptr)) {
+    step.failure = 712;
+  }
+  step.error = step.failure != 0 ? GetLastError() : 0;
+}
+
+// What is left of the deadline for one phase, in milliseconds: at most limit.
+DWORD phase_limit(std::chrono::seconds limit, ExchangeClock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ExchangeClock::now());
+  auto most = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
+  return static_cast<DWORD>(std::max<long long>(1, std::min(left, most).count()));
+}
+
+void read_body_of(RequestHandles& handles, BodyStep& step) {
+  HINTERNET handle = handles.request.get();
+  std::string chunk;
+  for (;;) {
+    if (ExchangeClock::now() >= step.deadline) {
+      step.failure = kHttpFailureBodyRead;
+      step.reason = kReasonDeadline;
+      return;
+    }
+    if (step.cancel && step.cancel->cancelled()) {
+      step.failure = kHttpFailureCancelled;
+      step.reason = kReasonCancelled;
+      return;
+    }
+    // Not every WinHTTP applies a new receive timeout mid-response; the
+    // deadline holds either way.
+    set_number(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT,
+               phase_limit(step.pace.limit(), step.deadline));
+    // Reading only what has arrived keeps a read from waiting for more, and
+    // the bytes before a stall are kept. At the end a read of nothing still
+    // goes in: it is what lets WinHTTP hand the connection to the next request.
+    DWORD available = 0;
+    DWORD read = 0;
+    bool ok = WinHttpQueryDataAvailable(handle, &available) != FALSE;
+    if (ok) {
+      chunk.resize(std::clamp<std::size_t>(available, 1, kReadChunk));
+      ok = WinHttpReadData(handle, chunk.data(), static_cast<DWORD>(chunk.size()), &read) != FALSE;
+    }
+    if (!ok) {
+      step.failure = kHttpFailureBodyRead;
+      step.error = GetLastError();
+      return;
+    }
+    if (read == 0) return;
+    step.pace.moved(read);
+    std::lock_guard<std::mutex> lock(step.mutex);
+    // Nobody wants the rest: the connection closes with the handles.
+    if (step.abandoned) return;
+    if (!append_within_limit(step.body, chunk.data(), read)) {
+      step.failure = kHttpFailureBodyRead;
+      step.reason = kReasonBodyLimit;
+      return;
+    }
+    if (const char* why = step.pace.check(true)) {
+      step.failure = kHttpFailureBodyRead;
+      step.reason = why;
+      return;
+    }
+  }
+}
+
+// The threads that make the blocking calls. A worker lives on after its step
+// and takes the next one; a new thread starts only when every worker is busy,
+// which is when calls on several threads wait at once, or a call has given up
+// on a request WinHTTP still works on. Under Wine 8 a thread started for each
+// request now and then never began to run, and at times neither did those
+// started after it, so the requests never went out and their calls failed at
+// the deadline. A process now starts a handful of threads, not one per request.
+// The workers are never ended nor freed: the process may end while one is in a
+// WinHTTP call.
 class SendWorkers {
  public:
   // Runs job on a worker; false when none was idle and no thread could start.
@@ -459,8 +543,12 @@ class WinLegs final : public LegTransport {
   // before any reply came.
   void try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response, bool& stale);
   void read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head);
-  // What is left of the deadline for one phase, in milliseconds: at most T.
-  DWORD phase_limit(ExchangeClock::time_point deadline) const;
+  enum class Waited { kDone, kDeadline, kCancelled, kNoThread };
+  // Has a worker do work on the leg's handles and waits for it until the
+  // deadline or the request's cancel; giving up lets go of the handles, which
+  // close once the worker is done with them.
+  Waited await(std::function<void(RequestHandles&)> work, const std::shared_ptr<BlockingStep>& step,
+               ExchangeClock::time_point deadline);
   // Ends response with number, the reason being the system's for error (a
   // timeout past the deadline being the deadline's).
   void fail(LegResponse& response, int number, DWORD error,
@@ -479,13 +567,6 @@ class WinLegs final : public LegTransport {
   std::shared_ptr<RequestHandles> handles_;
   DWORD error_ = 0;
 };
-
-DWORD WinLegs::phase_limit(ExchangeClock::time_point deadline) const {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ExchangeClock::now());
-  auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(pace_.limit());
-  return static_cast<DWORD>(std::max<long long>(1, std::min(left, limit).count()));
-}
 
 void WinLegs::fail(LegResponse& response, int number, DWORD error,
                    ExchangeClock::time_point deadline) const {
@@ -520,7 +601,7 @@ int WinLegs::open_request(const WebAddress& address, const Leg& leg) {
 int WinLegs::configure(const WebAddress& address, bool on_origin,
                        const std::vector<std::string>& lines, ExchangeClock::time_point deadline) {
   HINTERNET handle = handles_->request.get();
-  int phase = static_cast<int>(phase_limit(deadline));
+  int phase = static_cast<int>(phase_limit(pace_.limit(), deadline));
   if (!WinHttpSetTimeouts(handle, phase, phase, phase, phase) ||
       !set_number(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(phase))) {
     return failed_with(705);
@@ -615,11 +696,37 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
   }
 }
 
+WinLegs::Waited WinLegs::await(std::function<void(RequestHandles&)> work,
+                               const std::shared_ptr<BlockingStep>& step,
+                               ExchangeClock::time_point deadline) {
+  if (cancelled(request_)) return Waited::kCancelled;
+  if (!send_workers().run([handles = handles_, step, work = std::move(work)]() mutable {
+        run_step(std::move(handles), std::move(step), work);
+      })) {
+    return Waited::kNoThread;
+  }
+  std::unique_lock<std::mutex> lock(step->mutex);
+  for (;;) {
+    // With a cancel token the wait looks at it now and then.
+    auto until =
+        request_.cancel ? std::min(deadline, ExchangeClock::now() + kCancelCheck) : deadline;
+    if (step->finished.wait_until(lock, until, [&] { return step->done; })) return Waited::kDone;
+    bool cancel = cancelled(request_);
+    if (!cancel && ExchangeClock::now() < deadline) continue;
+    step->abandoned = true;
+    lock.unlock();
+    // The worker may be in a call on the request, or about to begin one: the
+    // handles close when it lets go of them.
+    handles_.reset();
+    return cancel ? Waited::kCancelled : Waited::kDeadline;
+  }
+}
+
 void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response,
                        bool& stale) {
   HINTERNET handle = handles_->request.get();
-  std::shared_ptr<PendingHead> pending = handles_->pending;
-  if (body) pending->body = request_.post_data;
+  std::shared_ptr<RequestEvents> events = handles_->events;
+  if (body) handles_->body = request_.post_data;
   WINHTTP_STATUS_CALLBACK callback = on_status;
   if (WinHttpSetStatusCallback(
           handle, callback,
@@ -628,70 +735,66 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
     fail(response, 704, GetLastError(), deadline);
     return;
   }
-  if (!send_workers().run(
-          [handles = handles_]() mutable { send_and_await_head(std::move(handles)); })) {
-    response.failure = 711;
-    response.reason = "no thread could be started for the request";
-    return;
+  auto step = std::make_shared<BlockingStep>();
+  switch (await([step](RequestHandles& handles) { send_and_await_head(handles, *step); }, step,
+                deadline)) {
+    case Waited::kDone:
+      break;
+    case Waited::kNoThread:
+      response.failure = 711;
+      response.reason = "no thread could be started for the request";
+      return;
+    case Waited::kCancelled:
+      response.failure = kHttpFailureCancelled;
+      response.reason = kReasonCancelled;
+      return;
+    case Waited::kDeadline:
+      response.failure = events->sent ? 712 : 711;
+      response.reason = kReasonDeadline;
+      return;
   }
-  std::unique_lock<std::mutex> lock(pending->mutex);
-  if (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
-    pending->abandoned = true;
-    lock.unlock();
-    response.failure = pending->sent ? 712 : 711;
-    response.reason = kReasonDeadline;
-    // The worker may be in a call on the request, or about to begin one: the
-    // handles close when it lets go of them.
-    handles_.reset();
-    return;
-  }
-  if (pending->failure == 0) return;
-  DWORD error = pending->error;
-  stale = !pending->connected && (error == ERROR_WINHTTP_CONNECTION_ERROR ||
-                                  error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
-  fail(response, pending->failure, error, deadline);
+  if (step->failure == 0) return;
+  DWORD error = step->error;
+  stale = !events->connected && (error == ERROR_WINHTTP_CONNECTION_ERROR ||
+                                 error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+  fail(response, step->failure, error, deadline);
   if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) response.reason = kReasonHeaderLimit;
 }
 
 void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head) {
-  HINTERNET handle = handles_->request.get();
-  std::string chunk;
-  for (;;) {
-    if (ExchangeClock::now() >= deadline) {
+  auto step = std::make_shared<BodyStep>();
+  step->pace = pace_;
+  step->deadline = deadline;
+  step->cancel = request_.cancel;
+  switch (
+      await([step](RequestHandles& handles) { read_body_of(handles, *step); }, step, deadline)) {
+    case Waited::kDone:
+      break;
+    case Waited::kNoThread:
+      response.failure = kHttpFailureBodyRead;
+      response.reason = "no thread could be started for the read";
+      return;
+    case Waited::kCancelled:
+      response.failure = kHttpFailureCancelled;
+      response.reason = kReasonCancelled;
+      return;
+    case Waited::kDeadline: {
+      std::lock_guard<std::mutex> lock(step->mutex);
+      response.body = std::move(step->body);
       response.failure = kHttpFailureBodyRead;
       response.reason = kReasonDeadline;
       return;
     }
-    // Not every WinHTTP applies a new receive timeout mid-response; the
-    // deadline check above holds either way.
-    set_number(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, phase_limit(deadline));
-    // Reading only what has arrived keeps a read from waiting for more, and
-    // the bytes before a stall are kept.
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(handle, &available)) {
-      fail(response, kHttpFailureBodyRead, GetLastError(), deadline);
-      return;
+  }
+  response.body = std::move(step->body);
+  if (step->failure != 0) {
+    if (step->reason != nullptr) {
+      response.failure = step->failure;
+      response.reason = step->reason;
+    } else {
+      fail(response, step->failure, step->error, deadline);
     }
-    // At the end a read of nothing still goes in: it is what lets WinHTTP hand
-    // the connection to the next request.
-    chunk.resize(std::clamp<std::size_t>(available, 1, kReadChunk));
-    DWORD read = 0;
-    if (!WinHttpReadData(handle, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
-      fail(response, kHttpFailureBodyRead, GetLastError(), deadline);
-      return;
-    }
-    if (read == 0) break;
-    pace_.moved(read);
-    if (!append_within_limit(response.body, chunk.data(), read)) {
-      response.failure = kHttpFailureBodyRead;
-      response.reason = kReasonBodyLimit;
-      return;
-    }
-    if (const char* why = pace_.check(true)) {
-      response.failure = kHttpFailureBodyRead;
-      response.reason = why;
-      return;
-    }
+    return;
   }
   // Some WinHTTP reports a body cut short by the server as its end.
   if (response.body.size() < declared_length(response.block, response.status, head)) {

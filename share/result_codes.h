@@ -1,13 +1,14 @@
 #pragma once
 
 // Result codes: the service's errno values, 0 for success, and the program's own
-// codes from -999 to -987, each with the Chinese message the job shows.
+// codes from -999 to -986, each with the Chinese message the job shows.
 
 #include <string>
 
 namespace sharelink {
 
 // The program's own result codes.
+constexpr int kStopped = -986;          // the user stopped the job
 constexpr int kListedOnly = -987;       // the share was listed and no link is wanted
 constexpr int kNothingChosen = -988;    // a choice of files that chose none
 constexpr int kChoiceGivenUp = -989;    // the user closed the file choice
@@ -26,6 +27,7 @@ constexpr int kWrongExtractionCode = -9;
 constexpr int kWrongExtractionCodeAlt = -12;
 constexpr int kWrongDownloadCaptcha = -20;
 constexpr int kWrongVerifyCaptcha = -62;
+constexpr int kPageExpired = 112;  // the page's sign and timestamp went stale
 
 // The errno number of a reply: the number after the first `errno":`, ending at a
 // comma, a closing brace, white space or the end of the text. 0 when the marker

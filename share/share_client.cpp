@@ -1,5 +1,12 @@
 #include "share/share_client.h"
 
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "http/http_request.h"
 #include "script/json_document.h"
 #include "share/reply_text.h"
@@ -27,16 +34,37 @@ struct ShareClient::PageData {
   std::string sekey_extra;  // {"sekey":"<BDCLND value>"} or ""
 };
 
+void ShareClient::stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  if (cancel_) cancel_->cancel();
+  stop_changed_.notify_all();
+}
+
+void ShareClient::resume() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = false;
+  cancel_ = std::make_shared<HttpCancel>();
+}
+
 void ShareClient::new_connections() {
   connections_ = make_connection_pool();
 }
 
 HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
-  if (!connections_) new_connections();
-  request.connections = connections_;
-  if (with_cookies) request.cookies = cookies_.text_for(request.url);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!connections_) connections_ = make_connection_pool();
+    request.connections = connections_;
+    if (!cancel_) cancel_ = std::make_shared<HttpCancel>();
+    request.cancel = cancel_;
+    if (with_cookies) request.cookies = cookies_.text_for(request.url);
+  }
   HttpResponse response = http_request(request);
-  if (with_cookies && response.cookies) cookies_.store(request.url, *response.cookies);
+  if (with_cookies && response.cookies) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cookies_.store(request.url, *response.cookies);
+  }
   return response;
 }
 
@@ -49,7 +77,8 @@ std::string ShareClient::take_vcode_str() {
 int ShareClient::fetch_page(const std::string& share_link, std::string& page) {
   HttpRequest request;
   request.url = share_link;
-  HttpResponse response = send(request, true);
+  HttpResponse response =
+      send_retrying(request, true, [this](const std::string& line) { notify_here(line); });
   if (response.failure != 0) return kRequestFailed;
   page = response.text;
   return 0;
@@ -61,7 +90,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   std::string page;
   int code = fetch_page(share_link, page);
   if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
-  if (code != 0) return code;
+  if (code != 0) return stopped_ ? kStopped : code;
   if (contains(page, "链接不存在")) return kLinkInvalid;
   if (contains(page, "请输入提取密码")) {
     code = verify_extraction_code(share_link, extraction_code, captcha_answer);
@@ -78,18 +107,25 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   if (build) {
     progress_ = {};
     list_bytes_ = 0;
+    parallel_now_ = std::max(1, std::min(limits_.parallel, 16));
   }
   code = read_page_data(cut_json_object(page, kDataMarker), page_data, build ? &files : nullptr);
   // The page may run to tens of megabytes; the walk below has no use for it.
   page.clear();
   page.shrink_to_fit();
-  if (code == 0 && build) code = list_top_folders(page_data, files, files.size());
+  if (code == 0 && build)
+    code = list_top_folders(page_data.uk, page_data.shareid, files, files.size());
   if (code == 0 && build && chooser_) {
     code = chooser_(files);
     if (code != 0) {
       recount_progress(files, index);
       return code;
     }
+  }
+  if (code != 0 && stopped_) {
+    // What was listed until the stop is shown as such.
+    recount_progress(files, index);
+    return kStopped;
   }
   if (code != 0) {
     // A list that a failed listing cut short would be reported as the whole share.
@@ -98,7 +134,20 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
     return code;
   }
   recount_progress(files, index);
-  return request_links(share_link, page_data, files, index, captcha_answer);
+  // A page whose sign went stale is fetched again, once per stale answer that
+  // follows a link obtained.
+  int expired_at = -1;
+  for (;;) {
+    code = request_links(share_link, page_data, files, index, captcha_answer);
+    if (stopped_) return kStopped;
+    if (code == kWrongDownloadCaptcha) parallel_now_ = std::max(1, parallel_now_ / 2);
+    if (code != kPageExpired || expired_at == progress_.links_obtained) return code;
+    expired_at = progress_.links_obtained;
+    code = fetch_page(share_link, page);
+    if (code == 0) code = read_page_data(cut_json_object(page, kDataMarker), page_data, nullptr);
+    page.clear();
+    if (code != 0) return stopped_ ? kStopped : code;
+  }
 }
 
 int ShareClient::read_page_data(const std::string& data_text, PageData& page_data,
@@ -126,55 +175,232 @@ int ShareClient::read_page_data(const std::string& data_text, PageData& page_dat
   return code;
 }
 
-int ShareClient::list_top_folders(const PageData& page_data, FileList& files,
-                                  std::size_t top_count) {
-  Listing listing{page_data.uk, page_data.shareid, files, {}};
-  for (std::size_t i = 0; i < top_count; ++i) {
-    if (files[i].isdir != "1") continue;
-    // A copy: listing appends to files.
-    const std::string dir = files[i].path;
-    const int code = list_folder_into(listing, dir, 1);
-    if (code != 0) return code;
+namespace {
+
+// Failures a new try may mend: no connection, a reset, no answer in time, a
+// body that broke off, and the server's own trouble.
+bool worth_retrying(const HttpResponse& response) {
+  if (response.failure != 0) return response.transient;
+  return response.status_text.size() >= 3 && response.status_text[0] == '5';
+}
+
+std::string seconds_text(int milliseconds) {
+  if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000);
+  std::string text = std::to_string(milliseconds / 1000) + "." +
+                     std::to_string(1000 + milliseconds % 1000).substr(1);
+  while (text.back() == '0')
+    text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+HttpResponse ShareClient::send_retrying(const HttpRequest& request, bool with_cookies,
+                                        const Notify& notify) {
+  const int tries = static_cast<int>(limits_.retry_delays_ms.size());
+  for (int retry = 0;; ++retry) {
+    HttpResponse response = send(request, with_cookies);
+    if (retry == tries || stopped_ || !worth_retrying(response)) return response;
+    const int delay = std::max(0, limits_.retry_delays_ms[static_cast<std::size_t>(retry)]);
+    notify("网络请求失败," + seconds_text(delay) + "秒后重试(" + std::to_string(retry + 1) + "/" +
+           std::to_string(tries) + ")");
+    if (!wait_unless_stopped(delay)) return response;
   }
+}
+
+bool ShareClient::wait_unless_stopped(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !stop_changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [this] { return stopped_.load(); });
+}
+
+void ShareClient::notify_here(const std::string& line) const {
+  if (notices_) notices_(line);
+}
+
+int ShareClient::request_link(const std::string& share_link, const PageData& page_data,
+                              const FileEntry& entry, const std::string& captcha_answer,
+                              const std::string& vcode, std::string& link, const Notify& notify) {
+  // Values the service sent go back encoded: for the digits and hex letters
+  // it sends that changes nothing, and other text cannot add parameters.
+  HttpRequest request;
+  request.url = origin_ + "/api/sharedownload?sign=" + percent_encode(page_data.sign) +
+                "&timestamp=" + percent_encode(page_data.timestamp) +
+                "&bdstoken=" + percent_encode(page_data.bdstoken) +
+                "&channel=chunlei&clienttype=0&web=1&app_id=" + percent_encode(entry.app_id) +
+                "&logid=" + page_data.logid;
+  request.method = kHttpPost;
+  request.post_data = "encrypt=0&product=share&uk=" + percent_encode(page_data.uk) +
+                      "&primaryid=" + percent_encode(page_data.shareid) +
+                      "&vcode_input=" + percent_encode(captcha_answer) +
+                      "&vcode_str=" + percent_encode(vcode) + "&extra=" + page_data.sekey_extra +
+                      "&fid_list=%5B" + percent_encode(entry.fs_id) + "%5D";
+  request.headers = "Referer:" + share_link;
+  JsonDocument reply;
+  const HttpResponse response = send_retrying(request, true, notify);
+  const int code = reply_code(response, reply);
+  if (code != 0) return code;
+  link = json_string_member(response.text, "dlink");
+  // A success without a link is no success: the entry would be reported empty.
+  return link.empty() ? kLinkMissing : 0;
+}
+
+int ShareClient::keep_link(FileEntry& entry, std::string link) {
+  if (list_bytes_ + link.size() > limits_.max_list_bytes) return kListTooLarge;
+  list_bytes_ += link.size();
+  entry.dlink = std::move(link);
+  ++progress_.links_obtained;
+  report_progress();
   return 0;
 }
 
 int ShareClient::request_links(const std::string& share_link, const PageData& page_data,
                                FileList& files, int& index, const std::string& captcha_answer) {
   if (index < 1) index = 1;
-  const int count = static_cast<int>(files.size());
-  for (; index <= count; ++index) {
-    FileEntry& entry = files[static_cast<std::size_t>(index - 1)];
-    if (entry.isdir != "0") continue;
-    // Values the service sent go back encoded: for the digits and hex letters
-    // it sends that changes nothing, and other text cannot add parameters.
-    HttpRequest request;
-    request.url = origin_ + "/api/sharedownload?sign=" + percent_encode(page_data.sign) +
-                  "&timestamp=" + percent_encode(page_data.timestamp) +
-                  "&bdstoken=" + percent_encode(page_data.bdstoken) +
-                  "&channel=chunlei&clienttype=0&web=1&app_id=" + percent_encode(entry.app_id) +
-                  "&logid=" + page_data.logid;
-    request.method = kHttpPost;
-    request.post_data = "encrypt=0&product=share&uk=" + percent_encode(page_data.uk) +
-                        "&primaryid=" + percent_encode(page_data.shareid) +
-                        "&vcode_input=" + percent_encode(captcha_answer) +
-                        "&vcode_str=" + percent_encode(take_vcode_str()) +
-                        "&extra=" + page_data.sekey_extra + "&fid_list=%5B" +
-                        percent_encode(entry.fs_id) + "%5D";
-    request.headers = "Referer:" + share_link;
-    JsonDocument reply;
-    const HttpResponse response = send(request, true);
-    const int code = reply_code(response, reply);
-    if (code != 0) return code;
-    std::string link = json_string_member(response.text, "dlink");
-    // A success without a link is no success: the entry would be reported empty.
-    if (link.empty()) return kLinkMissing;
-    if (list_bytes_ + link.size() > limits_.max_list_bytes) return kListTooLarge;
-    list_bytes_ += link.size();
-    entry.dlink = std::move(link);
-    ++progress_.links_obtained;
-    report_progress();
+  // An entry that has its link is not asked for again.
+  std::vector<std::size_t> todo;
+  for (std::size_t i = static_cast<std::size_t>(index - 1); i < files.size(); ++i) {
+    if (files[i].isdir == "0" && files[i].dlink.empty()) todo.push_back(i);
   }
+  std::size_t from = 0;
+  // The first request goes alone: a captcha's id serves one request, and
+  // without one the answer tells whether the service wants a captcha before
+  // several requests are all refused for it.
+  const std::string vcode = take_vcode_str();
+  if (!todo.empty()) {
+    std::string link;
+    int code = request_link(share_link, page_data, files[todo[0]], captcha_answer, vcode, link,
+                            [this](const std::string& line) { notify_here(line); });
+    if (code == 0) code = keep_link(files[todo[0]], std::move(link));
+    if (code != 0) {
+      index = static_cast<int>(todo[0]) + 1;
+      return code;
+    }
+    from = 1;
+  }
+  std::size_t failed = todo.size();
+  const int code = request_batch(share_link, page_data, files, todo, from, captcha_answer, failed);
+  index = failed < todo.size() ? static_cast<int>(todo[failed]) + 1
+                               : static_cast<int>(files.size()) + 1;
+  return code;
+}
+
+int ShareClient::request_batch(const std::string& share_link, const PageData& page_data,
+                               FileList& files, const std::vector<std::size_t>& todo,
+                               std::size_t from, const std::string& captcha_answer,
+                               std::size_t& failed) {
+  struct Result {
+    int code = 0;
+    std::string link;
+  };
+  // Shared with the workers, under its mutex.
+  struct Batch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0;  // the position in todo the next request takes
+    bool halted = false;   // a failure came: no new request starts
+    int running = 0;
+    std::vector<std::pair<std::size_t, Result>> arrived;
+    std::vector<std::string> notices;
+  } batch;
+  batch.next = from;
+  std::vector<Result> results(todo.size());
+  std::vector<char> done(todo.size(), 0);
+
+  const std::size_t left = todo.size() - from;
+  const std::size_t workers = std::min(left, static_cast<std::size_t>(parallel_now_));
+  const auto work = [&] {
+    const Notify notify = [&batch, this, workers](const std::string& line) {
+      // On the resolving thread the line goes out at once.
+      if (workers <= 1) return notify_here(line);
+      std::lock_guard<std::mutex> lock(batch.mutex);
+      batch.notices.push_back(line);
+      batch.changed.notify_all();
+    };
+    for (;;) {
+      std::size_t position = 0;
+      {
+        std::lock_guard<std::mutex> lock(batch.mutex);
+        if (batch.halted || stopped_ || batch.next >= todo.size()) break;
+        position = batch.next++;
+      }
+      Result result;
+      result.code = request_link(share_link, page_data, files[todo[position]], captcha_answer,
+                                 std::string(), result.link, notify);
+      std::lock_guard<std::mutex> lock(batch.mutex);
+      if (result.code != 0) batch.halted = true;
+      batch.arrived.emplace_back(position, std::move(result));
+      batch.changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(batch.mutex);
+    --batch.running;
+    batch.changed.notify_all();
+  };
+
+  std::vector<std::thread> threads;
+  batch.running = static_cast<int>(workers);
+  // One at a time runs on the resolving thread.
+  if (workers == 1) {
+    work();
+  } else {
+    try {
+      for (std::size_t i = 0; i < workers; ++i)
+        threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> lock(batch.mutex);
+      batch.running -= static_cast<int>(workers - threads.size());
+      if (threads.empty()) {
+        ++batch.running;
+        work();
+      }
+    }
+  }
+
+  // Links land here, on the resolving thread, in the order they come; the
+  // list keeps its order whatever that is.
+  int list_full = 0;
+  std::unique_lock<std::mutex> lock(batch.mutex);
+  for (;;) {
+    batch.changed.wait(lock, [&] {
+      return batch.running == 0 || !batch.arrived.empty() || !batch.notices.empty();
+    });
+    std::vector<std::pair<std::size_t, Result>> arrived;
+    std::vector<std::string> notices;
+    arrived.swap(batch.arrived);
+    notices.swap(batch.notices);
+    const bool finished = batch.running == 0;
+    lock.unlock();
+    for (const std::string& line : notices)
+      notify_here(line);
+    for (auto& item : arrived) {
+      Result& result = item.second;
+      if (result.code == 0 && list_full == 0) {
+        result.code = keep_link(files[todo[item.first]], std::move(result.link));
+        if (result.code != 0) {
+          list_full = result.code;
+          std::lock_guard<std::mutex> halt(batch.mutex);
+          batch.halted = true;
+        }
+      } else if (result.code == 0) {
+        result.code = list_full;
+      }
+      results[item.first] = std::move(result);
+      done[item.first] = 1;
+    }
+    lock.lock();
+    if (finished && batch.arrived.empty() && batch.notices.empty()) break;
+  }
+  lock.unlock();
+  for (std::thread& thread : threads)
+    thread.join();
+
+  // The first entry without its link names the failure.
+  for (std::size_t position = from; position < todo.size(); ++position) {
+    if (done[position] && results[position].code == 0) continue;
+    failed = position;
+    return done[position] ? results[position].code : kRequestFailed;
+  }
+  failed = todo.size();
   return 0;
 }
 

@@ -4,11 +4,16 @@
 // list of entries with direct download links. Requests go to the origin (scheme,
 // host, port) of the share link as typed.
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "http/cookies.h"
 #include "share/file_entry.h"
@@ -17,6 +22,7 @@
 
 namespace sharelink {
 
+class HttpCancel;
 class HttpConnectionPool;
 class JsonDocument;
 struct HttpRequest;
@@ -41,6 +47,12 @@ struct ResolveLimits {
   int max_folder_depth = 512;         // levels of folders below the share's top
   // Bytes the list keeps, its entries' texts and links: past it kListTooLarge.
   std::size_t max_list_bytes = std::size_t{256} << 20;
+  // Link requests and folder listings in flight at once, 1 to 16. A captcha
+  // demand halves it for the rest of the job.
+  int parallel = 4;
+  // A request that failed in a way a new try may mend (no connection, a
+  // reset, no answer in time, a 5xx) is sent again after each of these.
+  std::array<int, 2> retry_delays_ms{1000, 3000};
 };
 
 class ShareClient {
@@ -53,6 +65,9 @@ class ShareClient {
   // on with the list as it leaves it; any other code ends the resolve with it,
   // the list kept.
   using ListChooser = std::function<int(FileList&)>;
+  // Called on the resolving thread with a line for the log: a request that
+  // failed is about to be sent again.
+  using NoticeObserver = std::function<void(const std::string&)>;
 
   // The app id the web client identifies itself with.
   static constexpr const char* kWebAppId = "250528";
@@ -61,9 +76,11 @@ class ShareClient {
 
   // Fetches the share page, verifies the extraction code when the page asks for
   // one, builds files (only when it is empty) and requests a link for every file
-  // from the 1-based index on. Returns 0, or the code at which it stopped; index
-  // then names the entry it stopped at. share_link may be replaced by the target
-  // of its redirect during verification.
+  // from the 1-based index on that has none yet, up to ResolveLimits::parallel
+  // at a time. Returns 0, or the code at which it stopped; index then names the
+  // first entry that failed. Links that arrived for later entries are kept.
+  // share_link may be replaced by the target of its redirect during
+  // verification.
   int resolve(std::string& share_link, FileList& files, int& index,
               const std::string& extraction_code, const std::string& captcha_answer);
 
@@ -91,7 +108,14 @@ class ShareClient {
   void set_vcode_str(std::string id) { vcode_str_ = std::move(id); }
 
   void set_progress_observer(ProgressObserver observer) { observer_ = std::move(observer); }
+  // Any thread: abandons the requests under way at once and makes the
+  // running and every later resolve end with kStopped, until resume().
+  void stop();
+  void resume();
+  bool stopped() const { return stopped_; }
+
   void set_list_chooser(ListChooser chooser) { chooser_ = std::move(chooser); }
+  void set_notice_observer(NoticeObserver observer) { notices_ = std::move(observer); }
   void set_limits(const ResolveLimits& limits) { limits_ = limits; }
 
   // A job's requests reuse the connections of one pool: new_connections
@@ -119,33 +143,57 @@ class ShareClient {
 
  private:
   struct PageData;
+  class ListAhead;
   // One walk through a share's folders.
   struct Listing {
     std::string uk;
     std::string shareid;
     FileList& files;
     std::set<std::string> listed;
-    int pages = 0;            // listing requests sent
-    std::size_t pending = 0;  // entries read from pages but not yet in files
+    int pages = 0;               // listing requests sent
+    std::size_t pending = 0;     // entries read from pages but not yet in files
+    ListAhead* ahead = nullptr;  // pages fetched ahead of the walk; null: none
   };
 
   // Sends request, with the cookies of its address's origin and merging the
   // reply's into them when with_cookies: no origin sees another's cookies.
   HttpResponse send(HttpRequest request, bool with_cookies);
+  using Notify = std::function<void(const std::string&)>;
+  // send, and again after each retry delay while the failure is one a new try
+  // may mend and the client has not stopped; notify gets a line per new try.
+  HttpResponse send_retrying(const HttpRequest& request, bool with_cookies, const Notify& notify);
+  // Waits, unless stop() comes first; false when it did.
+  bool wait_unless_stopped(int milliseconds);
+  void notify_here(const std::string& line) const;
 
   int fetch_page(const std::string& share_link, std::string& page);
   // Reads the page's data object into page_data and, with files, the share's
   // top-level entries into files.
   int read_page_data(const std::string& data_text, PageData& page_data, FileList* files);
   // Appends the contents of the folders among the first top_count entries.
-  int list_top_folders(const PageData& page_data, FileList& files, std::size_t top_count);
+  int list_top_folders(const std::string& uk, const std::string& shareid, FileList& files,
+                       std::size_t top_count);
   int list_folder_into(Listing& listing, const std::string& dir, int depth);
   // One page of a folder's listing: its usable entries whose id the folder has
   // not listed yet go to found, their ids to ids.
   int read_list_page(Listing& listing, const std::string& dir, int page, FileList& found,
                      std::set<std::string>& ids, bool& full);
+  HttpResponse fetch_list_page(const std::string& uk, const std::string& shareid,
+                               const std::string& dir, int page, const Notify& notify);
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
+  // One link request: 0 and the link, or the code.
+  int request_link(const std::string& share_link, const PageData& page_data, const FileEntry& entry,
+                   const std::string& captcha_answer, const std::string& vcode, std::string& link,
+                   const Notify& notify);
+  // Requests the links of files[todo[from..]] up to parallel at a time, in
+  // list order; no new one starts after a failure. Results land in files; the
+  // first failure's position in todo goes to failed (todo.size() for none).
+  int request_batch(const std::string& share_link, const PageData& page_data, FileList& files,
+                    const std::vector<std::size_t>& todo, std::size_t from,
+                    const std::string& captcha_answer, std::size_t& failed);
+  // Takes a link into the list: kListTooLarge when the list has no room left.
+  int keep_link(FileEntry& entry, std::string link);
   std::string take_vcode_str();
   // read_list into found with the room the limits leave, used_entries being
   // in the list already; the bytes read count against the list's.
@@ -161,6 +209,14 @@ class ShareClient {
   std::string origin_;
   ProgressObserver observer_;
   ListChooser chooser_;
+  NoticeObserver notices_;
+  int parallel_now_ = 4;  // ResolveLimits::parallel, halved by captcha demands
+  // Guards the cookies, which requests in flight share, and the stop.
+  mutable std::mutex mutex_;
+  std::condition_variable stop_changed_;
+  std::atomic<bool> stopped_{false};
+  // Cancels every request under way when the client stops.
+  std::shared_ptr<HttpCancel> cancel_;
   std::shared_ptr<HttpConnectionPool> connections_;
   ResolveProgress progress_;
   ResolveLimits limits_;

@@ -22,6 +22,8 @@
 //     "verify_captcha": "always" | "after:N",            N wrong codes
 //     "download_captcha": "from:K" | "every:K",          K-th download request
 //     "page_missing_first_fetch": false,
+//     "sign_expires_after": 0,                           N: see below
+//     "max_download_in_flight": 0,                       C: see below
 //     "root": "/",                                       folder holding the top level
 //     "title": "...",                                    default: the first entry's path
 //     "page_data": {"file_list": {"list": 5}},           replaces data object members
@@ -36,6 +38,15 @@
 // members of the entry as the page and listings send it, and "page_data" members
 // of the page's data object; a null member is removed. The service still knows
 // the entry by its own fs_id.
+//
+// With "sign_expires_after": N > 0 each fetch of the share page issues a new sign,
+// from then on the only valid one, and it serves N download-link requests; the
+// requests after them and those with a replaced sign are answered errno 112 (page
+// expired). With 0 a sign serves until it is eight hours old, like the service's.
+// With "max_download_in_flight": C > 0 a download-link request that comes while C
+// of the share are under way (in their latency, say) is answered errno -20, the
+// captcha demand; one carrying a right captcha answer is served all the same.
+// There are no sessions: the last page and the requests under way count per share.
 
 #include "sim/fixture.h"
 
@@ -168,11 +179,12 @@ bool read_entries(const Json& list, Share& share, std::optional<std::size_t> par
 
 bool read_share(const Json& object, Fixture& fixture, std::string& error) {
   const std::string where = "share " + object.value("surl", std::string("?"));
-  if (!known_members(object,
-                     {"surl", "shareid", "uk", "code", "wrong_code_errno", "empty_code_errno",
-                      "verify_captcha", "download_captcha", "page_missing_first_fetch", "root",
-                      "title", "page_data", "tree", "generate"},
-                     where, error)) {
+  if (!known_members(
+          object,
+          {"surl", "shareid", "uk", "code", "wrong_code_errno", "empty_code_errno",
+           "verify_captcha", "download_captcha", "page_missing_first_fetch", "sign_expires_after",
+           "max_download_in_flight", "root", "title", "page_data", "tree", "generate"},
+          where, error)) {
     return false;
   }
   Share share;
@@ -194,6 +206,11 @@ bool read_share(const Json& object, Fixture& fixture, std::string& error) {
   share.wrong_code_errno = object.value("wrong_code_errno", -9);
   share.empty_code_errno = object.value("empty_code_errno", -12);
   share.page_missing_first_fetch = object.value("page_missing_first_fetch", false);
+  if (!read_uint_member(object, "sign_expires_after", share.sign_expires_after, where, error) ||
+      !read_uint_member(object, "max_download_in_flight", share.max_download_in_flight, where,
+                        error)) {
+    return false;
+  }
   share.root = object.value("root", "/");
   share.title = object.value("title", "");
   if (share.root.empty() || share.root[0] != '/' ||

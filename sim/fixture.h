@@ -55,6 +55,13 @@ struct Share {
   CaptchaPolicy verify_captcha;
   CaptchaPolicy download_captcha;
   bool page_missing_first_fetch = false;
+  // 0: a page's sign serves until it is eight hours old, whatever page came
+  // after it. N: each page fetch issues a new sign, the only one valid from
+  // then on, and it serves N download-link requests.
+  std::uint64_t sign_expires_after = 0;
+  // Download-link requests of the share answered at one time; one arriving
+  // while that many are under way is asked for a captcha. 0: no limit.
+  std::uint64_t max_download_in_flight = 0;
   std::string root = "/";  // the sharer's folder that holds the top-level entries
   std::string title;       // the page's share title; "" gives the first entry's path
   // Members that replace those of the page's data object, a null one removing

@@ -51,6 +51,16 @@ Options (they override the fixtures' options):
   --fault ENDPOINT:KIND[@N|@everyK]
                               inject a fault into every request of the
                               endpoint, only its N-th, or every K-th
+  --sign-expires-after N      on every share: each page fetch issues a new
+                              sign, the only valid one from then on, and it
+                              serves N download-link requests; later ones
+                              and those with a replaced sign get errno 112
+                              (0: a sign serves until it is eight hours old)
+  --max-download-in-flight C  on every share: a download-link request coming
+                              while C of the share are under way (in their
+                              latency, say) gets errno -20, the captcha
+                              demand; one with a right answer is served
+                              (0: no limit)
   --raw-utf8                  JSON with raw UTF-8 instead of \uXXXX escapes
   --hex-amp                   "&" written as \u0026 in JSON
   --captcha-format png|jpeg   captcha picture format (default png)
@@ -74,7 +84,11 @@ codes and captcha answers are compared without regard to letter case.
 
 A request that breaks the service's rules (parameter names, order and forms,
 fixed values, Referer and Content-Type of the POSTs, signatures, tokens) is
-answered {"errno":2,...} and named in one line on stderr and in the log.
+answered {"errno":2,...} and named in one line on stderr and in the log. A
+sign the service gave that is no longer valid (older than eight hours, or see
+--sign-expires-after) is no fault: {"errno":112,...} asks for the page again.
+There are no sessions: the last page fetched and the requests under way count
+per share, whoever sent them.
 
 Fixture file (JSON; all members optional unless marked):
   {"options": {"raw_utf8": false, "hex_amp": false, "captcha_format": "png",
@@ -89,6 +103,8 @@ Fixture file (JSON; all members optional unless marked):
                "verify_captcha": "always" | "after:N",  (N wrong codes)
                "download_captcha": "from:K" | "every:K", (K-th request)
                "page_missing_first_fetch": false,
+               "sign_expires_after": 0,      (as --sign-expires-after)
+               "max_download_in_flight": 0,  (as --max-download-in-flight)
                "root": "/",            (the sharer's folder of the top level)
                "title": "...",         (default: the first entry's path)
                "page_data": {...},     (replaces members of the data object)
@@ -103,7 +119,9 @@ Fixture file (JSON; all members optional unless marked):
 Test hooks: GET /__sim/requests (the request log as JSON),
 GET /__sim/captcha?vcode_str=ID (a captcha's answer), POST /__sim/reset,
 GET /__sim/stats ({"connections":N,"requests":M}, as printed at the end;
-counted since the start, a reset leaves them).
+counted since the start, a reset leaves them). Each logged request has
+start_us and end_us: microseconds since the start when it came in (before its
+latency) and when its reply was handed over; end_us is 0 while it is held.
 )";
 
 struct Arguments {
@@ -153,6 +171,10 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
   }
   if (option == "--huge-bytes") fixture.knobs.huge_bytes = number;
   if (option == "--seed") fixture.seed = number;
+  for (Share& share : fixture.shares) {
+    if (option == "--sign-expires-after") share.sign_expires_after = number;
+    if (option == "--max-download-in-flight") share.max_download_in_flight = number;
+  }
   return true;
 }
 
@@ -162,6 +184,8 @@ std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
       "--host",  "--port",           "--generate", "--latency", "--connect-latency",
       "--fault", "--captcha-format", "--file-cap", "--hang-ms", "--huge-bytes",
       "--seed",  "--tls-dir"};
+  // Each sets a member of every share.
+  static const char* const kShareValue[] = {"--sign-expires-after", "--max-download-in-flight"};
   static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -181,6 +205,8 @@ std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
       continue;
     }
     for (const char* option : kWithValue)
+      known = known || arg == option;
+    for (const char* option : kShareValue)
       known = known || arg == option;
     if (!known && arg.rfind("--", 0) == 0) {
       fail("unknown option " + arg);

@@ -34,7 +34,7 @@ nlohmann::ordered_json page_entry(const Share& share, const Entry& entry, const 
 }
 
 nlohmann::ordered_json data_object(const Share& share, const Tokens& tokens,
-                                   std::uint64_t timestamp) {
+                                   std::uint64_t timestamp, const std::string& sign) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const std::size_t index : share.top)
     list.push_back(page_entry(share, share.entries[index], tokens));
@@ -43,7 +43,7 @@ nlohmann::ordered_json data_object(const Share& share, const Tokens& tokens,
   data["photo"] = "";
   data["uk"] = share.uk;
   data["shareid"] = share.shareid;
-  data["sign"] = tokens.sign(share, timestamp);
+  data["sign"] = sign;
   data["timestamp"] = timestamp;
   data["bdstoken"] = tokens.bdstoken(share);
   data["sharetype"] = 0;
@@ -81,8 +81,8 @@ std::string code_prompt_page(const Share& share) {
 }
 
 std::string data_page(const Share& share, const Tokens& tokens, std::uint64_t timestamp,
-                      const JsonStyle& style, bool cut_data) {
-  std::string data = encode_json(data_object(share, tokens, timestamp), style);
+                      const std::string& sign, const JsonStyle& style, bool cut_data) {
+  std::string data = encode_json(data_object(share, tokens, timestamp, sign), style);
   if (cut_data) data.resize(data.size() / 2);
   const std::string title =
       share.top.empty() ? "" : html_escape(share.entries[share.top.front()].name);

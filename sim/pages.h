@@ -20,10 +20,11 @@ std::string page_gone_page();
 // A protected share seen without its cookie.
 std::string code_prompt_page(const Share& share);
 
-// The share page with its data object in a yunData.setData( ... ); script.
-// cut_data leaves the object unfinished (the "malformed" fault).
+// The share page with its data object in a yunData.setData( ... ); script,
+// carrying the sign issued for it. cut_data leaves the object unfinished (the
+// "malformed" fault).
 std::string data_page(const Share& share, const Tokens& tokens, std::uint64_t timestamp,
-                      const JsonStyle& style, bool cut_data);
+                      const std::string& sign, const JsonStyle& style, bool cut_data);
 
 // An entry as the folder listing reports it (the page adds app_id and
 // parent_path).

@@ -142,6 +142,20 @@ void stream(httplib::Response& res, std::uint64_t length, std::uint64_t cut,
       });
 }
 
+// A request's place among those under way, given up however its answer ends.
+class Place {
+ public:
+  Place(Service& service, Arrival arrival) : service_(service), arrival_(arrival) {}
+  ~Place() { service_.depart(arrival_); }
+  Place(const Place&) = delete;
+  Place& operator=(const Place&) = delete;
+  const Arrival& arrival() const { return arrival_; }
+
+ private:
+  Service& service_;
+  Arrival arrival_;
+};
+
 void move_errno_last(nlohmann::ordered_json& json) {
   nlohmann::ordered_json moved;
   for (const auto& item : json.items()) {
@@ -168,7 +182,7 @@ struct Simulator::Impl {
 
   void configure();
   void serve(const httplib::Request& req, httplib::Response& res);
-  void report(const LogEntry& entry);
+  std::uint64_t report(const LogEntry& entry);  // the entry's seq
   void deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,
                std::optional<FaultKind> fault);
 
@@ -191,35 +205,42 @@ void Simulator::Impl::serve(const httplib::Request& req, httplib::Response& res)
     res.set_content(hook->body, hook->content_type.c_str());
     return;
   }
-  count_request(service.state());
+  SimState& state = service.state();
   LogEntry entry{0, in.method, in.path, in.query, in.body, in.cookie, in.referer, "", "", ""};
+  entry.start_us = state.now_us();
   const auto endpoint = Service::classify(in.path);
+  // Under way from before it is counted, so that whoever sees the count also
+  // finds the request's place taken.
+  const Place place(service, endpoint ? service.arrive(*endpoint, in) : Arrival{});
+  count_request(state);
   if (!endpoint) {
     entry.violation = "no such address: " + in.method + " " + in.path;
+    entry.end_us = state.now_us();
     report(entry);
     res.status = 404;
     res.set_content("not found", "text/plain; charset=utf-8");
     return;
   }
-  SimState& state = service.state();
   const Admission admission = state.admit(*endpoint);
   if (admission.latency_ms > 0) state.wait_for_stop(admission.latency_ms);
-  Reply reply = service.handle(*endpoint, in, admission.fault);
+  Reply reply = service.handle(*endpoint, in, admission.fault, place.arrival());
   entry.endpoint = endpoint_name(*endpoint);
   entry.violation = reply.violation;
   entry.fault = admission.fault ? fault_kind_name(*admission.fault) : "";
-  report(entry);
+  // Logged before delivery: a held request is to be seen in the log while held.
+  const std::uint64_t seq = report(entry);
   if (admission.fault == FaultKind::errno_last && reply.json) move_errno_last(*reply.json);
   service.finish(reply);
   deliver(req, res, reply, admission.fault);
+  state.finish_log(seq, state.now_us());
 }
 
-void Simulator::Impl::report(const LogEntry& entry) {
+std::uint64_t Simulator::Impl::report(const LogEntry& entry) {
   if (!entry.violation.empty() && !service.fixture().quiet) {
     const std::string line = "sharelink-sim: " + entry.violation + "\n";
     std::fputs(line.c_str(), stderr);
   }
-  service.state().log(entry);
+  return service.state().log(entry);
 }
 
 void Simulator::Impl::deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,

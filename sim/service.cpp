@@ -37,7 +37,9 @@ nlohmann::ordered_json log_json(const std::vector<LogEntry>& entries) {
                     {"referer", entry.referer},
                     {"endpoint", entry.endpoint},
                     {"violation", entry.violation},
-                    {"fault", entry.fault}});
+                    {"fault", entry.fault},
+                    {"start_us", entry.start_us},
+                    {"end_us", entry.end_us}});
   }
   return list;
 }
@@ -74,7 +76,8 @@ std::optional<Endpoint> Service::classify(std::string_view path) {
   return std::nullopt;
 }
 
-Reply Service::handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault) {
+Reply Service::handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault,
+                      const Arrival& arrival) {
   Reply reply = [&] {
     switch (endpoint) {
       case Endpoint::page:
@@ -88,7 +91,7 @@ Reply Service::handle(Endpoint endpoint, const Incoming& in, std::optional<Fault
       case Endpoint::list:
         return list(in, fault);
       case Endpoint::download:
-        return download(in);
+        return download(in, arrival.over_limit);
       case Endpoint::file:
         return file(in);
     }
@@ -100,6 +103,23 @@ Reply Service::handle(Endpoint endpoint, const Incoming& in, std::optional<Fault
     *reply.json = {{"errno", 0}, {"request_id", request_id}};
   }
   return reply;
+}
+
+Arrival Service::arrive(Endpoint endpoint, const Incoming& in) {
+  Arrival arrival;
+  if (endpoint != Endpoint::download) return arrival;
+  // Read leniently: a request too broken to name its share is refused later
+  // anyway and holds no place.
+  const std::vector<Param> body = split_params(in.body);
+  const Share* share = share_by(param_value(body, "primaryid"), param_value(body, "uk"));
+  if (!share || share->max_download_in_flight == 0) return arrival;
+  arrival.share = index_of(*share);
+  arrival.over_limit = state_.enter_download(*arrival.share, share->max_download_in_flight);
+  return arrival;
+}
+
+void Service::depart(const Arrival& arrival) {
+  if (arrival.share) state_.leave_download(*arrival.share);
 }
 
 std::optional<Reply> Service::handle_hook(const Incoming& in) {
@@ -213,8 +233,11 @@ Reply Service::page(const Incoming& in, std::optional<FaultKind> fault) {
       reply.body = "<html><body><a href=\"" + html_escape(target) + "\">moved</a></body></html>";
     }
   } else {
+    // Even a page the client cannot read replaces the sign before it.
+    const std::uint64_t timestamp = unix_seconds();
+    const std::string sign = state_.issue_sign(index_of(*share), *share, tokens_, timestamp);
     reply.body =
-        data_page(*share, tokens_, unix_seconds(), fixture_.style, fault == FaultKind::malformed);
+        data_page(*share, tokens_, timestamp, sign, fixture_.style, fault == FaultKind::malformed);
   }
   return reply;
 }

@@ -48,6 +48,14 @@ struct Reply {
   std::uint64_t file_length = 0;
 };
 
+// A request as it comes in, before its latency. A download-link request of a
+// share with an in-flight limit counts as under way from here until
+// Service::depart().
+struct Arrival {
+  std::optional<std::size_t> share;  // the share whose count holds it
+  bool over_limit = false;           // the limit was reached before it came
+};
+
 class Service {
  public:
   explicit Service(Fixture fixture);
@@ -61,7 +69,11 @@ class Service {
   // fault: the injected fault of this request, for those that shape the content
   // (malformed page, self_loop, first_page, bare_success, corrupt_captcha); the
   // others are the transport's.
-  Reply handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault);
+  Reply handle(Endpoint endpoint, const Incoming& in, std::optional<FaultKind> fault,
+               const Arrival& arrival = {});
+
+  Arrival arrive(Endpoint endpoint, const Incoming& in);
+  void depart(const Arrival& arrival);
 
   // The /__sim/ addresses for tests and scripts; nullopt for any other address.
   std::optional<Reply> handle_hook(const Incoming& in);
@@ -75,7 +87,7 @@ class Service {
   Reply captcha(const Incoming& in);
   Reply image(const Incoming& in, std::optional<FaultKind> fault);
   Reply list(const Incoming& in, std::optional<FaultKind> fault);
-  Reply download(const Incoming& in);
+  Reply download(const Incoming& in, bool over_limit);
   Reply file(const Incoming& in);
 
   Reply json_reply(int errno_value, nlohmann::ordered_json members = {});

@@ -1,7 +1,9 @@
 #include "sim/state.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "sim/captcha_image.h"
 
@@ -11,6 +13,9 @@ namespace {
 // Bounds that keep a long benchmark run from growing the simulator without end.
 constexpr std::size_t kMostLogEntries = 200000;
 constexpr std::size_t kMostCaptchas = 10000;
+// Replaced signs remembered per share, so that one a client still holds is
+// told stale rather than forged.
+constexpr std::size_t kMostEarlierSigns = 1024;
 
 bool same_letters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -23,9 +28,31 @@ bool same_letters(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::size_t max_in_flight(const std::vector<LogEntry>& log, const std::string& endpoint) {
+  // (time, 0) a start, (time, 1) an end: in one microsecond starts come first.
+  std::vector<std::pair<std::uint64_t, int>> events;
+  for (const LogEntry& entry : log) {
+    if (!endpoint.empty() && entry.endpoint != endpoint) continue;
+    events.emplace_back(entry.start_us, 0);
+    if (entry.end_us != 0) events.emplace_back(entry.end_us, 1);
+  }
+  std::sort(events.begin(), events.end());
+  std::size_t under_way = 0, most = 0;
+  for (const auto& event : events) {
+    if (event.second == 0) {
+      most = std::max(most, ++under_way);
+    } else if (under_way > 0) {
+      --under_way;
+    }
+  }
+  return most;
+}
+
 SimState::SimState(const Fixture& fixture)
     : knobs_(fixture.knobs),
       shares_(fixture.shares.size()),
+      signs_(fixture.shares.size()),
+      downloads_in_flight_(fixture.shares.size()),
       random_(fixture.seed != 0 ? fixture.seed : std::random_device{}()) {}
 
 Admission SimState::admit(Endpoint endpoint) {
@@ -64,11 +91,26 @@ Traffic SimState::traffic() const {
   return traffic_;
 }
 
-void SimState::log(LogEntry entry) {
+std::uint64_t SimState::now_us() const {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - origin_)
+                                        .count());
+}
+
+std::uint64_t SimState::log(LogEntry entry) {
   std::lock_guard<std::mutex> lock(mutex_);
   entry.seq = ++log_seq_;
   log_.push_back(std::move(entry));
   if (log_.size() > kMostLogEntries) log_.pop_front();
+  return log_seq_;
+}
+
+void SimState::finish_log(std::uint64_t seq, std::uint64_t end_us) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Sequence numbers run on without gaps (a reset leaves them), so the entry's
+  // place follows from the first one's.
+  if (log_.empty() || seq < log_.front().seq || seq > log_.back().seq) return;
+  log_[static_cast<std::size_t>(seq - log_.front().seq)].end_us = end_us;
 }
 
 std::vector<LogEntry> SimState::log_entries() const {
@@ -159,6 +201,52 @@ bool SimState::admit_download(std::size_t share, const CaptchaPolicy& policy, bo
   return true;
 }
 
+bool SimState::enter_download(std::size_t share, std::uint64_t cap) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool over = cap > 0 && downloads_in_flight_[share] >= cap;
+  ++downloads_in_flight_[share];
+  return over;
+}
+
+void SimState::leave_download(std::size_t share) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (downloads_in_flight_[share] > 0) --downloads_in_flight_[share];
+}
+
+std::string SimState::issue_sign(std::size_t index, const Share& share, const Tokens& tokens,
+                                 std::uint64_t timestamp) {
+  if (share.sign_expires_after == 0) return tokens.sign(share, timestamp);
+  std::lock_guard<std::mutex> lock(mutex_);
+  PageSign& page = signs_[index];
+  // A generation of its own: two pages of one second still differ.
+  std::string sign = tokens.sign(share, timestamp, ++page.generation);
+  if (!page.current.empty()) {
+    page.earlier.push_back(std::move(page.current));
+    if (page.earlier.size() > kMostEarlierSigns) page.earlier.pop_front();
+  }
+  page.current = sign + "@" + std::to_string(timestamp);
+  page.uses = 0;
+  return sign;
+}
+
+SimState::SignUse SimState::use_sign(std::size_t index, const Share& share, const Tokens& tokens,
+                                     std::string_view sign, std::uint64_t timestamp) {
+  if (share.sign_expires_after == 0) {
+    return sign == tokens.sign(share, timestamp) ? SignUse::current : SignUse::unknown;
+  }
+  const std::string key = std::string(sign) + "@" + std::to_string(timestamp);
+  std::lock_guard<std::mutex> lock(mutex_);
+  PageSign& page = signs_[index];
+  if (!page.current.empty() && key == page.current) {
+    if (page.uses >= share.sign_expires_after) return SignUse::stale;
+    ++page.uses;
+    return SignUse::current;
+  }
+  const bool replaced =
+      std::find(page.earlier.begin(), page.earlier.end(), key) != page.earlier.end();
+  return replaced ? SignUse::stale : SignUse::unknown;
+}
+
 std::uint64_t SimState::random_number() {
   std::lock_guard<std::mutex> lock(mutex_);
   return random_();
@@ -172,6 +260,8 @@ void SimState::reset() {
   captcha_order_.clear();
   for (ShareProgress& progress : shares_)
     progress = ShareProgress{};
+  for (PageSign& page : signs_)
+    page.uses = 0;
 }
 
 void SimState::request_stop() {

@@ -34,8 +34,11 @@ std::string Tokens::digest(const std::string& text, std::size_t length) const {
   return out;
 }
 
-std::string Tokens::sign(const Share& share, std::uint64_t timestamp) const {
-  return digest("sign:" + std::to_string(share.shareid) + ":" + std::to_string(timestamp), 40);
+std::string Tokens::sign(const Share& share, std::uint64_t timestamp,
+                         std::uint64_t generation) const {
+  std::string text = "sign:" + std::to_string(share.shareid) + ":" + std::to_string(timestamp);
+  if (generation > 0) text += ":" + std::to_string(generation);
+  return digest(text, 40);
 }
 
 std::string Tokens::bdstoken(const Share& share) const {

@@ -17,8 +17,10 @@ class Tokens {
  public:
   explicit Tokens(std::uint64_t secret) : secret_(secret) {}
 
-  std::string sign(const Share& share, std::uint64_t timestamp) const;  // 40 hex digits
-  std::string bdstoken(const Share& share) const;                       // 32 hex digits
+  // 40 hex digits. Generation 0 is the sign every page of that second carries;
+  // others tell apart pages of one second that must not share a sign.
+  std::string sign(const Share& share, std::uint64_t timestamp, std::uint64_t generation = 0) const;
+  std::string bdstoken(const Share& share) const;  // 32 hex digits
   // The decoded cookie value: Base64 text that always holds "+", "/" and "=",
   // so that the cookie itself carries %2B, %2F and %3D.
   std::string sekey(const Share& share) const;

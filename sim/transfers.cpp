@@ -88,7 +88,7 @@ Reply Service::list(const Incoming& in, std::optional<FaultKind> fault) {
   return json_reply(0, {{"list", std::move(list)}, {"guid_info", ""}, {"guid", 0}});
 }
 
-Reply Service::download(const Incoming& in) {
+Reply Service::download(const Incoming& in, bool over_limit) {
   std::vector<Param> query;
   std::vector<Param> body;
   std::string violation = read_post_form("download", in.method, in.query, in.body, download_query(),
@@ -104,11 +104,16 @@ Reply Service::download(const Incoming& in) {
   std::uint64_t timestamp = 0;
   parse_uint(query[1].value, timestamp);
   const std::uint64_t now = unix_seconds();
-  if (query[0].value != tokens_.sign(*share, timestamp)) {
+  const std::size_t index = index_of(*share);
+  const SimState::SignUse sign = state_.use_sign(index, *share, tokens_, query[0].value, timestamp);
+  if (sign == SimState::SignUse::unknown) {
     return refuse("download: sign does not belong to the share's page of that timestamp");
   }
-  if (timestamp + kSignLifetime < now || timestamp > now + 60) {
-    return refuse("download: the page's sign has expired");
+  if (timestamp > now + 60) return refuse("download: the page's timestamp lies in the future");
+  // A sign the service gave is no fault of the client's once it has aged: the
+  // service asks for the page again.
+  if (sign == SimState::SignUse::stale || timestamp + kSignLifetime < now) {
+    return json_reply(112, {{"show_msg", ""}});
   }
   if (query[2].value != tokens_.bdstoken(*share)) {
     return refuse("download: bdstoken is not the page's");
@@ -130,9 +135,10 @@ Reply Service::download(const Incoming& in) {
   percent_decode(body[4].value, answer);
   const std::string& vcode_str = body[5].value;
   const bool answered = !vcode_str.empty() && state_.redeem_captcha(vcode_str, answer, "pan");
-  if (!state_.admit_download(index_of(*share), share->download_captcha, answered)) {
-    return json_reply(-20, {{"show_msg", ""}});
-  }
+  // Too many at once is met with the captcha demand as well; a right answer
+  // lets the request through either way.
+  const bool admitted = state_.admit_download(index, share->download_captcha, answered);
+  if (!admitted || (over_limit && !answered)) return json_reply(-20, {{"show_msg", ""}});
   const std::string link = in.origin() + "/file/" + tokens_.md5(file->fs_id) +
                            "?bkt=sim&fid=" + std::to_string(share->uk) + "-" + query[6].value +
                            "-" + std::to_string(file->fs_id) +

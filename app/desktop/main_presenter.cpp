@@ -42,7 +42,15 @@ MainPresenter::MainPresenter(AppState& state, JobLauncher& jobs, UiBridge& bridg
                   [this](std::chrono::milliseconds delay) { return view_.schedule(delay); }}) {}
 
 void MainPresenter::parse_clicked() {
-  jobs_.start();
+  // The press does what the button reads: until the job has turned it into
+  // 停止, it is 解析, which finds the job's slot taken.
+  if (input_enabled_) {
+    jobs_.start();
+    return;
+  }
+  state_.request_stop();
+  // A job waiting on a window would stop only once the user closed it.
+  view_.close_prompts();
 }
 
 void MainPresenter::clear_clicked() {
@@ -91,16 +99,24 @@ void MainPresenter::log_arrived() {
   pump_.arrived();
 }
 
+// A stop pressed while the job was on its way to a window closes that window
+// before it opens.
 void MainPresenter::open_extraction_code_prompt(std::function<void()> on_closed) {
+  if (state_.stop_requested) return on_closed();
   view_.open_extraction_code_prompt(std::move(on_closed));
 }
 
 void MainPresenter::open_captcha_prompt(std::function<void()> on_closed) {
+  if (state_.stop_requested) return on_closed();
   view_.open_captcha_prompt(std::move(on_closed));
 }
 
 void MainPresenter::open_file_choice(const FileList& files,
                                      std::function<void(FileChoice, std::string)> on_closed) {
+  if (state_.stop_requested) {
+    on_closed(FileChoice::gave_up, {});
+    return;
+  }
   if (!view_.choose_first()) {
     on_closed(FileChoice::all, {});
     return;

@@ -1,10 +1,10 @@
 #pragma once
 
-// What the main window does, whatever draws it: starting a job, the controls
-// while it runs, the caption with its progress, moving the job's lines into
-// the log box, 清空, 复制 and the close box. A toolkit's window is a MainView
-// that creates the controls, forwards their events here and does what it is
-// told. Main thread only; texts are local text.
+// What the main window does, whatever draws it: starting and stopping a job,
+// the controls while it runs, the caption with its progress, moving the job's
+// lines into the log box, 清空, 复制 and the close box. A toolkit's window is a
+// MainView that creates the controls, forwards their events here and does
+// what it is told. Main thread only; texts are local text.
 
 #include <chrono>
 #include <cstdio>
@@ -25,7 +25,8 @@ class MainView {
   virtual ~MainView() = default;
 
   virtual std::string url_text() const = 0;
-  // The URL box and the parse button together.
+  // Disabled while a job runs: the URL box takes no input and the parse button
+  // reads "停止", enabled; enabled again it reads "解析".
   virtual void set_input_enabled(bool enabled) = 0;
   virtual void set_caption(const std::string& caption) = 0;
   // Appends to the end of the log box and scrolls it into view; text has CR LF
@@ -41,6 +42,9 @@ class MainView {
   // on_closed runs once when it has closed, by either way.
   virtual void open_extraction_code_prompt(std::function<void()> on_closed) = 0;
   virtual void open_captcha_prompt(std::function<void()> on_closed) = 0;
+  // Closes the prompt and the file choice windows that are open, each as its
+  // close box would.
+  virtual void close_prompts() = 0;
   // Whether the check box "先选择文件" is on.
   virtual bool choose_first() const = 0;
   // Creates the window "选择文件" above this one, showing tree, and returns.
@@ -59,7 +63,8 @@ class MainPresenter : public JobWindow {
   MainPresenter(const MainPresenter&) = delete;
   MainPresenter& operator=(const MainPresenter&) = delete;
 
-  // The view's events.
+  // The view's events. The parse button starts a job, or while one runs
+  // stops it and gives up what it waits for.
   void parse_clicked();
   void clear_clicked();
   void copy_clicked();

@@ -1,5 +1,7 @@
 #include "app/fltk/main_window.h"
 
+#include <vector>
+
 #include <FL/Fl.H>
 
 #include "app/app_texts.h"
@@ -79,13 +81,12 @@ std::string MainWindow::url_text() const {
 }
 
 void MainWindow::set_input_enabled(bool enabled) {
-  for (Fl_Widget* control : {static_cast<Fl_Widget*>(编辑框_URL), static_cast<Fl_Widget*>(按钮1)}) {
-    if (enabled) {
-      control->activate();
-    } else {
-      control->deactivate();
-    }
+  if (enabled) {
+    编辑框_URL->activate();
+  } else {
+    编辑框_URL->deactivate();
   }
+  按钮1->copy_label(enabled ? u8"解析" : u8"停止");
 }
 
 void MainWindow::set_caption(const std::string& caption) {
@@ -143,6 +144,17 @@ void MainWindow::open_file_choice(std::unique_ptr<ShareTree> tree,
 // tells their presenters they have closed.
 void MainWindow::close_all() {
   while (Fl_Window* window = Fl::first_window())
+    window->hide();
+}
+
+void MainWindow::close_prompts() {
+  // Hiding one takes it out of the list being walked.
+  std::vector<Fl_Window*> prompts;
+  for (Fl_Window* window = Fl::first_window(); window; window = Fl::next_window(window)) {
+    if (dynamic_cast<PromptWindow*>(window) || dynamic_cast<FileChoiceWindow*>(window))
+      prompts.push_back(window);
+  }
+  for (Fl_Window* window : prompts)
     window->hide();
 }
 

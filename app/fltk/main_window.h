@@ -40,6 +40,7 @@ class MainWindow : public Fl_Double_Window, public MainView {
   void show_message(const std::string& text, const std::string& caption) override;
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
+  void close_prompts() override;
   bool choose_first() const override;
   void open_file_choice(std::unique_ptr<ShareTree> tree,
                         FileChoicePresenter::OnClosed on_closed) override;

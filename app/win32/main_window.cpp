@@ -1,5 +1,8 @@
 #include "app/win32/main_window.h"
 
+#include <cwchar>
+#include <vector>
+
 #include "app/app_texts.h"
 #include "app/desktop/layout.h"
 #include "app/win32/file_choice_window.h"
@@ -14,6 +17,17 @@ constexpr wchar_t kWindowClass[] = L"sharelink.main";
 constexpr UINT_PTR kPumpTimer = 1;
 
 enum ControlId : int { kUrlId = 100, kParseId, kClearId, kCopyId, kLogId, kChooseFirstId };
+
+// Collects the windows of the program's own classes that the first window of
+// the list owns: the prompts and the file choice, not the system's windows.
+BOOL CALLBACK add_owned_window(HWND window, LPARAM list) {
+  auto& windows = *reinterpret_cast<std::vector<HWND>*>(list);
+  wchar_t name[32];
+  if (GetWindow(window, GW_OWNER) == windows.front() && GetClassNameW(window, name, 32) > 0 &&
+      std::wcsncmp(name, L"sharelink.", 10) == 0)
+    windows.push_back(window);
+  return TRUE;
+}
 
 }  // namespace
 
@@ -125,10 +139,9 @@ void MainWindow::set_input_enabled(bool enabled) {
   if (!window_) return;
   // A disabled control keeps no focus: give it to the log box rather than to
   // nobody, so the keyboard still reaches the window.
-  const HWND focus = GetFocus();
-  if (!enabled && (focus == 编辑框_URL || focus == 按钮1)) SetFocus(编辑框_日志);
+  if (!enabled && GetFocus() == 编辑框_URL) SetFocus(编辑框_日志);
   EnableWindow(编辑框_URL, enabled);
-  EnableWindow(按钮1, enabled);
+  SetWindowTextW(按钮1, enabled ? L"解析" : L"停止");
 }
 
 void MainWindow::set_caption(const std::string& caption) {
@@ -170,6 +183,15 @@ void MainWindow::open_extraction_code_prompt(std::function<void()> on_closed) {
 
 void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
   open_captcha_window(state_, window_, std::move(on_closed));
+}
+
+void MainWindow::close_prompts() {
+  // Gathered first: each window goes as it closes.
+  std::vector<HWND> windows{window_};
+  EnumThreadWindows(GetCurrentThreadId(), add_owned_window, reinterpret_cast<LPARAM>(&windows));
+  for (std::size_t i = 1; i < windows.size(); ++i) {
+    if (IsWindow(windows[i])) SendMessageW(windows[i], WM_CLOSE, 0, 0);
+  }
 }
 
 bool MainWindow::choose_first() const {

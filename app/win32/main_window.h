@@ -47,6 +47,8 @@ class MainWindow : public MainView {
   // The prompts are owned by this window: above it, and gone with it.
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
   void open_captcha_prompt(std::function<void()> on_closed) override;
+  // By the message of their close boxes.
+  void close_prompts() override;
   bool choose_first() const override;
   // Owned too, like the prompts.
   void open_file_choice(std::unique_ptr<ShareTree> tree,

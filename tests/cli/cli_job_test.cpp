@@ -1,6 +1,7 @@
 // sharelink-cli driven through pipes against the demo shares: the exact log on
 // stdout, prompts answered on stdin, end of input as giving up, exit statuses.
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -283,6 +284,36 @@ TEST_F(CliJob, UnknownShareIsAFailure) {
             0u)
       << log;
   EXPECT_EQ(log.substr(log.find('\n', log.rfind(u8"解析状态")) + 1), "\n" + kSeparator + "\n\n");
+}
+
+// Ctrl-C stops the job, which writes its report and exits 130: while it
+// lists, while it asks for links, and at a prompt once its line is in.
+TEST(CliStop, FirstInterruptStopsTheJobASecondEndsTheProgram) {
+  struct Row {
+    const char* surl;
+    const char* wait_for;  // on stderr, with --verbose
+    int waits;
+  };
+  const Row rows[] = {
+      {"1DeepDemoM4nB", "/share/list", 1},
+      {"1DeepDemoM4nB", "/api/sharedownload", 6},
+      {"1LockDemoK3vP", u8"请输入提取密码", 1},
+  };
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  fixture.knobs.latency_ms = 40;
+  SimHarness sim(std::move(fixture));
+  for (const Row& row : rows) {
+    CliProcess cli({"--verbose", sim.link(row.surl)});
+    for (int i = 0; i < row.waits; ++i)
+      ASSERT_TRUE(cli.wait_for_stderr(row.wait_for)) << row.wait_for << cli.err();
+    cli.interrupt();
+    EXPECT_EQ(cli.finish(), 130) << row.wait_for;
+    const std::string& out = cli.out();
+    EXPECT_NE(out.find(u8"] 解析状态: 用户主动停止\r\n"), std::string::npos) << out;
+    EXPECT_EQ(out.rfind(kSeparator) + kSeparator.size() + 4, out.size());
+  }
+  // Far from all 270 links were asked for.
+  EXPECT_LT(sim.requests("download").size(), 100u);
 }
 
 }  // namespace

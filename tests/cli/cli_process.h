@@ -89,6 +89,10 @@ class CliProcess {
   CliProcess& operator=(const CliProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  // What Ctrl-C on a terminal sends.
+  void interrupt(int number = SIGINT) {
+    if (pid_ > 0) kill(pid_, number);
+  }
 
   // Waits until stderr shows needle after the point the last wait reached; false
   // when the child's stderr ended or the deadline passed first.

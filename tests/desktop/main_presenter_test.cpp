@@ -10,6 +10,7 @@
 #include <chrono>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app_texts.h"
@@ -66,9 +67,23 @@ class FakeMainView : public MainView {
   void show_message(const std::string& text, const std::string&) override {
     events.push_back("message " + text);
   }
-  // Every prompt is closed by its close box at once.
-  void open_extraction_code_prompt(std::function<void()> on_closed) override { on_closed(); }
-  void open_captcha_prompt(std::function<void()> on_closed) override { on_closed(); }
+  // Every prompt is closed by its close box at once, or kept open until
+  // close_prompts.
+  bool keep_prompts = false;
+  std::vector<std::function<void()>> prompts;
+  void open_extraction_code_prompt(std::function<void()> on_closed) override {
+    open_captcha_prompt(std::move(on_closed));
+  }
+  void open_captcha_prompt(std::function<void()> on_closed) override {
+    if (!keep_prompts) return on_closed();
+    events.push_back("prompt");
+    prompts.push_back(std::move(on_closed));
+  }
+  void close_prompts() override {
+    events.push_back("close prompts");
+    for (const auto& closed : std::exchange(prompts, {}))
+      closed();
+  }
   void close_all() override { events.push_back("close"); }
 
   // The check box 先选择文件, and what the user does in the window it opens,
@@ -194,6 +209,32 @@ INSTANTIATE_TEST_SUITE_P(
                       JobCase{"code_prompt_closed", "1LockDemoK3vP", "用户主动放弃,输入提取密码",
                               0}),
     [](const ::testing::TestParamInfo<JobCase>& info) { return std::string(info.param.name); });
+
+// 停止 pressed as the job starts, and while it waits on its prompt.
+class MainPresenterStop : public PresenterRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MainPresenterStop, StopsTheJobAndClosesItsPromptThenParsesAgain) {
+  const bool prompt_open = GetParam();
+  job_view.set_window(&presenter);
+  view.url = sim.link("1LockDemoK3vP");
+  view.keep_prompts = true;
+  presenter.parse_clicked();
+  ASSERT_TRUE(run_until([&] { return view.events.size() == (prompt_open ? 2u : 1u); }));
+  presenter.parse_clicked();
+  EXPECT_TRUE(state.stop_requested);
+  ASSERT_TRUE(run_until([&] { return ended(); })) << ::testing::PrintToString(view.events);
+  std::vector<std::string> events = {"disable", "close prompts", "enable"};
+  if (prompt_open) events.insert(events.begin() + 1, "prompt");
+  EXPECT_EQ(view.events, events);
+  EXPECT_NE(view.log.find("] 解析状态: 用户主动停止\r\n"), std::string::npos) << view.log;
+  // The next job is not stopped: it reaches its prompt.
+  presenter.parse_clicked();
+  EXPECT_TRUE(run_until([&] { return view.events.back() == "prompt"; }));
+  presenter.close_clicked();
+  EXPECT_TRUE(jobs.wait_idle(std::chrono::seconds(5)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stop, MainPresenterStop, ::testing::Bool());
 
 struct ChoiceCase {
   const char* name;

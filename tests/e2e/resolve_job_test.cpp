@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
+#include <map>
+#include <set>
 
 #include "e2e/sim_harness.h"
 
@@ -33,6 +36,11 @@ class ScriptedView : public JobView {
     if (codes.empty()) return;  // the close box
     state_.extraction_code = codes.front();
     codes.pop_front();
+  }
+  // Called as the job reports how far it is; the job's thread.
+  std::function<void(const ResolveProgress&)> on_progress;
+  void show_progress(const ResolveProgress& progress) override {
+    if (on_progress) on_progress(progress);
   }
   void show_captcha_prompt() override {
     ++captcha_prompts;
@@ -156,6 +164,10 @@ TEST(ResolveJob, ClosingTheCodePromptGivesUp) {
 TEST(ResolveJob, DownloadCaptchaAtEntryThreeIsAnsweredAndResumed) {
   SimHarness sim{std::string(kFiveFiles)};
   AppState state;
+  // One at a time: which request is the third is then which entry.
+  ResolveLimits one_at_a_time;
+  one_at_a_time.parallel = 1;
+  state.share_client.set_limits(one_at_a_time);
   ScriptedView view(state, sim, sim.link("1Five"));
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
   EXPECT_TRUE(has_line(view.log, "解析状态: 第[ 3 ]编号文件,下载验证码错误"));
@@ -169,6 +181,10 @@ TEST(ResolveJob, DownloadCaptchaAtEntryThreeIsAnsweredAndResumed) {
 TEST(ResolveJob, ClosingTheCaptchaPromptReportsWhatWasObtained) {
   SimHarness sim{std::string(kFiveFiles)};
   AppState state;
+  // One at a time: which request is the third is then which entry.
+  ResolveLimits one_at_a_time;
+  one_at_a_time.parallel = 1;
+  state.share_client.set_limits(one_at_a_time);
   ScriptedView view(state, sim, sim.link("1Five"));
   view.captchas_to_answer = 0;
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::gave_up);
@@ -229,6 +245,195 @@ TEST(ResolveJob, ACodeFromThePastedMessageIsOfferedUntilTheServiceRefusesIt) {
   view.codes = {"zzzz", "8k2p"};
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
   EXPECT_EQ(view.offered, (std::vector<std::string>{"zzzz", ""}));
+}
+
+// Several requests at a time, retries, a stale page and the stop, on shares
+// of the simulator with its knobs.
+struct ParallelCase {
+  const char* name;
+  const char* share;  // fixture options of the share "1P" (its tree is added)
+  std::vector<std::string> faults;
+  int parallel;
+  int stop_after_links;  // -1: never; 0: as soon as a folder is listed
+  JobOutcome outcome;
+  const char* status;  // the last status line
+  int links;           // links in the report; -1: whatever the stop left
+  int captchas;        // captcha prompts; -1: some
+};
+
+void PrintTo(const ParallelCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+// 30 files over a top level and folders two levels deep.
+std::string parallel_fixture(const std::string& share_options) {
+  std::string tree;
+  for (int folder = 0; folder < 3; ++folder) {
+    std::string files;
+    for (int file = 0; file < 6; ++file) {
+      files += std::string(file ? "," : "") + "{\"name\": \"f" + std::to_string(folder) + "-" +
+               std::to_string(file) + ".bin\", \"size\": " + std::to_string(file + 1) + "}";
+    }
+    tree += "{\"name\": \"d" + std::to_string(folder) + "\", \"children\": [" + files +
+            ", {\"name\": \"inner\", \"children\": [{\"name\": \"x" + std::to_string(folder) +
+            ".bin\", \"size\": 9}]}]},";
+  }
+  for (int file = 0; file < 9; ++file)
+    tree += "{\"name\": \"top" + std::to_string(file) + ".txt\", \"size\": 1},";
+  tree.pop_back();
+  return "{\"options\": {\"latency_ms\": 5}, \"shares\": [{\"surl\": \"1P\", \"shareid\": 7, "
+         "\"uk\": 8" +
+         std::string(share_options.empty() ? "" : ", ") + share_options + ", \"tree\": [" + tree +
+         "]}]}";
+}
+
+class ParallelJob : public ::testing::TestWithParam<ParallelCase> {};
+
+TEST_P(ParallelJob, EndsAsTheNetworkAndTheUserLet) {
+  const ParallelCase& row = GetParam();
+  sim::Fixture fixture;
+  std::string error;
+  ASSERT_TRUE(sim::parse_fixture(parallel_fixture(row.share), fixture, error)) << error;
+  for (const std::string& fault : row.faults) {
+    const auto rule = sim::parse_fault(fault, error);
+    ASSERT_TRUE(rule) << error;
+    fixture.knobs.faults.push_back(*rule);
+  }
+  fixture.quiet = true;
+  SimHarness sim(std::move(fixture));
+  AppState state;
+  ResolveLimits limits;
+  limits.parallel = row.parallel;
+  limits.retry_delays_ms = {10, 30};
+  state.share_client.set_limits(limits);
+  ScriptedView view(state, sim, sim.link("1P"));
+  ASSERT_TRUE(state.try_begin_job());
+  if (row.stop_after_links >= 0) {
+    view.on_progress = [&state, &row](const ResolveProgress& progress) {
+      if (progress.folders_listed > 0 && progress.links_obtained >= row.stop_after_links) {
+        state.request_stop();
+      }
+    };
+  }
+  EXPECT_EQ(ResolveJob(state, view).run(), row.outcome);
+  const std::string log = masked(view.log);
+  const std::size_t last = log.rfind("[T] 解析状态: ");
+  ASSERT_NE(last, std::string::npos) << log;
+  EXPECT_EQ(log.substr(last, log.find("\r\n", last) - last),
+            std::string("[T] 解析状态: ") + row.status)
+      << log;
+  // Every link obtained is in the report, and only those.
+  const FileList files = state.files();
+  int linked = 0;
+  for (const FileEntry& entry : files) {
+    if (entry.dlink.empty()) continue;
+    ++linked;
+    EXPECT_NE(log.find("下载地址: " + entry.dlink + "\r\n"), std::string::npos);
+  }
+  if (row.links >= 0) {
+    EXPECT_EQ(linked, row.links);
+  }
+  if (row.captchas >= 0) {
+    EXPECT_EQ(view.captcha_prompts, row.captchas);
+  } else {
+    EXPECT_GT(view.captcha_prompts, 0);
+  }
+  // A captcha's id goes out once; without captchas, faults or a stop no entry
+  // is asked for twice.
+  std::map<std::string, int> asked;
+  std::set<std::string> ids;
+  for (const sim::LogEntry& entry : sim.requests("download")) {
+    const std::size_t at = entry.body.find("fid_list=%5B");
+    ++asked[entry.body.substr(at, entry.body.find("%5D", at) - at)];
+    const std::size_t id = entry.body.find("vcode_str=") + 10;
+    const std::string vcode = entry.body.substr(id, entry.body.find('&', id) - id);
+    if (!vcode.empty()) {
+      EXPECT_TRUE(ids.insert(vcode).second) << vcode;
+    }
+  }
+  if (*row.share == '\0' && row.faults.empty() && row.stop_after_links < 0) {
+    for (const auto& item : asked)
+      EXPECT_EQ(item.second, 1) << item.first;
+  }
+  if (row.parallel > 1 && row.stop_after_links < 0 && linked > 1) {
+    EXPECT_GT(sim::max_in_flight(sim.requests(), "download"), 1u);
+  }
+  EXPECT_LE(sim::max_in_flight(sim.requests(), "download"), static_cast<std::size_t>(row.parallel));
+}
+
+const std::vector<std::string> kNone;
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, ParallelJob,
+    ::testing::Values(
+        ParallelCase{"eight_at_a_time", "", kNone, 8, -1, JobOutcome::success, "成功", 30, 0},
+        ParallelCase{"captcha_with_requests_in_flight", "\"download_captcha\": \"every:7\"", kNone,
+                     4, -1, JobOutcome::success, "成功", 30, -1},
+        // Eight at a time against a service that takes two: each captcha
+        // demand halves the requests in flight, until two go at a time.
+        ParallelCase{"halved_by_captchas", "\"max_download_in_flight\": 2", kNone, 8, -1,
+                     JobOutcome::success, "成功", 30, 2},
+        ParallelCase{"stale_page_fetched_again", "\"sign_expires_after\": 7", kNone, 4, -1,
+                     JobOutcome::success, "成功", 30, 0},
+        ParallelCase{"connection_closed_then_500_then_hang",
+                     "",
+                     {"download:close@3", "download:http500@5", "list:close@2", "page:http500@1"},
+                     4,
+                     -1,
+                     JobOutcome::success,
+                     "成功",
+                     30,
+                     0},
+        ParallelCase{"three_failures_in_a_row",
+                     "",
+                     {"download:close@every1"},
+                     4,
+                     -1,
+                     JobOutcome::failure,
+                     "自定义错误代码,网络请求失败",
+                     0,
+                     0},
+        ParallelCase{"a_failure_keeps_the_links_after_it",
+                     "",
+                     {"download:malformed@4"},
+                     4,
+                     -1,
+                     JobOutcome::failure,
+                     "自定义错误代码,JSON解析失败",
+                     -1,
+                     0},
+        ParallelCase{"stopped_while_listing", "", kNone, 4, 0, JobOutcome::stopped, "用户主动停止",
+                     0, 0},
+        ParallelCase{"stopped_among_the_links", "", kNone, 4, 5, JobOutcome::stopped,
+                     "用户主动停止", -1, 0}),
+    [](const ::testing::TestParamInfo<ParallelCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The log of a job k at a time is that of one at a time, time stamps aside
+// and each link known by its file's id.
+TEST(ParallelJobOrder, SameLogAsOneAtATime) {
+  SimHarness sim(parallel_fixture(""));
+  std::string logs[2];
+  for (int k : {1, 8}) {
+    AppState state;
+    ResolveLimits limits;
+    limits.parallel = k;
+    state.share_client.set_limits(limits);
+    ScriptedView view(state, sim, sim.link("1P"));
+    ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
+    std::string& log = logs[k == 8];
+    log = masked(view.log);
+    const std::string label = "下载地址: ";
+    for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+      const std::size_t start = at + label.size();
+      const std::size_t fid = log.find("fid=", start);
+      log.replace(start, log.find("\r\n", start) - start,
+                  log.substr(fid, log.find('&', fid) - fid));
+    }
+  }
+  EXPECT_TRUE(logs[0] == logs[1]) << logs[1].substr(0, 2000);
+  EXPECT_NE(logs[0].find("文件总数: 36"), std::string::npos);
 }
 
 }  // namespace

@@ -29,6 +29,15 @@ int run(ShareClient& client, Job& job) {
   return client.resolve(job.link, job.files, job.index, job.code, job.answer);
 }
 
+// Requests one at a time, retries without the wait: the order the service
+// sees them in is the list's.
+ResolveLimits one_at_a_time() {
+  ResolveLimits limits;
+  limits.parallel = 1;
+  limits.retry_delays_ms = {10, 10};
+  return limits;
+}
+
 std::vector<std::string> names(const FileList& files) {
   std::vector<std::string> out;
   for (const FileEntry& entry : files)
@@ -75,6 +84,7 @@ TEST(ShareClientE2E, PublicShareListsDepthFirstWithLinks) {
 TEST(ShareClientE2E, RequestsCarryEncodedValuesInTheServiceOrder) {
   SimHarness sim(SimHarness::demo_fixture());
   ShareClient client;
+  client.set_limits(one_at_a_time());
   Job job{sim.link("1PubDemoXq7Ra")};
   ASSERT_EQ(run(client, job), 0);
   const auto lists = sim.requests("list");
@@ -173,6 +183,7 @@ TEST(ShareClientE2E, DownloadCaptchaStopsAtTheEntryAndResumesThere) {
                {"name": "3.txt", "size": 3}, {"name": "4.txt", "size": 4},
                {"name": "5.txt", "size": 5}]}]})"));
   ShareClient client;
+  client.set_limits(one_at_a_time());
   Job job{sim.link("1Dl")};
   ASSERT_EQ(run(client, job), -20);
   EXPECT_EQ(job.index, 3);
@@ -260,6 +271,9 @@ TEST_P(ShareClientFaults, EndWithTheirCodeAndNeverASilentGap) {
   fixture.knobs.hang_ms = 300;
   SimHarness sim(std::move(fixture));
   ShareClient client;
+  ResolveLimits limits;
+  limits.retry_delays_ms = {10, 10};
+  client.set_limits(limits);
   Job job{sim.link("1PubDemoXq7Ra")};
   const int code = run(client, job);
   EXPECT_EQ(code, GetParam().expected) << faults;
@@ -282,11 +296,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"page:malformed", kJsonParseFailed}, FaultCase{"list:close", kRequestFailed},
         FaultCase{"list:http500", kJsonParseFailed}, FaultCase{"list:malformed", kJsonParseFailed},
         FaultCase{"list:truncate", kRequestFailed}, FaultCase{"list:self_loop", 0},
-        // A kept-alive connection that breaks costs one new connection; a
-        // request that fails on the new one as well ends the resolve.
+        // A broken connection or a request without an answer is sent again,
+        // twice at most; a third failure in a row ends the resolve.
         FaultCase{"download:close@2", 0}, FaultCase{"download:hang@3", 0},
-        FaultCase{"download:close@2,download:close@3", kRequestFailed},
-        FaultCase{"download:hang@3,download:hang@4", kRequestFailed},
+        FaultCase{"download:close@2,download:close@3", 0},
+        FaultCase{"download:hang@3,download:hang@4", 0},
+        FaultCase{"download:close@every1", kRequestFailed},
         FaultCase{"download:http500", kJsonParseFailed},
         FaultCase{"download:malformed@2", kJsonParseFailed},
         FaultCase{"download:truncate", kRequestFailed}, FaultCase{"download:errno_last", 0},
@@ -307,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ShareClientE2E, FailedListingEmptiesTheList) {
   sim::Fixture fixture = SimHarness::demo_fixture();
   std::string error;
-  fixture.knobs.faults.push_back(*sim::parse_fault("list:http500@2", error));
+  fixture.knobs.faults.push_back(*sim::parse_fault("list:malformed@2", error));
   SimHarness sim(std::move(fixture));
   ShareClient client;
   Job job{sim.link("1PubDemoXq7Ra")};
@@ -561,7 +576,10 @@ TEST_P(ResolveLimit, EndsTheResolveAndKeepsWhatWasFound) {
       {"name": "deep", "children": [{"name": "l2", "children": [{"name": "l3", "children": [
           {"name": "f.txt", "size": 1}]}]}]}]}]})"));
   ShareClient client;
-  client.set_limits(GetParam().limits);
+  // One at a time: how many listing requests a limit lets out is exact.
+  ResolveLimits limits = GetParam().limits;
+  limits.parallel = 1;
+  client.set_limits(limits);
   ProgressLog progress;
   progress.watch(client);
   Job job{sim.link("1L")};

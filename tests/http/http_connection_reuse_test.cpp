@@ -2,7 +2,10 @@
 // counted by the connections the loopback servers accept.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,13 +159,55 @@ TEST(ConnectionPool, ACallOnAnotherThreadGoesOnItsOwnConnection) {
   job.join();
   EXPECT_EQ(meanwhile.text, "hello");
   EXPECT_EQ(held.text, "slow");
-  // Where the pool serves one call at a time, only the call that held it left
-  // its connection there.
+  // Both calls left their connections in the pool.
   EXPECT_EQ(http_request(call(slow.server.url("/"), pool)).text, "slow");
   EXPECT_EQ(http_request(call(quick.server.url("/"), pool)).text, "hello");
   EXPECT_EQ(http_request(call(quick.server.url("/"), pool)).text, "hello");
   EXPECT_EQ(slow.accepted, 1);
-  EXPECT_EQ(quick.accepted, test::kPoolServesThreadsAtOnce ? 1 : 2);
+  EXPECT_EQ(quick.accepted, 1);
+}
+
+// Calls on several threads at once each take a connection of the pool and
+// leave it there: the server sees the first call of every thread at once, and
+// about as many connections as threads.
+TEST(ConnectionPool, ThreadsAtOnceKeepAConnectionEach) {
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 20;
+  std::mutex mutex;
+  std::condition_variable arrivals;
+  int arrived = 0;  // guarded by mutex
+  std::atomic<bool> together{true};
+  std::atomic<int> connections{0};
+  test::RawServer server(
+      [&](test::RawConnection& connection) {
+        ++connections;
+        while (!connection.read_request().empty()) {
+          std::unique_lock<std::mutex> lock(mutex);
+          if (++arrived <= kThreads) {
+            arrivals.notify_all();
+            together = arrivals.wait_for(lock, std::chrono::seconds(5), [&] {
+              return arrived >= kThreads;
+            }) && together;
+          }
+          lock.unlock();
+          connection.send_text(kHello);
+        }
+      },
+      true);
+  std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+  std::atomic<int> answered{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < kCalls; ++n)
+        answered += http_request(call(server.url("/"), pool)).text == "hello";
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(answered, kThreads * kCalls);
+  EXPECT_TRUE(together) << "the calls of the threads waited for each other";
+  EXPECT_LE(connections, kThreads + 2);
 }
 
 // A transfer ended early leaves unread bytes on its connection; reusing it

@@ -1,4 +1,7 @@
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -117,6 +120,89 @@ TEST(HttpFailure, BodyStopsAt64MiB) {
   EXPECT_EQ(response.failure, kHttpFailureBodyRead);
   EXPECT_EQ(response.status_text, "200 OK");
   EXPECT_EQ(response.body.size(), kLimit);
+}
+
+// What the server does with the n-th request (from 1) of a call that the
+// server cancels itself, so that the cancel comes in the phase the row names.
+// False: the connection closes, once the call has returned.
+using CancelledExchange =
+    std::function<bool(RawConnection&, int n, const std::function<void()>& cancel)>;
+
+struct CancelCase {
+  const char* name;
+  CancelledExchange serve;  // null: the token is cancelled before the call
+  int requests;             // the requests the server gets
+};
+
+TEST(HttpFailure, ACancelledCallEndsAtOnceAndSendsNothingMore) {
+  const CancelCase cases[] = {
+      {"before the call", nullptr, 0},
+      {"during a slow header",
+       [](RawConnection&, int, const std::function<void()>& cancel) {
+         cancel();
+         return false;
+       },
+       1},
+      {"during a slow body",
+       [](RawConnection& connection, int, const std::function<void()>& cancel) {
+         connection.send_text("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\npartial");
+         cancel();
+         return false;
+       },
+       1},
+      // The third redirect comes after the cancel: it is not followed.
+      {"during a redirect chain",
+       [](RawConnection& connection, int n, const std::function<void()>& cancel) {
+         if (n == 3) cancel();
+         return connection.send_text(
+             "HTTP/1.1 302 Found\r\nLocation: /onward\r\nContent-Length: 0\r\n\r\n");
+       },
+       3},
+  };
+  for (const CancelCase& c : cases) {
+    for (bool pooled : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (pooled ? ", pooled" : ""));
+      auto token = std::make_shared<HttpCancel>();
+      std::atomic<Clock::time_point> cancelled_at{Clock::now()};
+      auto cancel = [&] {
+        cancelled_at = Clock::now();
+        token->cancel();
+      };
+      std::atomic<bool> returned{false};
+      std::atomic<int> connections{0};
+      std::atomic<int> requests{0};
+      RawServer server([&](RawConnection& connection) {
+        ++connections;
+        while (!connection.read_request().empty()) {
+          // Once the call returned, the requests are the next call's.
+          int n = returned ? 0 : ++requests;
+          if (n == 0 || !c.serve) {
+            connection.send_text("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+          } else if (!c.serve(connection, n, cancel)) {
+            test::wait_for([&] { return returned.load(); });
+            return;
+          }
+        }
+      });
+      HttpRequest request = with_cookies(server.url("/"));
+      request.timeout_seconds = 30;
+      request.connections = pooled ? make_connection_pool() : nullptr;
+      request.cancel = token;
+      if (!c.serve) cancel();
+      HttpResponse response = http_request(request);
+      auto late = Clock::now() - cancelled_at.load();
+      EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(late).count(), 2000);
+      returned = true;
+      expect_failure(response, kHttpFailureCancelled, "714 请求已取消!");
+      EXPECT_EQ(requests, c.requests);
+      EXPECT_TRUE(c.serve || connections == 0) << "a connection for a call cancelled before it";
+      // Nothing of the cancelled call is left in the pool for the next.
+      request.cancel = nullptr;
+      response = http_request(request);
+      EXPECT_EQ(response.failure, 0);
+      EXPECT_EQ(response.text, "hello");
+    }
+  }
 }
 
 }  // namespace

@@ -208,10 +208,12 @@ class RawConnection {
   Socket stop_fd_;
 };
 
-// Accepts connections one after another and hands each to the handler.
+// Accepts connections one after another and hands each to the handler, or,
+// concurrent, serves each on a thread of its own.
 class RawServer {
  public:
-  explicit RawServer(std::function<void(RawConnection&)> handler) : handler_(std::move(handler)) {
+  explicit RawServer(std::function<void(RawConnection&)> handler, bool concurrent = false)
+      : handler_(std::move(handler)), concurrent_(concurrent) {
     listen_fd_ = listening_socket(port_);
     stop_pair(stop_);
     thread_ = std::thread([this] { serve(); });
@@ -220,6 +222,8 @@ class RawServer {
     char byte = 0;
     if (::send(stop_[1], &byte, 1, kSendFlags) != 1) shutdown(listen_fd_, 2);
     thread_.join();
+    for (std::thread& connection : connections_)
+      connection.join();
     close_socket(listen_fd_);
     close_socket(stop_[0]);
     close_socket(stop_[1]);
@@ -236,13 +240,23 @@ class RawServer {
       if (poll_sockets(fds, 2, -1) < 0 || fds[1].revents != 0) return;
       Socket fd = accept(listen_fd_, nullptr, nullptr);
       if (fd == static_cast<Socket>(-1)) return;
-      RawConnection connection(fd, stop_[0]);
-      handler_(connection);
-      close_socket(fd);
+      if (concurrent_) {
+        connections_.emplace_back([this, fd] { serve_one(fd); });
+      } else {
+        serve_one(fd);
+      }
     }
   }
 
+  void serve_one(Socket fd) {
+    RawConnection connection(fd, stop_[0]);
+    handler_(connection);
+    close_socket(fd);
+  }
+
   std::function<void(RawConnection&)> handler_;
+  bool concurrent_;
+  std::vector<std::thread> connections_;  // only the serving thread adds to it
   Socket listen_fd_;
   Socket stop_[2];
   int port_ = 0;

@@ -42,11 +42,6 @@ inline bool transport_line(const std::string& line) {
 // and a space whatever the value.
 constexpr const char* kEmptyValueLine = kWinHttp ? "X-Empty: " : "X-Empty:";
 
-// libcurl lends a pool to one call at a time (a call on another thread goes
-// without it); a WinHTTP session serves calls on any thread at once, so their
-// connections all stay in the pool.
-constexpr bool kPoolServesThreadsAtOnce = kWinHttp;
-
 // Wine keeps one connection cache for the whole process, not one per WinHTTP
 // session: closing a call's own session leaves its connection for the next
 // call, which Windows closes with the session.

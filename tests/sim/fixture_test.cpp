@@ -48,7 +48,8 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
                             fixture, error))
       << error;
   ASSERT_TRUE(parse_fixture(R"({"options": {"raw_utf8": false},
-      "shares": [{"surl": "x", "shareid": 1, "uk": 2, "tree": [{"name": "f", "size": 3}]}]})",
+      "shares": [{"surl": "x", "shareid": 1, "uk": 2, "tree": [{"name": "f", "size": 3}],
+                  "sign_expires_after": 4, "max_download_in_flight": 2}]})",
                             fixture, error))
       << error;
   EXPECT_FALSE(fixture.style.raw_utf8);
@@ -60,6 +61,8 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   EXPECT_EQ(fault_text(fixture.knobs.faults[0]), "list:self_loop@2");
   EXPECT_EQ(fixture.file_cap_bytes, 10u);
   EXPECT_EQ(fixture.shares.at(0).entries.at(0).path, "/f");
+  EXPECT_EQ(fixture.shares.at(0).sign_expires_after, 4u);
+  EXPECT_EQ(fixture.shares.at(0).max_download_in_flight, 2u);
 }
 
 TEST(Fixture, MistakesAreNamed) {
@@ -94,6 +97,8 @@ TEST(Fixture, MistakesAreNamed) {
       {R"({"options": {"connect_latency_ms": -5}})", "connect_latency_ms"},
       {R"({"options": {"connect_latency_ms": "5ms"}})", "connect_latency_ms"},
       {R"({"shares": [{"surl": "a", "shareid": "x1", "uk": 1}]})", "shareid"},
+      {R"({"shares": [{"surl": "a", "shareid": 1, "uk": 1, "max_download_in_flight": -2}]})",
+       "max_download_in_flight"},
       {R"({"shares": [)", "fixture"},
   };
   for (const auto& [text, named] : cases) {

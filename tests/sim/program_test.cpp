@@ -122,6 +122,21 @@ TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
   EXPECT_EQ(program.error_text(), "");  // --quiet: no counts either
 }
 
+TEST(Program, ShareSwitchesFromTheCommandLine) {
+  Program program({SHARELINK_SIM_FIXTURE_DIR "/demo.json", "--generate", "1Gen:3,0,0",
+                   "--sign-expires-after", "1", "--quiet"});
+  const std::string origin = "http://127.0.0.1:" + program.read_line();
+  for (const char* surl : {"1PubDemoXq7Ra", "1Gen"}) {  // fixture and generated shares alike
+    Visitor visitor(origin, surl);
+    visitor.page();
+    const nlohmann::json file = visitor.data["file_list"]["list"][0];
+    EXPECT_EQ(visitor.download(file).errno_value(), 0) << surl;
+    EXPECT_EQ(visitor.download(file).errno_value(), 112) << surl;
+  }
+  kill(program.pid, SIGTERM);
+  EXPECT_EQ(program.wait_exit(), 0);
+}
+
 TEST(Program, TlsServesHttpsWithTheCaItWrote) {
   const std::string folder = ::testing::TempDir() + "sim-program-tls-" + std::to_string(getpid());
   Program program({"--tls", "--tls-dir", folder, "--seed", "3"});
@@ -164,9 +179,11 @@ TEST(Program, HelpAndBadArguments) {
     if (text.size() > 20000) break;
   }
   EXPECT_EQ(help.wait_exit(), 0);
-  for (const char* piece : {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\"",
-                            "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats",
-                            "--tls-dir DIR", "SSL_CERT_DIR=DIR"}) {
+  for (const char* piece :
+       {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\"",
+        "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats", "--tls-dir DIR",
+        "SSL_CERT_DIR=DIR", "--sign-expires-after N", "\"sign_expires_after\"",
+        "--max-download-in-flight C", "\"max_download_in_flight\"", "start_us"}) {
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
   }
   EXPECT_EQ(Program({"--bogus"}).wait_exit(), 2);
@@ -176,6 +193,7 @@ TEST(Program, HelpAndBadArguments) {
     EXPECT_EQ(Program({"--connect-latency", latency}).wait_exit(), 2) << latency;
   }
   EXPECT_EQ(Program({"--connect-latency"}).wait_exit(), 2);
+  EXPECT_EQ(Program({"--max-download-in-flight", "x"}).wait_exit(), 2);
   EXPECT_EQ(Program({"--tls-dir", ::testing::TempDir()}).wait_exit(), 2);  // without --tls
 }
 

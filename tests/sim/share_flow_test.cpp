@@ -1,6 +1,9 @@
 // A public, a protected, a captcha and a paginated share, driven the way the
 // share client walks them.
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "sim/tokens.h"
@@ -219,6 +222,117 @@ TEST_F(ShareFlow, DownloadCaptchaFromTheSecondRequest) {
   EXPECT_EQ(
       visitor.download(top(visitor, 2), answer_of(next), next.json()["vcode_str"]).errno_value(),
       0);
+}
+
+// The demo with switches set on every share; downloads take latency_ms.
+Fixture demo_with(std::uint64_t sign_expires_after, std::uint64_t max_in_flight,
+                  std::uint32_t latency_ms = 0) {
+  Fixture fixture = demo_fixture();
+  fixture.quiet = true;
+  fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(Endpoint::download)] = latency_ms;
+  for (Share& share : fixture.shares) {
+    share.sign_expires_after = sign_expires_after;
+    share.max_download_in_flight = max_in_flight;
+  }
+  return fixture;
+}
+
+TEST(PageSigns, ServeTheirRequestsThenAskForThePageAgain) {
+  struct Row {
+    std::uint64_t expires_after;
+    std::vector<int> errnos;  // of successive requests with one page's sign
+    int replaced;             // a request with the sign a new page replaced
+  };
+  for (const Row& row :
+       {Row{0, {0, 0, 0, 0}, 0}, Row{1, {0, 112}, 112}, Row{3, {0, 0, 0, 112}, 112}}) {
+    SCOPED_TRACE(row.expires_after);
+    Simulator sim(demo_with(row.expires_after, 0));
+    ASSERT_TRUE(sim.start());
+    Visitor visitor(sim.origin(), "1PubDemoXq7Ra");
+    const auto errnos = [&] {
+      visitor.page();
+      std::vector<int> got;
+      while (got.size() < row.errnos.size())
+        got.push_back(visitor.download(visitor.data["file_list"]["list"][0]).errno_value());
+      return got;
+    };
+    EXPECT_EQ(errnos(), row.errnos);
+    EXPECT_EQ(sim.requests().back().violation, "");
+    Visitor earlier = visitor;
+    EXPECT_EQ(errnos(), row.errnos);  // a new page, a new sign with all its requests
+    EXPECT_TRUE(row.expires_after == 0 || earlier.data["sign"] != visitor.data["sign"]);
+    EXPECT_EQ(earlier.download(earlier.data["file_list"]["list"][0]).errno_value(), row.replaced);
+    visitor.data["sign"] = std::string(40, 'a');  // one never given stays a fault
+    EXPECT_EQ(visitor.download(visitor.data["file_list"]["list"][0]).errno_value(), 2);
+    EXPECT_EQ(max_in_flight(sim.requests(), "download"), 1u);  // one after another
+  }
+}
+
+TEST(InFlightLimit, RequestsBeyondItAreAskedForACaptcha) {
+  for (const std::uint64_t limit : {1u, 2u}) {
+    SCOPED_TRACE(limit);
+    Simulator sim(demo_with(0, limit, 500));
+    ASSERT_TRUE(sim.start());
+    Visitor visitor(sim.origin(), "1PubDemoXq7Ra");
+    visitor.page();
+    const nlohmann::json file = visitor.data["file_list"]["list"][0];
+    const std::string id = visitor.captcha("pan").json()["vcode_str"];
+    const std::string answer = sim.captcha_answer(id).value_or("");
+    std::vector<Exchange> replies(limit + 2);
+    std::vector<std::thread> clients;
+    const std::uint64_t seen = sim.requests_seen();
+    for (std::size_t i = 0; i < limit; ++i)
+      clients.emplace_back([&, i] { replies[i] = visitor.download(file); });
+    // The last two come while the first ones wait out their latency.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim.requests_seen() < seen + limit && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    clients.emplace_back([&] { replies[limit] = visitor.download(file); });
+    clients.emplace_back([&] { replies[limit + 1] = visitor.download(file, answer, id); });
+    for (std::thread& client : clients)
+      client.join();
+    std::vector<int> errnos;
+    for (const Exchange& reply : replies)
+      errnos.push_back(reply.errno_value());
+    std::vector<int> expected(limit, 0);
+    expected.insert(expected.end(), {-20, 0});  // a right answer passes all the same
+    EXPECT_EQ(errnos, expected);
+    nlohmann::json demand = replies[limit].json();
+    demand.erase("request_id");
+    EXPECT_EQ(demand, nlohmann::json({{"errno", -20}, {"show_msg", ""}}));
+    EXPECT_EQ(max_in_flight(sim.requests(), "download"), limit + 2);
+    EXPECT_EQ(visitor.download(file).errno_value(), 0);  // all places free again
+  }
+}
+
+TEST(RequestLog, MaxInFlight) {
+  const auto at = [](const char* endpoint, std::uint64_t start_us, std::uint64_t end_us) {
+    LogEntry entry;
+    entry.endpoint = endpoint;
+    entry.start_us = start_us;
+    entry.end_us = end_us;
+    return entry;
+  };
+  struct Row {
+    const char* what;
+    std::vector<LogEntry> log;
+    std::size_t downloads;
+    std::size_t all;
+  };
+  const std::vector<Row> rows = {
+      {"one after another", {at("download", 10, 20), at("download", 21, 30)}, 1, 1},
+      {"nested and overlapping",
+       {at("download", 10, 50), at("download", 20, 30), at("download", 25, 60)},
+       3,
+       3},
+      {"meeting in one microsecond", {at("download", 10, 20), at("download", 20, 30)}, 2, 2},
+      {"still held", {at("download", 10, 0), at("download", 500, 600)}, 2, 2},
+      {"other endpoints", {at("download", 10, 50), at("list", 20, 30), at("", 20, 30)}, 1, 3},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(max_in_flight(row.log, "download"), row.downloads) << row.what;
+    EXPECT_EQ(max_in_flight(row.log, ""), row.all) << row.what;
+  }
 }
 
 TEST(FixtureSwitches, RawUtf8JpegCaptchasAndPlainAmpersands) {
