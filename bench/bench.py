@@ -522,9 +522,8 @@ def slow_window_lines(slow):
         "",
         f"Both ask {WINDOW_PARALLEL} link requests or listings at a time: the window has no "
         f"setting for it and always asks {WINDOW_PARALLEL}, so the terminal program is told "
-        f"`--parallel {WINDOW_PARALLEL}` too. The issue asked for the window at K = 8; as "
-        f"the window cannot be set to that, the {WINDOW_OVER_CLI_AT_K:g} target compares the "
-        f"two at the window's K = {WINDOW_PARALLEL}.",
+        f"`--parallel {WINDOW_PARALLEL}` too: the {WINDOW_OVER_CLI_AT_K:g} target compares the "
+        f"two at the window's K = {WINDOW_PARALLEL}, not at K = 8.",
     ]
     if slow["complaints"]:
         lines += ["", f"The simulator complained ({len(slow['complaints'])} lines), first "
