@@ -21,7 +21,7 @@ class JobLauncher {
   JobLauncher& operator=(const JobLauncher&) = delete;
 
   // Main thread. Claims the job before the thread exists, so a second press in
-  // the moment before the job disables the parse button starts nothing. False
+  // the moment before the job turns the parse button into 停止 starts nothing. False
   // when a job already runs or no thread could be started.
   bool start();
 

@@ -286,6 +286,31 @@ TEST_F(CliJob, UnknownShareIsAFailure) {
   EXPECT_EQ(log.substr(log.find('\n', log.rfind(u8"解析状态")) + 1), "\n" + kSeparator + "\n\n");
 }
 
+// Eight at a time gives the log of one at a time, also on a network that
+// drops a connection now and then and has a server answer 500.
+TEST(CliParallel, SameLogWhateverKAndTheFlakesOfTheNetwork) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  std::string error;
+  for (const char* fault : {"download:close@every50", "download:http500@every70"})
+    fixture.knobs.faults.push_back(*sim::parse_fault(fault, error));
+  SimHarness sim(std::move(fixture));
+  std::string logs[3];
+  const char* const ks[] = {"1", "8", "3"};
+  for (int i = 0; i < 3; ++i) {
+    CliProcess cli({"--parallel", ks[i], sim.link("1DeepDemoM4nB")});
+    ASSERT_EQ(cli.finish(), 0) << ks[i];
+    // The lines of the retries come where they happen to.
+    std::string kept;
+    for (const std::string& line : split_text(masked(cli.out(), sim.sim().origin()), "\n")) {
+      if (line.find(u8"秒后重试") == std::string::npos) kept += line + "\n";
+    }
+    logs[i] = kept;
+  }
+  EXPECT_TRUE(logs[0] == logs[1]);
+  EXPECT_TRUE(logs[0] == logs[2]);
+  EXPECT_NE(logs[0].find(u8"文件总数: 275"), std::string::npos) << logs[0].substr(0, 400);
+}
+
 // Ctrl-C stops the job, which writes its report and exits 130: while it
 // lists, while it asks for links, and at a prompt once its line is in.
 TEST(CliStop, FirstInterruptStopsTheJobASecondEndsTheProgram) {
