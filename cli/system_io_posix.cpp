@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,14 +14,12 @@ namespace sharelink::system_io {
 namespace {
 
 void (*g_stop_cleanup)() = nullptr;
-volatile std::sig_atomic_t g_take_first = 0;
-volatile std::sig_atomic_t g_interrupted = 0;
+// Lock-free atomics: safe in a signal handler, and read on other threads.
+std::atomic<bool> g_take_first{false};
+std::atomic<bool> g_interrupted{false};
 
 void on_stop_signal(int signal_number) {
-  if (signal_number == SIGINT && g_take_first != 0 && g_interrupted == 0) {
-    g_interrupted = 1;
-    return;
-  }
+  if (signal_number == SIGINT && g_take_first && !g_interrupted.exchange(true)) return;
   if (g_stop_cleanup != nullptr) g_stop_cleanup();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -89,11 +88,11 @@ void remove_on_stop(void (*cleanup)()) {
 }
 
 void take_first_interrupt() {
-  g_take_first = 1;
+  g_take_first = true;
 }
 
 bool interrupted() {
-  return g_interrupted != 0;
+  return g_interrupted;
 }
 
 }  // namespace sharelink::system_io
