@@ -161,13 +161,17 @@ TEST(ResolveJob, ClosingTheCodePromptGivesUp) {
   EXPECT_EQ(view.enabled_changes.back(), true);
 }
 
+// One at a time: which request is the third is then which entry.
+void one_at_a_time(AppState& state) {
+  ResolveLimits limits;
+  limits.parallel = 1;
+  state.share_client.set_limits(limits);
+}
+
 TEST(ResolveJob, DownloadCaptchaAtEntryThreeIsAnsweredAndResumed) {
   SimHarness sim{std::string(kFiveFiles)};
   AppState state;
-  // One at a time: which request is the third is then which entry.
-  ResolveLimits one_at_a_time;
-  one_at_a_time.parallel = 1;
-  state.share_client.set_limits(one_at_a_time);
+  one_at_a_time(state);
   ScriptedView view(state, sim, sim.link("1Five"));
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::success);
   EXPECT_TRUE(has_line(view.log, "解析状态: 第[ 3 ]编号文件,下载验证码错误"));
@@ -181,10 +185,7 @@ TEST(ResolveJob, DownloadCaptchaAtEntryThreeIsAnsweredAndResumed) {
 TEST(ResolveJob, ClosingTheCaptchaPromptReportsWhatWasObtained) {
   SimHarness sim{std::string(kFiveFiles)};
   AppState state;
-  // One at a time: which request is the third is then which entry.
-  ResolveLimits one_at_a_time;
-  one_at_a_time.parallel = 1;
-  state.share_client.set_limits(one_at_a_time);
+  one_at_a_time(state);
   ScriptedView view(state, sim, sim.link("1Five"));
   view.captchas_to_answer = 0;
   ASSERT_EQ(ResolveJob(state, view).run(), JobOutcome::gave_up);
