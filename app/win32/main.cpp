@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
@@ -108,6 +110,12 @@ void run_message_loop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
+  // The controls of version 6 that the manifest asks for (visual styles):
+  // their classes exist in the process only once this has run.
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES;
+  InitCommonControlsEx(&controls);
   // Before any thread exists: the HTTP stack's global set-up is not thread-safe.
   http_global_init();
   if (std::FILE* trace = open_named_file(L"SHARELINK_TRACE", L"ab")) trace_into(trace);
