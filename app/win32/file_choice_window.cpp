@@ -63,29 +63,34 @@ HIMAGELIST make_images(int width, int height, int count, Draw draw) {
 }
 
 // The classic tree's sign: a grey square with a plus when closed, a minus
-// when open.
+// when open, 9 pixels of a 16-pixel row.
 void draw_sign(HDC dc, const RECT& cell, int image) {
   if (image == kNoSign) return;
-  constexpr int kSize = 9;
-  const int left = cell.left + (cell.right - cell.left - kSize) / 2;
-  const int top = cell.top + (cell.bottom - cell.top - kSize) / 2;
-  RECT square{left, top, left + kSize, top + kSize};
+  const int size = (cell.bottom - cell.top) * 9 / kImageHeight;
+  const int margin = size * 2 / 9, line = std::max(1, size / 9);
+  const int left = cell.left + (cell.right - cell.left - size) / 2;
+  const int top = cell.top + (cell.bottom - cell.top - size) / 2;
+  RECT square{left, top, left + size, top + size};
   FillRect(dc, &square, GetSysColorBrush(COLOR_WINDOW));
   FrameRect(dc, &square, GetSysColorBrush(COLOR_BTNSHADOW));
-  fill(dc, left + 2, top + 4, 5, 1, COLOR_WINDOWTEXT);
-  if (image == kClosedSign) fill(dc, left + 4, top + 2, 1, 5, COLOR_WINDOWTEXT);
+  const int middle = size / 2 - line / 2;
+  fill(dc, left + margin, top + middle, size - 2 * margin, line, COLOR_WINDOWTEXT);
+  if (image == kClosedSign)
+    fill(dc, left + middle, top + margin, line, size - 2 * margin, COLOR_WINDOWTEXT);
 }
 
-// The system's own check box; partly checked shows a square, as the themed
-// check boxes of Windows do.
+// The system's own check box, 13 pixels of a 16-pixel row; partly checked
+// shows a square, as the themed check boxes of Windows do.
 void draw_box(HDC dc, const RECT& cell, int image) {
-  constexpr int kSize = 13;
-  const int left = cell.left + (cell.right - cell.left - kSize) / 2;
-  const int top = cell.top + (cell.bottom - cell.top - kSize) / 2;
-  RECT box{left, top, left + kSize, top + kSize};
+  const int size = (cell.bottom - cell.top) * 13 / kImageHeight;
+  const int inset = size * 4 / 13;
+  const int left = cell.left + (cell.right - cell.left - size) / 2;
+  const int top = cell.top + (cell.bottom - cell.top - size) / 2;
+  RECT box{left, top, left + size, top + size};
   DrawFrameControl(dc, &box, DFC_BUTTON,
                    DFCS_BUTTONCHECK | (image == kChecked ? DFCS_CHECKED : 0u));
-  if (image == kPartly) fill(dc, left + 4, top + 4, kSize - 8, kSize - 8, COLOR_WINDOWTEXT);
+  if (image == kPartly)
+    fill(dc, left + inset, top + inset, size - 2 * inset, size - 2 * inset, COLOR_WINDOWTEXT);
 }
 
 int box_image(CheckState check) {
@@ -158,6 +163,13 @@ LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CREATE:
       make_controls();
       return 0;
+    case WM_GETDPISCALEDSIZE:
+    case WM_DPICHANGED: {
+      LRESULT result = 0;
+      if (!controls_.on_message(message, wparam, lparam, result)) break;
+      if (message == WM_DPICHANGED) scale_list();
+      return result;
+    }
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) command(LOWORD(wparam));
       return 0;
@@ -201,10 +213,10 @@ LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void FileChoiceWindow::make_controls() {
+  controls_.start(window_, layout::kChoiceWidth, layout::kChoiceHeight);
   const auto control = [this](const wchar_t* kind, const std::string& text, DWORD style,
                               DWORD ex_style, const layout::Box& box, int id) {
-    return make_control(window_, kind, to_wide(text).c_str(), style, ex_style, box.x, box.y, box.w,
-                        box.h, id);
+    return controls_.make(kind, to_wide(text).c_str(), style, ex_style, box, id);
   };
   编辑框_筛选 = control(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
                         layout::kFilterBox, kFilterId);
@@ -226,24 +238,42 @@ void FileChoiceWindow::make_controls() {
   if (!列表_文件) return;
 
   ListView_SetExtendedListViewStyle(列表_文件, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  signs_ = make_images(kSignWidth, kImageHeight, 3, draw_sign);
-  boxes_ = make_images(layout::kChoiceIndent, kImageHeight, 3, draw_box);
-  ListView_SetImageList(列表_文件, signs_, LVSIL_STATE);
-  ListView_SetImageList(列表_文件, boxes_, LVSIL_SMALL);
-  // The signs come with the rows too.
-  ListView_SetCallbackMask(列表_文件, LVIS_STATEIMAGEMASK);
   LVCOLUMNW column{};
   column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
   column.fmt = LVCFMT_LEFT;
-  column.cx = layout::kChoiceList.w - layout::kChoiceSizeColumn;
+  column.cx = controls_.scale(layout::kChoiceList.w - layout::kChoiceSizeColumn);
   ListView_InsertColumn(列表_文件, 0, &column);
   column.fmt = LVCFMT_RIGHT;
-  column.cx = layout::kChoiceSizeColumn;
+  column.cx = controls_.scale(layout::kChoiceSizeColumn);
   column.iSubItem = 1;
   ListView_InsertColumn(列表_文件, 1, &column);
+  scale_list();
+  // The signs come with the rows too.
+  ListView_SetCallbackMask(列表_文件, LVIS_STATEIMAGEMASK);
   SetWindowSubclass(列表_文件, list_proc, 1, reinterpret_cast<DWORD_PTR>(this));
   rows_changed();
   last_focus_ = 列表_文件;
+}
+
+void FileChoiceWindow::scale_list() {
+  if (!列表_文件) return;
+  // The rows are as tall as the font or the pictures, whichever is taller,
+  // and the indent step is a check box's width: both follow the pictures.
+  image_height_ = controls_.scale(kImageHeight);
+  const HIMAGELIST signs = make_images(controls_.scale(kSignWidth), image_height_, 3, draw_sign);
+  const HIMAGELIST boxes =
+      make_images(controls_.scale(layout::kChoiceIndent), image_height_, 3, draw_box);
+  ListView_SetImageList(列表_文件, signs, LVSIL_STATE);
+  ListView_SetImageList(列表_文件, boxes, LVSIL_SMALL);
+  // The list shares its image lists (LVS_SHAREIMAGELISTS): the old ones are
+  // this object's to free once the list holds the new ones.
+  if (signs_) ImageList_Destroy(signs_);
+  if (boxes_) ImageList_Destroy(boxes_);
+  signs_ = signs;
+  boxes_ = boxes;
+  ListView_SetColumnWidth(列表_文件, 1, controls_.scale(layout::kChoiceSizeColumn));
+  fit_name_column();
+  InvalidateRect(列表_文件, nullptr, TRUE);
 }
 
 void FileChoiceWindow::command(int id) {
@@ -295,7 +325,7 @@ LRESULT FileChoiceWindow::custom_draw(const NMLVCUSTOMDRAW& draw) {
       asked.iItem = item;
       fill_item(asked);
       ImageList_Draw(boxes_, asked.iImage, draw.nmcd.hdc, icon.left,
-                     icon.top + (icon.bottom - icon.top - kImageHeight) / 2, ILD_NORMAL);
+                     icon.top + (icon.bottom - icon.top - image_height_) / 2, ILD_NORMAL);
       break;
     }
   }
@@ -429,7 +459,8 @@ void FileChoiceWindow::fit_name_column() {
   RECT client{};
   GetClientRect(列表_文件, &client);
   ListView_SetColumnWidth(列表_文件, 0,
-                          std::max<int>(client.right - layout::kChoiceSizeColumn, kSignWidth * 4));
+                          std::max<int>(client.right - controls_.scale(layout::kChoiceSizeColumn),
+                                        controls_.scale(kSignWidth * 4)));
 }
 
 std::string FileChoiceWindow::filter_text() const {

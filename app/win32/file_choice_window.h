@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/desktop/file_choice.h"
+#include "app/win32/win_support.h"
 
 namespace sharelink {
 
@@ -56,12 +57,16 @@ class FileChoiceWindow : public FileChoiceView {
   std::size_t current_row() const;
   void make_current(std::size_t row);
   void fit_name_column();
+  // The list's pictures, row height and columns at the window's DPI.
+  void scale_list();
 
   FileChoicePresenter presenter_;
   HWND window_ = nullptr;
   bool opened_ = false;
+  ScaledControls controls_;
   HIMAGELIST signs_ = nullptr;  // open and closed folders: the state images
   HIMAGELIST boxes_ = nullptr;  // check boxes: the small images
+  int image_height_ = 0;
   // The list asks for a row's parts one by one.
   std::size_t cached_index_ = 0;
   bool cached_ = false;

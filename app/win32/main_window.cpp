@@ -36,7 +36,7 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
     : state_(state), presenter_(state, jobs, bridge, log, *this, log_mirror) {}
 
 bool MainWindow::open(int show_command) {
-  register_window_class(kWindowClass, window_proc, LoadIconW(nullptr, IDI_APPLICATION));
+  register_window_class(kWindowClass, window_proc);
   // A fixed frame, as the layout has no room for a bigger log box.
   const HWND window = make_top_window(kWindowClass, kMainCaption,
                                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -57,6 +57,8 @@ LRESULT CALLBACK MainWindow::window_proc(HWND window, UINT message, WPARAM wpara
 }
 
 LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT result = 0;
+  if (controls_.on_message(message, wparam, lparam, result)) return result;
   switch (message) {
     case WM_CREATE:
       make_controls();
@@ -106,9 +108,10 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void MainWindow::make_controls() {
+  controls_.start(window_, layout::kMainWidth, layout::kMainHeight);
   const auto control = [this](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style,
                               const layout::Box& box, int id, FontKind font = FontKind::label) {
-    return make_control(window_, kind, text, style, ex_style, box.x, box.y, box.w, box.h, id, font);
+    return controls_.make(kind, text, style, ex_style, box, id, font);
   };
   编辑框_URL = control(L"EDIT", to_wide(kUrlPlaceholder).c_str(), WS_TABSTOP | ES_AUTOHSCROLL,
                        WS_EX_CLIENTEDGE, layout::kUrlBox, kUrlId);

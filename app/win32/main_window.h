@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/desktop/main_presenter.h"
+#include "app/win32/win_support.h"
 
 namespace sharelink {
 
@@ -62,6 +63,7 @@ class MainWindow : public MainView {
   AppState& state_;
   MainPresenter presenter_;
   HWND window_ = nullptr;
+  ScaledControls controls_;
   HWND last_focus_ = nullptr;  // the control that gets the focus back
   HWND 编辑框_URL = nullptr;
   HWND 按钮1 = nullptr;

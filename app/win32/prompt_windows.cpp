@@ -55,6 +55,7 @@ HBITMAP make_bitmap(const Picture& picture) {
 
 bool PromptWindow::open(HWND owner, int outer_width, const char* caption) {
   register_window_class(kWindowClass, window_proc);
+  outer_width_ = outer_width;
   // Owned by the main window: always above it, and gone with it. The close box
   // is the way to give up; there is nothing to resize.
   if (!make_top_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,
@@ -78,9 +79,11 @@ LRESULT CALLBACK PromptWindow::window_proc(HWND window, UINT message, WPARAM wpa
 
 LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
+  if (controls_.on_message(message, wparam, lparam, result)) return result;
   if (on_message(message, wparam, lparam, result)) return result;
   switch (message) {
     case WM_CREATE:
+      controls_.start(window_, outer_width_, layout::kPromptHeight);
       make_controls();
       return 0;
     case WM_COMMAND:
@@ -126,15 +129,14 @@ void PromptWindow::set_answer_text(const std::string& text) {
 
 HWND PromptWindow::make_answer_box(const layout::Box& box, const std::string& text) {
   answer_box_ =
-      make_control(window_, L"EDIT", to_wide(text).c_str(), WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
-                   WS_EX_CLIENTEDGE, box.x, box.y, box.w, box.h, 0, FontKind::answer);
+      controls_.make(L"EDIT", to_wide(text).c_str(), WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
+                     WS_EX_CLIENTEDGE, box, 0, FontKind::answer);
   SendMessageW(answer_box_, EM_SETLIMITTEXT, layout::kAnswerChars, 0);
   return answer_box_;
 }
 
 HWND PromptWindow::make_ok_button(const layout::Box& box) {
-  return make_control(window_, L"BUTTON", L"确定", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, box.x, box.y,
-                      box.w, box.h, IDOK);
+  return controls_.make(L"BUTTON", L"确定", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, box, IDOK);
 }
 
 bool ExtractionCodeWindow::open(AppState& state, HWND owner, std::function<void()> on_closed) {
@@ -167,11 +169,10 @@ bool CaptchaWindow::open(AppState& state, HWND owner, std::function<void()> on_c
 }
 
 void CaptchaWindow::make_controls() {
-  // Owner-drawn, so the picture sits centred and clipped as on Linux whatever
+  // Owner-drawn, so the picture sits centred and scaled with its box whatever
   // its size; SS_NOTIFY makes a press on it a command.
-  const layout::Box box = layout::kPictureBox;
-  图片框_验证码 = make_control(window_, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, box.x, box.y,
-                               box.w, box.h, kPictureId);
+  图片框_验证码 =
+      controls_.make(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, layout::kPictureBox, kPictureId);
   编辑框_验证码 = make_answer_box(layout::kCaptchaBox, "");
   按钮1 = make_ok_button(layout::kCaptchaOk);
 }
@@ -214,18 +215,35 @@ void CaptchaWindow::show_picture(Picture picture) {
 void CaptchaWindow::draw_picture(const DRAWITEMSTRUCT& item) const {
   const RECT& box = item.rcItem;
   FillRect(item.hDC, &box, GetSysColorBrush(COLOR_BTNFACE));
-  if (!picture_) return;
+  if (!picture_ || picture_width_ <= 0 || picture_height_ <= 0) return;
   HDC source = CreateCompatibleDC(item.hDC);
   if (!source) return;
   const HGDIOBJ previous = SelectObject(source, picture_);
-  // Centred; a bigger picture shows its middle.
+  // As big as the DPI makes it, smaller where the box is, in proportion and
+  // centred: a service's bigger picture shows whole rather than cut.
   const int box_width = box.right - box.left, box_height = box.bottom - box.top;
-  const int x = box.left + (box_width - picture_width_) / 2;
-  const int y = box.top + (box_height - picture_height_) / 2;
-  const int saved = SaveDC(item.hDC);
-  IntersectClipRect(item.hDC, box.left, box.top, box.right, box.bottom);
-  BitBlt(item.hDC, x, y, picture_width_, picture_height_, source, 0, 0, SRCCOPY);
-  RestoreDC(item.hDC, saved);
+  int width = controls_.scale(picture_width_), height = controls_.scale(picture_height_);
+  if (width > box_width) {
+    height = MulDiv(height, box_width, width);
+    width = box_width;
+  }
+  if (height > box_height) {
+    width = MulDiv(width, box_height, height);
+    height = box_height;
+  }
+  if (width > 0 && height > 0) {
+    const int x = box.left + (box_width - width) / 2;
+    const int y = box.top + (box_height - height) / 2;
+    // Averaged rather than dropped pixels; the brush origin is reset, as
+    // HALFTONE asks.
+    const int saved_mode = SetStretchBltMode(item.hDC, HALFTONE);
+    POINT saved_origin{};
+    SetBrushOrgEx(item.hDC, 0, 0, &saved_origin);
+    StretchBlt(item.hDC, x, y, width, height, source, 0, 0, picture_width_, picture_height_,
+               SRCCOPY);
+    SetBrushOrgEx(item.hDC, saved_origin.x, saved_origin.y, nullptr);
+    if (saved_mode) SetStretchBltMode(item.hDC, saved_mode);
+  }
   SelectObject(source, previous);
   DeleteDC(source);
 }

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/desktop/layout.h"
 #include "app/desktop/prompt_presenters.h"
+#include "app/win32/win_support.h"
 
 namespace sharelink {
 
@@ -46,12 +47,14 @@ class PromptWindow : public PromptView {
   virtual bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
   HWND window_ = nullptr;
+  ScaledControls controls_;
 
  private:
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
 
   HWND answer_box_ = nullptr;
+  int outer_width_ = 0;
   bool opened_ = false;
 };
 

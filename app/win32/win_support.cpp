@@ -2,7 +2,10 @@
 
 #include <commctrl.h>
 
+#include <cstddef>
 #include <cstring>
+#include <cwchar>
+#include <utility>
 
 #include "app/share_text.h"
 #include "text/text_encoding.h"
@@ -33,28 +36,204 @@ void set_window_text(HWND window, const std::string& local) {
   SetWindowTextW(window, to_wide(local).c_str());
 }
 
-HFONT control_font(FontKind kind) {
-  // The sizes of the toolkit window on Linux; a face every Chinese Windows has,
-  // which font linking stands in for elsewhere.
-  static const HFONT fonts[] = {
-      CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                  CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei"),
-      CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                  CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei"),
-      CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                  CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei"),
-  };
-  const HFONT font = fonts[static_cast<int>(kind)];
+namespace {
+
+// Functions of later Windows versions, looked up where the program runs:
+// GetDpiForWindow and the ...ForDpi functions came with Windows 10 1607,
+// GetDpiForMonitor with 8.1.
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+
+template <typename Function>
+Function system_function(const wchar_t* module, const char* name) {
+  HMODULE loaded = GetModuleHandleW(module);
+  if (!loaded) loaded = LoadLibraryW(module);
+  // The cast every run-time lookup needs: the type is the function's own.
+  return loaded ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(loaded, name)))
+                : nullptr;
+}
+
+UINT screen_dpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
+
+SIZE frame_size(DWORD style, DWORD ex_style, UINT dpi) {
+  static const auto for_dpi =
+      system_function<AdjustWindowRectExForDpiFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
+  RECT frame{0, 0, 0, 0};
+  if (for_dpi && for_dpi(&frame, style, FALSE, ex_style, dpi)) {
+    return {frame.right - frame.left, frame.bottom - frame.top};
+  }
+  // Older systems give the frame of the system's DPI, which is then the
+  // window's too: another DPI gets it in proportion.
+  AdjustWindowRectEx(&frame, style, FALSE, ex_style);
+  const UINT system = screen_dpi();
+  return {MulDiv(frame.right - frame.left, static_cast<int>(dpi), static_cast<int>(system)),
+          MulDiv(frame.bottom - frame.top, static_cast<int>(dpi), static_cast<int>(system))};
+}
+
+// The system's message font at dpi: the face and quality its dialogs use.
+LOGFONTW message_font(UINT dpi) {
+  static const auto for_dpi = system_function<SystemParametersInfoForDpiFunction>(
+      L"user32.dll", "SystemParametersInfoForDpi");
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (for_dpi && for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+    return metrics.lfMessageFont;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    LOGFONTW font = metrics.lfMessageFont;
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(screen_dpi()));
+    return font;
+  }
+  // Systems before Vista know a smaller structure.
+  metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+    return metrics.lfMessageFont;
+  LOGFONTW font{};
+  std::wcscpy(font.lfFaceName, L"Microsoft YaHei");
+  return font;
+}
+
+}  // namespace
+
+UINT window_dpi(HWND window) {
+  static const auto for_window =
+      system_function<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
+  if (for_window) {
+    if (const UINT dpi = for_window(window)) return dpi;
+  }
+  // Windows 8.1 knows the DPI of each monitor, but not of a window.
+  static const auto for_monitor =
+      system_function<GetDpiForMonitorFunction>(L"shcore.dll", "GetDpiForMonitor");
+  UINT x = 0, y = 0;
+  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+  if (for_monitor &&
+      SUCCEEDED(for_monitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &x,
+                            &y)) &&
+      y > 0) {
+    return y;
+  }
+  return screen_dpi();
+}
+
+int scale(int value, UINT dpi) {
+  return MulDiv(value, static_cast<int>(dpi), static_cast<int>(kLayoutDpi));
+}
+
+SIZE outer_size(int outer_width, int outer_height, DWORD style, DWORD ex_style, UINT dpi) {
+  const SIZE layout_frame = frame_size(style, ex_style, kLayoutDpi);
+  const SIZE frame = frame_size(style, ex_style, dpi);
+  return {scale(outer_width - layout_frame.cx, dpi) + frame.cx,
+          scale(outer_height - layout_frame.cy, dpi) + frame.cy};
+}
+
+WindowFonts::WindowFonts(UINT dpi) {
+  // The face of the system's dialogs (and its font linking for Chinese where
+  // the face has none), at the layout's sizes: the boxes were drawn for them
+  // and do not grow, so a message font enlarged by the system's text size
+  // would cut captions off. Both scale alike with the DPI.
+  LOGFONTW font = message_font(dpi);
+  font.lfWeight = FW_NORMAL;
+  font.lfItalic = font.lfUnderline = font.lfStrikeOut = FALSE;
+  constexpr int kPixels[] = {14, 13, 16};
+  for (int kind = 0; kind < 3; ++kind) {
+    font.lfHeight = -scale(kPixels[kind], dpi);
+    font.lfWidth = 0;
+    fonts_[kind] = CreateFontIndirectW(&font);
+  }
+}
+
+WindowFonts::WindowFonts(WindowFonts&& other) noexcept {
+  std::swap(fonts_, other.fonts_);
+}
+
+WindowFonts& WindowFonts::operator=(WindowFonts&& other) noexcept {
+  if (this != &other) {
+    release();
+    std::swap(fonts_, other.fonts_);
+  }
+  return *this;
+}
+
+WindowFonts::~WindowFonts() {
+  release();
+}
+
+void WindowFonts::release() {
+  for (HFONT& font : fonts_) {
+    if (font) DeleteObject(font);
+    font = nullptr;
+  }
+}
+
+HFONT WindowFonts::get(FontKind kind) const {
+  const HFONT font = fonts_[static_cast<int>(kind)];
   return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
-HWND make_control(HWND window, const wchar_t* window_class, const wchar_t* text, DWORD style,
-                  DWORD ex_style, int x, int y, int w, int h, int id, FontKind font) {
-  HWND control = CreateWindowExW(ex_style, window_class, text, WS_CHILD | WS_VISIBLE | style, x, y,
-                                 w, h, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+void ScaledControls::start(HWND window, int outer_width, int outer_height) {
+  window_ = window;
+  outer_width_ = outer_width;
+  outer_height_ = outer_height;
+  dpi_ = window_dpi(window);
+  fonts_ = WindowFonts(dpi_);
+}
+
+RECT ScaledControls::box(const layout::Box& box) const {
+  const int left = scale(box.x), top = scale(box.y);
+  // Both edges scaled, so that boxes side by side keep their gaps.
+  return {left, top, scale(box.x + box.w), scale(box.y + box.h)};
+}
+
+HWND ScaledControls::make(const wchar_t* window_class, const wchar_t* text, DWORD style,
+                          DWORD ex_style, const layout::Box& place, int id, FontKind font) {
+  const RECT at = box(place);
+  HWND control = CreateWindowExW(ex_style, window_class, text, WS_CHILD | WS_VISIBLE | style,
+                                 at.left, at.top, at.right - at.left, at.bottom - at.top, window_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  GetModuleHandleW(nullptr), nullptr);
-  if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(control_font(font)), 0);
+  if (!control) return nullptr;
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.get(font)), 0);
+  controls_.push_back({control, place, font});
   return control;
+}
+
+bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+  if (message == WM_GETDPISCALEDSIZE) {
+    // The size this window has at the new DPI, rather than the system's guess
+    // by proportion, so the suggested rectangle of WM_DPICHANGED is exact.
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+    const DWORD ex_style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
+    *reinterpret_cast<SIZE*>(lparam) =
+        outer_size(outer_width_, outer_height_, style, ex_style, static_cast<UINT>(wparam));
+    result = TRUE;
+    return true;
+  }
+  if (message != WM_DPICHANGED) return false;
+  const UINT dpi = HIWORD(wparam);
+  if (dpi == 0) return false;
+  dpi_ = dpi;
+  // The controls take the new fonts before the old ones go.
+  WindowFonts fonts(dpi);
+  const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const Placed& placed : controls_) {
+    const RECT at = box(placed.box);
+    SetWindowPos(placed.control, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(placed.control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.get(placed.font)),
+                 TRUE);
+  }
+  fonts_ = std::move(fonts);
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  result = 0;
+  return true;
 }
 
 void show_message(const std::string& text, const std::string& caption) {
@@ -83,12 +262,23 @@ bool put_on_clipboard(HWND owner, const std::string& text) {
   return taken;
 }
 
-void register_window_class(const wchar_t* name, WNDPROC procedure, HICON icon) {
+void register_window_class(const wchar_t* name, WNDPROC procedure) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  // Each size drawn for itself rather than one scaled by the system. Loaded
+  // once: the classes share them and they last as long as the program.
+  const auto program_icon = [instance](int width_metric, int height_metric) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                         GetSystemMetrics(width_metric),
+                                         GetSystemMetrics(height_metric), LR_DEFAULTCOLOR));
+  };
+  static const HICON large_icon = program_icon(SM_CXICON, SM_CYICON);
+  static const HICON small_icon = program_icon(SM_CXSMICON, SM_CYSMICON);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = procedure;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.hIcon = icon;
+  window_class.hInstance = instance;
+  window_class.hIcon = large_icon;
+  window_class.hIconSm = small_icon;
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = name;
@@ -101,8 +291,14 @@ HWND make_top_window(const wchar_t* window_class, const std::string& caption, DW
   // Every window of the layout opens at 50, 50 of the screen.
   constexpr int kLeft = 50;
   constexpr int kTop = 50;
-  return CreateWindowExW(0, window_class, to_wide(caption).c_str(), style, kLeft, kTop, outer_width,
-                         outer_height, owner, nullptr, GetModuleHandleW(nullptr), self);
+  HWND window =
+      CreateWindowExW(0, window_class, to_wide(caption).c_str(), style, kLeft, kTop, outer_width,
+                      outer_height, owner, nullptr, GetModuleHandleW(nullptr), self);
+  if (!window) return nullptr;
+  // Its DPI is known once it exists, on the monitor it was put on.
+  const SIZE size = outer_size(outer_width, outer_height, style, 0, window_dpi(window));
+  SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return window;
 }
 
 namespace {

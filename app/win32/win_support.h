@@ -7,6 +7,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "app/desktop/layout.h"
 
 namespace sharelink {
 
@@ -19,15 +22,74 @@ std::string to_local(const std::wstring& wide);
 std::string window_text(HWND window);
 void set_window_text(HWND window, const std::string& local);
 
-// The fonts of the layout's controls, made once: button and box captions, the
+// The layout's pixels are those of a display at 96 DPI; a window shows them
+// at its own DPI.
+constexpr UINT kLayoutDpi = 96;
+
+// The DPI the window is drawn at: the monitor's for a program aware of each
+// monitor, the system's for one aware of the system only, 96 for one that
+// is not aware (the system stretches its windows).
+UINT window_dpi(HWND window);
+// value pixels at 96 DPI, at dpi.
+int scale(int value, UINT dpi);
+// The outer size of a window of this style whose layout gives outer_width
+// and outer_height at 96 DPI: the client area the 96-DPI frame leaves,
+// scaled, in the frame of dpi.
+SIZE outer_size(int outer_width, int outer_height, DWORD style, DWORD ex_style, UINT dpi);
+
+// The kinds of text of the layout's controls: button and box captions, the
 // log box, the short answer boxes.
 enum class FontKind { label, log, answer };
-HFONT control_font(FontKind kind);
 
-// A child control of window at its place of the layout, in the font given.
-HWND make_control(HWND window, const wchar_t* window_class, const wchar_t* text, DWORD style,
-                  DWORD ex_style, int x, int y, int w, int h, int id,
-                  FontKind font = FontKind::label);
+// The fonts of one window at one DPI, in the face of the system's message
+// font. Each window keeps its own and replaces them when its DPI changes.
+class WindowFonts {
+ public:
+  WindowFonts() = default;
+  explicit WindowFonts(UINT dpi);
+  WindowFonts(WindowFonts&& other) noexcept;
+  WindowFonts& operator=(WindowFonts&& other) noexcept;
+  WindowFonts(const WindowFonts&) = delete;
+  WindowFonts& operator=(const WindowFonts&) = delete;
+  ~WindowFonts();
+
+  // A stock font when one could not be made.
+  HFONT get(FontKind kind) const;
+
+ private:
+  void release();
+  HFONT fonts_[3] = {};
+};
+
+// The controls of one top-level window at their places of the layout, in
+// fonts of the window's DPI; placed anew, with new fonts, when that changes.
+class ScaledControls {
+ public:
+  // At WM_CREATE: the window's DPI and layout size (outer, at 96 DPI).
+  void start(HWND window, int outer_width, int outer_height);
+  // A child control at its box of the layout. ex_style WS_EX_CLIENTEDGE draws
+  // the sunken edge of a box.
+  HWND make(const wchar_t* window_class, const wchar_t* text, DWORD style, DWORD ex_style,
+            const layout::Box& box, int id, FontKind font = FontKind::label);
+  // WM_GETDPISCALEDSIZE and WM_DPICHANGED; true when message was one of them.
+  bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+
+  // value pixels of the layout at the window's DPI.
+  int scale(int value) const { return sharelink::scale(value, dpi_); }
+
+ private:
+  RECT box(const layout::Box& box) const;
+  struct Placed {
+    HWND control;
+    layout::Box box;
+    FontKind font;
+  };
+  HWND window_ = nullptr;
+  int outer_width_ = 0, outer_height_ = 0;
+  UINT dpi_ = kLayoutDpi;
+  WindowFonts fonts_;
+  std::vector<Placed> controls_;
+};
 
 // A message box with one OK button and no owner, modal for all windows of the
 // program. Both texts are local text.
@@ -42,13 +104,15 @@ bool put_on_clipboard(HWND owner, const std::string& text);
 // break.
 void take_pastes_on_one_line(HWND edit);
 
-// A top-level window at 50, 50 of the screen with the outer size the layout
-// gives: the system's frame is part of that size, the controls sit in what it
-// leaves. self is handed to the window procedure (window_object).
 // Registers a window class of the program, once: a later call for the same
-// name does nothing.
-void register_window_class(const wchar_t* name, WNDPROC procedure, HICON icon = nullptr);
+// name does nothing. Every window of ours shows the program's icon (resource
+// 1) in its caption and on the taskbar, as Explorer shows it for the file.
+void register_window_class(const wchar_t* name, WNDPROC procedure);
 
+// A top-level window at 50, 50 of the screen with the outer size the layout
+// gives at 96 DPI (the system's frame is part of that size, the controls sit
+// in what it leaves), scaled to the window's DPI. self is handed to the
+// window procedure (window_object).
 HWND make_top_window(const wchar_t* window_class, const std::string& caption, DWORD style,
                      int outer_width, int outer_height, HWND owner, void* self);
 

@@ -37,7 +37,9 @@ bool ends_with(const std::string& text, const std::string& end) {
 
 std::string wine_prefix() {
   const char* prefix = std::getenv("WINEPREFIX");
-  return prefix && *prefix ? prefix : SHARELINK_BINARY_DIR "/gui-wineprefix";
+  if (prefix && *prefix) return prefix;
+  const std::string dpi = std::to_string(gui_program().dpi);
+  return SHARELINK_BINARY_DIR "/gui-wineprefix" + (dpi == "96" ? "" : "-" + dpi);
 }
 
 // Wine keeps its clipboard in the desktop process of the prefix, which
@@ -54,19 +56,26 @@ std::string program_path(const std::string& path) {
 
 // Wine draws each window's frame itself instead of leaving it to a window
 // manager: there is none, and Wine would wait two seconds for one each time a
-// window is hidden. Set once per prefix, with the command's launcher on the
-// test's display; true once Wine has let go of the display.
+// window is hidden; the display's DPI is the prefix's. Set once per prefix,
+// with the command's launcher on the test's display; true once Wine has let
+// go of the display.
 bool prepare_wine_prefix(const std::string& display, XClient& x) {
   static const bool ready = [&] {
-    const std::string marker = wine_prefix() + "/.sharelink-gui-ready";
+    const std::string dpi = std::to_string(gui_program().dpi);
+    const std::string marker = wine_prefix() + "/.sharelink-gui-ready-" + dpi;
     if (access(marker.c_str(), F_OK) == 0) return true;
-    std::vector<std::string> command = gui_program().command;
-    command.back() = "reg";
-    command.insert(command.end(),
-                   {"add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
-    const CommandResult added = run_command(
-        command, {{"DISPLAY", display}, {"WINEPREFIX", wine_prefix()}}, kWinePrefixLimit);
-    if (added.status != 0) return false;
+    const std::vector<std::vector<std::string>> values = {
+        {"HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N"},
+        {"HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", dpi}};
+    for (const std::vector<std::string>& value : values) {
+      std::vector<std::string> command = gui_program().command;
+      command.back() = "reg";
+      command.insert(command.end(), {"add", "/f"});
+      command.insert(command.end() - 1, value.begin(), value.end());
+      const CommandResult added = run_command(
+          command, {{"DISPLAY", display}, {"WINEPREFIX", wine_prefix()}}, kWinePrefixLimit);
+      if (added.status != 0) return false;
+    }
     // Only a shortcut: a run that finds no mark sets the value again.
     std::ofstream mark(marker);
     return true;
@@ -77,13 +86,14 @@ bool prepare_wine_prefix(const std::string& display, XClient& x) {
 // Names the files of a run; those of the Windows program start with
 // "windows.", as its test names do in ctest.
 std::string run_prefix() {
-  return gui_program().windows ? "windows." : "";
+  if (!gui_program().windows) return "";
+  return gui_program().dpi == 96 ? "windows." : "windows" + std::to_string(gui_program().dpi) + ".";
 }
 
-// Suite.Case of the running test.
+// Suite.Case of the running test, a table row's "/" made "-" for file names.
 std::string test_id() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
+  return replace_all(std::string(info->test_suite_name()) + "." + info->name(), "/", "-");
 }
 
 std::string test_name() {
@@ -100,11 +110,16 @@ const GuiProgram& gui_program() {
     if (chosen.command.empty()) chosen.command = {SHARELINK_GUI_EXE};
     chosen.windows = ends_with(chosen.command.back(), ".exe");
     if (chosen.windows) {
-      // A fixed frame of 3 pixels around, a caption bar of 19.
-      chosen.frame_width = 0;
-      chosen.frame_height = 0;
+      const char* dpi = std::getenv("SHARELINK_GUI_DPI");
+      if (dpi && *dpi) chosen.dpi = std::atoi(dpi);
+      // Wine's fixed frame: 3 pixels around at any DPI, a caption bar of 19
+      // at 96 DPI and 28 at 144, its line below it included.
+      const int caption = 19 * chosen.dpi / 96;
+      chosen.layout_width = chosen.frame_width = 6;
+      chosen.layout_height = 25;
+      chosen.frame_height = 6 + caption;
       chosen.client_x = 3;
-      chosen.client_y = 22;
+      chosen.client_y = 3 + caption;
     }
     return chosen;
   }();
@@ -115,6 +130,11 @@ std::string output_dir() {
   const std::string dir = SHARELINK_BINARY_DIR "/gui-test-output";
   mkdir(dir.c_str(), 0755);
   return dir;
+}
+
+int at_dpi(int pixels) {
+  // MulDiv's rounding of a positive value: halves up.
+  return (pixels * gui_program().dpi + 48) / 96;
 }
 
 int count_of(const std::string& text, const std::string& needle) {
@@ -129,7 +149,8 @@ int count_of(const std::string& text, const std::string& needle) {
 void GuiApp::SetUp() {
   if (find_program("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
   std::string error;
-  ASSERT_TRUE(xvfb_.start(error)) << error;
+  // 1024 x 768 at 96 DPI. Wine keeps its first screen's size: one DPI a prefix.
+  ASSERT_TRUE(xvfb_.start(error, at_dpi(1024), at_dpi(768))) << error;
 
   sim::Fixture fixture;
   ASSERT_TRUE(
@@ -232,14 +253,16 @@ void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_h
   const GuiProgram& program = gui_program();
   EXPECT_EQ(window.x, 50);
   EXPECT_EQ(window.y, 50);
-  EXPECT_EQ(window.width, outer_width - program.frame_width);
-  EXPECT_EQ(window.height, outer_height - program.frame_height);
+  EXPECT_EQ(window.width, at_dpi(outer_width - program.layout_width) + program.frame_width);
+  EXPECT_EQ(window.height, at_dpi(outer_height - program.layout_height) + program.frame_height);
 }
 
 std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
                                          int width, int height) {
-  return x.pixels(window.id, gui_program().client_x + left, gui_program().client_y + top, width,
-                  height);
+  // Both edges scaled, as the program places its boxes.
+  return x.pixels(window.id, gui_program().client_x + at_dpi(left),
+                  gui_program().client_y + at_dpi(top), at_dpi(left + width) - at_dpi(left),
+                  at_dpi(top + height) - at_dpi(top));
 }
 
 int colours_of(const std::vector<unsigned long>& pixels) {
@@ -257,8 +280,9 @@ void GuiApp::run_tool(const std::vector<std::string>& argv) {
 }
 
 void GuiApp::click(const TopWindow& window, Spot spot, int times) {
-  run_tool({"xdotool", "mousemove", std::to_string(window.x + gui_program().client_x + spot.x),
-            std::to_string(window.y + gui_program().client_y + spot.y), "click", "--repeat",
+  run_tool({"xdotool", "mousemove",
+            std::to_string(window.x + gui_program().client_x + at_dpi(spot.x)),
+            std::to_string(window.y + gui_program().client_y + at_dpi(spot.y)), "click", "--repeat",
             std::to_string(times), "--delay", "30", "1"});
 }
 

@@ -32,31 +32,35 @@ bool titled(const TopWindow& window, const std::string& title);
 // SHARELINK_GUI_PROGRAM names, its words separated by spaces. A command whose
 // last word ends in ".exe" runs a Windows program under Wine, e.g.
 //   SHARELINK_GUI_PROGRAM="/work/main/scripts/wine-run /work/main/build-windows/bin/sharelink.exe"
-// in the prefix $WINEPREFIX (<build>/gui-wineprefix when unset), which the
-// tests set to draw each window's frame itself (no window manager is running).
-// Each test ends when Wine has left its display: Wine keeps its clipboard in a
-// process of the prefix that outlives the program and serves the display it
-// started on. The tests of one prefix must therefore run one at a time.
+// in the prefix $WINEPREFIX (else <build>/gui-wineprefix, -DPI appended but at
+// 96), which the tests set to draw each window's frame itself (no window
+// manager is running) at SHARELINK_GUI_DPI (96 unless set). Each test ends
+// when Wine has left its display: Wine keeps its clipboard in a process of the
+// prefix that outlives the program and serves the display it started on. The
+// tests of one prefix must therefore run one at a time.
 struct GuiProgram {
   std::vector<std::string> command;
   bool windows = false;
-  // The X window of a top-level window is the layout's outer frame at 50, 50,
-  // less frame_width and frame_height; its client area, where the layout puts
-  // the controls, starts at client_x, client_y of it. FLTK's X window is its
-  // client area, the toolkit taking the frame off its size; Wine's is the
-  // whole window, frame drawn in.
-  int frame_width = 8, frame_height = 29;
+  // The Windows program scales the layout by dpi / 96, FLTK's keeps it.
+  int dpi = 96;
+  // A layout's outer size is a client area at 96 DPI in a frame of layout_*.
+  // The X window at 50, 50 holds it at the DPI at client_x, client_y, in a
+  // frame_*: none in FLTK's X window, Wine's is the whole window.
+  int layout_width = 8, layout_height = 29, frame_width = 0, frame_height = 0;
   int client_x = 0, client_y = 0;
 };
 const GuiProgram& gui_program();
 
-// Control centres, relative to their window's client area.
+// Pixels of the layout at the program's DPI, rounded as the program does.
+int at_dpi(int pixels);
+
+// Control centres, relative to their window's client area, at 96 DPI.
 struct Spot {
   int x, y;
 };
 
-// What the window shows in the rectangle of its client area, and how many
-// different colours that is.
+// What the window shows in the rectangle (at 96 DPI) of its client area,
+// and how many different colours that is.
 std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
                                          int width, int height);
 int colours_of(const std::vector<unsigned long>& pixels);
@@ -117,7 +121,7 @@ class GuiApp : public ::testing::Test {
   // line ends turned into LF; they are turned back here.
   std::string clipboard();
   // Saves the window's picture as <build>/screenshots/<name>.png (of the
-  // Windows program: windows.<name>.png).
+  // Windows program: windows.<name>.png, at 144 DPI windows144.<name>.png).
   void screenshot(const TopWindow& window, const std::string& name);
 
   // Starts a job on the link.
