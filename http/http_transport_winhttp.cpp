@@ -40,7 +40,8 @@
 //   707  WinHttpSetCredentials rejected the server's or the proxy's credentials
 //   708  turning off WinHTTP's own cookie store was rejected
 //   709  turning off WinHTTP's own redirect following was rejected
-//   710  a header line is malformed, or WinHttpAddRequestHeaders rejected one
+//   710  a header line is malformed, holds bytes this WinHTTP would send
+//        altered, or WinHTTP rejected one
 //   711  WinHttpSendRequest failed: unknown host, refused or timed-out connect,
 //        TLS failure (a certificate the system does not trust, expired or for
 //        another host among them), failed proxy tunnel; also a redirect to an
@@ -117,26 +118,84 @@ std::wstring wide_of(const std::string& text) {
   return wide;
 }
 
-// WinHTTP turns header bytes into UTF-16 and back with the ANSI code page;
-// these undo and redo that, so that header bytes pass as they are.
-std::wstring wide_of_header_bytes(const std::string& bytes) {
-  if (bytes.empty()) return std::wstring();
-  int size = static_cast<int>(bytes.size());
-  int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), length);
-  return wide;
+// Header text is bytes (local text, or whatever a server sent), and WinHTTP
+// would turn them into text. Where winhttp.dll has the byte-string calls
+// (Windows 10 build 20348 on) header names and values pass as bytes both
+// ways. Elsewhere the wide text must be the one WinHTTP turns back into
+// exactly our bytes, and that differs:
+// - Windows converts header text with the ANSI code page both ways: it is the
+//   code page WinHttpQueryHeadersEx's documentation names as the default of
+//   that conversion. Code page 1252 maps every byte to a character of its
+//   own; 936 holds GBK, not the four-byte GB18030 sequences or lone lead
+//   bytes. Whether a line survives is checked by converting it back.
+// - Wine 8's WinHTTP writes request header text as UTF-8 whatever the ANSI
+//   code page: sending U+0080-U+00FF, CJK and a surrogate pair to a loopback
+//   server under code pages 1252 and 936 brought their UTF-8 bytes every
+//   time. So no wide text makes it send bytes that are not UTF-8, GBK among
+//   them. It reads response headers through the ANSI code page, as Windows.
+// A line no wide text can carry is refused (710), never sent altered.
+
+// WINHTTP_EXTENDED_HEADER and WINHTTP_HEADER_NAME, which mingw-w64's
+// winhttp.h lacks: each member is a wide or a narrow string.
+union HeaderString {
+  const wchar_t* wide;
+  const char* narrow;
+};
+struct ExtendedHeader {
+  HeaderString name;
+  HeaderString value;
+};
+using AddHeadersEx = DWORD(WINAPI*)(HINTERNET, DWORD, ULONGLONG, ULONGLONG, DWORD, ExtendedHeader*);
+using QueryHeadersEx = DWORD(WINAPI*)(HINTERNET, DWORD, ULONGLONG, UINT, DWORD*, HeaderString*,
+                                      void*, DWORD*, ExtendedHeader**, DWORD*);
+constexpr DWORD kQueryAllHeaders = 21;            // WINHTTP_QUERY_EX_ALL_HEADERS
+constexpr DWORD kQueryWireEncoding = 0x01000000;  // WINHTTP_QUERY_FLAG_WIRE_ENCODING
+
+struct ByteHeaderCalls {
+  AddHeadersEx add = nullptr;
+  QueryHeadersEx query = nullptr;
+  bool wine = false;
+};
+
+template <typename Function>
+Function function_in(HMODULE module, const char* name) {
+  if (module == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-std::string header_bytes_of(const std::wstring& wide) {
+const ByteHeaderCalls& byte_header_calls() {
+  static const ByteHeaderCalls calls = [] {
+    ByteHeaderCalls found;
+    HMODULE winhttp = GetModuleHandleW(L"winhttp.dll");
+    found.add = function_in<AddHeadersEx>(winhttp, "WinHttpAddRequestHeadersEx");
+    found.query = function_in<QueryHeadersEx>(winhttp, "WinHttpQueryHeadersEx");
+    found.wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return found;
+  }();
+  return calls;
+}
+
+std::string header_bytes_of(const std::wstring& wide, UINT page) {
   if (wide.empty()) return std::string();
   int size = static_cast<int>(wide.size());
-  int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  int length = WideCharToMultiByte(page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
   if (length > 0) {
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(page, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
   }
   return bytes;
+}
+
+// The wide text that page turns back into exactly bytes; none when no text does.
+std::optional<std::wstring> wide_exactly(const std::string& bytes, UINT page) {
+  if (bytes.empty()) return std::wstring();
+  int size = static_cast<int>(bytes.size());
+  int length = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes.data(), size, wide.data(), length);
+  if (header_bytes_of(wide, page) != bytes) return std::nullopt;
+  return wide;
 }
 
 // Our words for the errors met most, where the system has none (Wine's
@@ -254,6 +313,58 @@ std::string header_text(const WebAddress& address, const std::vector<std::string
     }
   }
   return text;
+}
+
+// Adds the lines of text (each ended by CR LF) so that their bytes go out as
+// they are: 0, or 710 with why (empty: GetLastError says why).
+int add_header_lines(HINTERNET handle, const std::string& text, std::string& why) {
+  const ByteHeaderCalls& calls = byte_header_calls();
+  std::vector<std::string> lines = split_text(text, "\r\n");
+  lines.erase(std::remove(lines.begin(), lines.end(), std::string()), lines.end());
+  if (lines.empty()) return 0;
+  if (calls.add != nullptr) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const std::string& line : lines) {
+      std::size_t colon = line.find(':');
+      if (colon == std::string::npos) {
+        why = "a request header line has no colon";
+        return 710;
+      }
+      std::size_t value = line.find_first_not_of(" \t", colon + 1);
+      fields.emplace_back(line.substr(0, colon),
+                          value == std::string::npos ? std::string() : line.substr(value));
+    }
+    std::vector<ExtendedHeader> headers(fields.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      headers[i].name.narrow = fields[i].first.c_str();
+      headers[i].value.narrow = fields[i].second.c_str();
+    }
+    // No WINHTTP_EXTENDED_HEADER_FLAG_UNICODE: the strings are the bytes to send.
+    DWORD error = calls.add(handle, WINHTTP_ADDREQ_FLAG_ADD, 0, 0,
+                            static_cast<DWORD>(headers.size()), headers.data());
+    if (error == ERROR_SUCCESS) return 0;
+    SetLastError(error);
+    return 710;
+  }
+  UINT page = calls.wine ? CP_UTF8 : CP_ACP;
+  std::wstring wide;
+  for (const std::string& line : lines) {
+    std::optional<std::wstring> carried = wide_exactly(line, page);
+    if (!carried) {
+      why = "the " + line.substr(0, line.find(':')) +
+            " line holds bytes WinHTTP cannot send unaltered here: " +
+            (calls.wine ? std::string("they are not UTF-8, the only bytes Wine's WinHTTP sends")
+                        : "they are not text of the ANSI code page " + std::to_string(GetACP()) +
+                              ", through which WinHTTP sends header lines");
+      return 710;
+    }
+    wide += *carried + L"\r\n";
+  }
+  if (!WinHttpAddRequestHeaders(handle, wide.c_str(), static_cast<DWORD>(wide.size()),
+                                WINHTTP_ADDREQ_FLAG_ADD)) {
+    return 710;
+  }
+  return 0;
 }
 
 constexpr std::size_t kReadChunk = std::size_t{64} << 10;
@@ -489,8 +600,76 @@ const wchar_t* verb_of(int method) {
   }
 }
 
-// The response header block, raw; false when it cannot be read.
+// One of the response's text items (version, status code, reason phrase),
+// all ASCII where the server keeps to HTTP; empty when it has none.
+std::string query_text(HINTERNET request, DWORD level) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
+  std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+  if (!WinHttpQueryHeaders(request, level, WINHTTP_HEADER_NAME_BY_INDEX, wide.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return std::string();
+  }
+  wide.resize(std::min<std::size_t>(wide.size(), size / sizeof(wchar_t)));
+  return header_bytes_of(wide, CP_ACP);
+}
+
+// The header lines as they came, through the byte-string query; the status
+// line, which it leaves out, is rebuilt so that the block keeps its form.
+bool read_header_bytes(HINTERNET request, QueryHeadersEx query, std::string& block, DWORD& error) {
+  const DWORD level = kQueryAllHeaders | kQueryWireEncoding;
+  DWORD size = 0;
+  DWORD count = 0;
+  ExtendedHeader* headers = nullptr;
+  error = query(request, level, 0, 0, nullptr, nullptr, nullptr, &size, &headers, &count);
+  // The buffer holds a pointer pair per line besides the text: a block within
+  // our limit needs a few times the limit at most.
+  std::vector<std::uint64_t> buffer;
+  if (error == ERROR_INSUFFICIENT_BUFFER) {
+    if (size > 8 * (kHeaderBlockLimit + 1)) {
+      error = ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
+      return false;
+    }
+    // Words, not bytes: the pointers WinHTTP writes into it must be aligned.
+    buffer.resize(size / sizeof(std::uint64_t) + 1);
+    size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+    headers = nullptr;
+    count = 0;
+    error = query(request, level, 0, 0, nullptr, nullptr, buffer.data(), &size, &headers, &count);
+  }
+  if (error != ERROR_SUCCESS) return false;
+  std::string status = query_text(request, WINHTTP_QUERY_VERSION) + " " +
+                       query_text(request, WINHTTP_QUERY_STATUS_CODE);
+  std::string phrase = query_text(request, WINHTTP_QUERY_STATUS_TEXT);
+  block = status + (phrase.empty() ? "" : " " + phrase) + "\r\n";
+  for (DWORD i = 0; headers != nullptr && i < count; ++i) {
+    const char* name = headers[i].name.narrow;
+    const char* value = headers[i].value.narrow;
+    block +=
+        std::string(name != nullptr ? name : "") + ": " + (value != nullptr ? value : "") + "\r\n";
+  }
+  block += "\r\n";
+  // The strings lie in buffer, which goes with this scope: nothing else to free.
+  if (block.size() > kHeaderBlockLimit + 1) {
+    error = ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
+    return false;
+  }
+  return true;
+}
+
+// The response header block, its bytes as they came where WinHTTP can give
+// them; false when it cannot be read. Otherwise WinHTTP made the block text
+// with the ANSI code page (Wine's too) and this turns it back: code page 1252
+// gives back every byte; 936 every GBK sequence, but a four-byte GB18030
+// sequence, a lone lead byte or a byte it has no character for came as "?"
+// or another stand-in, and is lost without a sign.
 bool read_header_block(HINTERNET request, std::string& block, DWORD& error) {
+  if (QueryHeadersEx query = byte_header_calls().query) {
+    return read_header_bytes(request, query, block, error);
+  }
   DWORD size = 0;
   WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
                       WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
@@ -508,7 +687,7 @@ bool read_header_block(HINTERNET request, std::string& block, DWORD& error) {
     return false;
   }
   wide.resize(std::min<std::size_t>(wide.size(), size / sizeof(wchar_t)));
-  block = header_bytes_of(wide);
+  block = header_bytes_of(wide, CP_ACP);
   return true;
 }
 
@@ -566,6 +745,7 @@ class WinLegs final : public LegTransport {
   // new leg lets go of the last leg's before it opens its own.
   std::shared_ptr<RequestHandles> handles_;
   DWORD error_ = 0;
+  std::string reason_;  // ours, for a set-up step refused before WinHTTP said anything
 };
 
 void WinLegs::fail(LegResponse& response, int number, DWORD error,
@@ -632,11 +812,8 @@ int WinLegs::configure(const WebAddress& address, bool on_origin,
   if (!set_number(handle, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER)) {
     return failed_with(709);
   }
-  std::wstring headers = wide_of_header_bytes(header_text(address, lines));
-  if (!headers.empty() &&
-      !WinHttpAddRequestHeaders(handle, headers.c_str(), static_cast<DWORD>(headers.size()),
-                                WINHTTP_ADDREQ_FLAG_ADD)) {
-    return failed_with(710);
+  if (add_header_lines(handle, header_text(address, lines), reason_) != 0) {
+    return reason_.empty() ? failed_with(710) : 710;
   }
   return 0;
 }
@@ -683,11 +860,16 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
   bool body = carries_body(request_, leg);
   for (int attempt = 0; attempt < 2; ++attempt) {
     error_ = 0;
+    reason_.clear();
     response = LegResponse();
     response.failure = open_request(address, leg);
     if (response.failure == 0) response.failure = configure(address, on_origin, lines, deadline);
     if (response.failure != 0) {
-      if (error_ != 0) response.reason = system_message(error_);
+      if (!reason_.empty()) {
+        response.reason = reason_;
+      } else if (error_ != 0) {
+        response.reason = system_message(error_);
+      }
       return;
     }
     bool stale = false;

@@ -56,4 +56,22 @@ inline bool header_block_bounded() {
   return !under_wine();
 }
 
+// Whether header bytes go out (request) or come back (response) unaltered:
+// always with libcurl and with WinHTTP's byte-string header calls; else
+// WinHTTP converts header text with the ANSI code page (1252 holds every byte,
+// 936 GBK), but Wine 8 sends it as UTF-8.
+inline bool header_bytes_pass([[maybe_unused]] bool request, [[maybe_unused]] bool gbk,
+                              [[maybe_unused]] bool utf8) {
+#ifdef _WIN32
+  HMODULE winhttp = GetModuleHandleW(L"winhttp.dll");
+  if (GetProcAddress(winhttp, request ? "WinHttpAddRequestHeadersEx" : "WinHttpQueryHeadersEx")) {
+    return true;
+  }
+  if (request && under_wine()) return utf8;
+  return GetACP() == 1252 || (GetACP() == 936 && gbk);
+#else
+  return true;
+#endif
+}
+
 }  // namespace sharelink::test
