@@ -110,9 +110,16 @@ std::string plain_numeral(unsigned long long number) {
 }  // namespace
 
 DateTime local_now() {
-  std::time_t now = std::time(nullptr);
   std::tm parts{};
+#ifdef _WIN32
+  // mingw-w64 gives a 32-bit program msvcrt's 32-bit time_t, which runs out
+  // in January 2038; the 64-bit calls hold the date of either width.
+  const __time64_t now = _time64(nullptr);
+  _localtime64_s(&parts, &now);
+#else
+  std::time_t now = std::time(nullptr);
   localtime_r(&now, &parts);
+#endif
   DateTime when;
   when.year = parts.tm_year + 1900;
   when.month = parts.tm_mon + 1;

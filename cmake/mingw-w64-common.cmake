@@ -21,7 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # ctest (and test discovery) run the .exe files under Wine, in a prefix that
-# belongs to the build folder.
+# belongs to the build folder; scripts/wine-run picks the loader of their
+# width.
 get_filename_component(_sharelink_source ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR
     ${_sharelink_source}/scripts/wine-run --prefix ${CMAKE_BINARY_DIR}/wineprefix)

@@ -22,13 +22,27 @@
 #include "http/http_request.h"
 #include "test_server.h"
 
+// Each call with the bytes of its arguments, which a 32-bit import slot's
+// stdcall name ends in (__imp__WinHttpOpen@20; 64-bit: __imp_WinHttpOpen).
 // clang-format off
-#define WINHTTP_CALLS(X) X(WinHttpOpen) X(WinHttpConnect) X(WinHttpOpenRequest) \
-  X(WinHttpCloseHandle) X(WinHttpSetTimeouts) X(WinHttpSetOption) X(WinHttpSetCredentials) \
-  X(WinHttpAddRequestHeaders) X(WinHttpSetStatusCallback) X(WinHttpSendRequest) \
-  X(WinHttpReceiveResponse) X(WinHttpQueryHeaders) X(WinHttpQueryDataAvailable) X(WinHttpReadData)
+#define WINHTTP_CALLS(X) X(WinHttpOpen, 20) X(WinHttpConnect, 16) X(WinHttpOpenRequest, 28) \
+  X(WinHttpCloseHandle, 4) X(WinHttpSetTimeouts, 20) X(WinHttpSetOption, 16) \
+  X(WinHttpSetCredentials, 24) X(WinHttpAddRequestHeaders, 16) X(WinHttpSetStatusCallback, 16) \
+  X(WinHttpSendRequest, 28) X(WinHttpReceiveResponse, 8) X(WinHttpQueryHeaders, 24) \
+  X(WinHttpQueryDataAvailable, 8) X(WinHttpReadData, 16)
 // clang-format on
-#define IMPORT_SLOT(name) extern "C" decltype(&name) __imp_##name;
+template <typename R, typename... A>
+constexpr unsigned stack_bytes(R(WINAPI*)(A...)) {
+  return (0u + ... + ((sizeof(A) + 3) / 4 * 4));
+}
+#ifdef __i386__
+#define IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
+#else
+#define IMPORT_NAME(name, bytes) "__imp_" #name
+#endif
+#define IMPORT_SLOT(name, bytes)                                           \
+  static_assert(sizeof(void*) != 4 || stack_bytes(&name) == bytes, #name); \
+  extern "C" decltype(&name) __imp_##name __asm__(IMPORT_NAME(name, bytes));
 WINHTTP_CALLS(IMPORT_SLOT)
 
 namespace sharelink {
@@ -83,7 +97,7 @@ void watch(R(WINAPI*)(A...)) {
   real<slot> = std::exchange(slot, &watched<slot, R, A...>);
   VirtualProtect(&slot, sizeof slot, was, &was);
 }
-#define WATCH(name) watch<__imp_##name>(__imp_##name);
+#define WATCH(name, bytes) watch<__imp_##name>(__imp_##name);
 
 TEST(AbandonedRequests, NoHandleClosesUnderACallNorTakesOneAfterItsClose) {
   WINHTTP_CALLS(WATCH)
