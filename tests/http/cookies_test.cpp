@@ -171,14 +171,6 @@ TEST(CookieHelpers, NamesPositionsAndDuplicates) {
   EXPECT_EQ(remove_duplicates("", "; "), "");
 }
 
-// The value of the request text's first header line named name; "-" for none.
-std::string header_value(const std::string& request, const std::string& name) {
-  std::size_t start = request.find("\r\n" + name + ": ");
-  if (start == std::string::npos) return "-";
-  start += name.size() + 4;
-  return request.substr(start, request.find("\r\n", start) - start);
-}
-
 // A cookie the server sets comes back in the Cookie line, and a Referer goes
 // out, with their bytes as they were: local text is GB18030, and a server's
 // cookie is whatever bytes it sent. Bytes the transport cannot pass must not
@@ -229,8 +221,9 @@ TEST(HeaderBytes, CookiesAndRefererPassExactlyOrNotAtAll) {
     if (test::header_bytes_pass(true, c.gbk, c.utf8)) {
       EXPECT_EQ(sent.failure, 0) << c.name;
       ASSERT_EQ(requests.size(), 2u) << c.name;
-      EXPECT_EQ(header_value(requests[1], "Cookie"), "V=" + c.bytes) << c.name;
-      EXPECT_EQ(header_value(requests[1], "Referer"), "http://127.0.0.1/s/" + c.bytes) << c.name;
+      for (const std::string& line : {"\r\nCookie: V=" + c.bytes + "\r\n",
+                                      "\r\nReferer: http://127.0.0.1/s/" + c.bytes + "\r\n"})
+        EXPECT_NE(requests[1].find(line), std::string::npos) << c.name << ": " << line;
     } else {
       EXPECT_EQ(sent.failure, 710) << c.name;
       EXPECT_EQ(requests.size(), 1u) << c.name;

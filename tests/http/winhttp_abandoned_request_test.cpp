@@ -31,17 +31,12 @@
   X(WinHttpSendRequest, 28) X(WinHttpReceiveResponse, 8) X(WinHttpQueryHeaders, 24) \
   X(WinHttpQueryDataAvailable, 8) X(WinHttpReadData, 16)
 // clang-format on
-template <typename R, typename... A>
-constexpr unsigned stack_bytes(R(WINAPI*)(A...)) {
-  return (0u + ... + ((sizeof(A) + 3) / 4 * 4));
-}
 #ifdef __i386__
 #define IMPORT_NAME(name, bytes) "__imp__" #name "@" #bytes
 #else
 #define IMPORT_NAME(name, bytes) "__imp_" #name
 #endif
-#define IMPORT_SLOT(name, bytes)                                           \
-  static_assert(sizeof(void*) != 4 || stack_bytes(&name) == bytes, #name); \
+#define IMPORT_SLOT(name, bytes) \
   extern "C" decltype(&name) __imp_##name __asm__(IMPORT_NAME(name, bytes));
 WINHTTP_CALLS(IMPORT_SLOT)
 

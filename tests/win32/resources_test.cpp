@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -80,12 +80,6 @@ LONG decoded_side(std::string picture) {
   return bitmap.bmWidth == bitmap.bmHeight ? bitmap.bmWidth : 0;
 }
 
-BOOL CALLBACK take_first_name(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR first) {
-  *reinterpret_cast<ULONG_PTR*>(first) =
-      IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name) : 0;
-  return FALSE;
-}
-
 class ProgramResources : public testing::TestWithParam<Program> {};
 
 TEST_P(ProgramResources, VersionIsTheProjects) {
@@ -94,16 +88,16 @@ TEST_P(ProgramResources, VersionIsTheProjects) {
   ASSERT_GT(size, 0u) << GetLastError();
   std::vector<BYTE> block(size);
   ASSERT_TRUE(GetFileVersionInfoW(GetParam().path, 0, size, block.data()));
-  unsigned major = 0, minor = 0, patch = 0;
-  ASSERT_EQ(std::sscanf(SHARELINK_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixed_size = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
   ASSERT_GE(fixed_size, sizeof *fixed);
-  const DWORD high = MAKELONG(minor, major), low = MAKELONG(0, patch);
-  EXPECT_EQ((std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS,
-                                fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
-            (std::vector<DWORD>{high, low, high, low}));
+  const auto dotted = [](DWORD high, DWORD low) {
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+           std::to_string(HIWORD(low)) + (LOWORD(low) ? "+" : "");
+  };
+  EXPECT_EQ(dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), SHARELINK_VERSION);
+  EXPECT_EQ(dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), SHARELINK_VERSION);
   const std::pair<const wchar_t*, std::wstring> texts[] = {
       {L"ProductName", L"sharelink"},
       {L"ProductVersion", L"" SHARELINK_VERSION},
@@ -128,14 +122,10 @@ TEST_P(ProgramResources, ManifestAndIcon) {
   for (const std::string& entry : GetParam().manifest_lacks)
     EXPECT_EQ(manifest.find(entry), std::string::npos) << entry;
 
-  // Explorer shows the first icon group; a name would sort before id 1.
-  ULONG_PTR first = 0;
-  EnumResourceNamesW(module.get(), RT_GROUP_ICON, take_first_name,
-                     reinterpret_cast<LONG_PTR>(&first));
-  EXPECT_EQ(first, 1u);
-  // GRPICONDIR: three WORDs, then 14-byte entries, each the side of one
-  // picture (0 for 256) first and its RT_ICON id last. Each picture must
-  // decode at its own size, the bitmaps and the PNG alike.
+  // Explorer shows the first icon group, 1. GRPICONDIR: three WORDs, then
+  // 14-byte entries, each the side of one picture (0 for 256) first and its
+  // RT_ICON id last. Each picture must decode at its own size, the bitmaps and
+  // the PNG alike.
   const std::string group = resource_bytes(module.get(), 1, RT_GROUP_ICON);
   ASSERT_GE(group.size(), 6u);
   WORD count = 0;
@@ -153,9 +143,11 @@ TEST_P(ProgramResources, ManifestAndIcon) {
   EXPECT_EQ(decoded, sides);
 }
 
+void PrintTo(const Program& program, std::ostream* out) {
+  *out << program.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramResources, testing::ValuesIn(kPrograms),
-                         [](const testing::TestParamInfo<Program>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 }  // namespace
