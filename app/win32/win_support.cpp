@@ -45,6 +45,7 @@ using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
 using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+using GetSystemMetricsForDpiFunction = int(WINAPI*)(int, UINT);
 
 template <typename Function>
 Function system_function(const wchar_t* module, const char* name) {
@@ -176,12 +177,40 @@ HFONT WindowFonts::get(FontKind kind) const {
   return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
+ScaledControls::~ScaledControls() {
+  for (HICON icon : icons_) {
+    if (icon) DestroyIcon(icon);
+  }
+}
+
 void ScaledControls::start(HWND window, int outer_width, int outer_height) {
   window_ = window;
   outer_width_ = outer_width;
   outer_height_ = outer_height;
   dpi_ = window_dpi(window);
   fonts_ = WindowFonts(dpi_);
+  show_icons();
+}
+
+void ScaledControls::show_icons() {
+  static const auto for_dpi =
+      system_function<GetSystemMetricsForDpiFunction>(L"user32.dll", "GetSystemMetricsForDpi");
+  const auto metric = [this](int index) {
+    return for_dpi ? for_dpi(index, dpi_)
+                   : MulDiv(GetSystemMetrics(index), static_cast<int>(dpi_),
+                            static_cast<int>(screen_dpi()));
+  };
+  const int sizes[2][2] = {{metric(SM_CXSMICON), metric(SM_CYSMICON)},
+                           {metric(SM_CXICON), metric(SM_CYICON)}};
+  for (int big = 0; big < 2; ++big) {
+    const auto icon =
+        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                      sizes[big][0], sizes[big][1], LR_DEFAULTCOLOR));
+    if (!icon) continue;
+    SendMessageW(window_, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    if (icons_[big]) DestroyIcon(icons_[big]);
+    icons_[big] = icon;
+  }
 }
 
 RECT ScaledControls::box(const layout::Box& box) const {
@@ -231,6 +260,7 @@ bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRES
                  TRUE);
   }
   fonts_ = std::move(fonts);
+  show_icons();
   RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   result = 0;
   return true;

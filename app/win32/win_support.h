@@ -65,6 +65,11 @@ class WindowFonts {
 // fonts of the window's DPI; placed anew, with new fonts, when that changes.
 class ScaledControls {
  public:
+  ScaledControls() = default;
+  ScaledControls(const ScaledControls&) = delete;
+  ScaledControls& operator=(const ScaledControls&) = delete;
+  ~ScaledControls();
+
   // At WM_CREATE: the window's DPI and layout size (outer, at 96 DPI).
   void start(HWND window, int outer_width, int outer_height);
   // A child control at its box of the layout. ex_style WS_EX_CLIENTEDGE draws
@@ -79,6 +84,10 @@ class ScaledControls {
 
  private:
   RECT box(const layout::Box& box) const;
+  // The program icon in the caption and on the taskbar, drawn for the
+  // window's DPI: the class's are drawn for the system's, which the monitor
+  // the window is on may not have.
+  void show_icons();
   struct Placed {
     HWND control;
     layout::Box box;
@@ -89,6 +98,7 @@ class ScaledControls {
   UINT dpi_ = kLayoutDpi;
   WindowFonts fonts_;
   std::vector<Placed> controls_;
+  HICON icons_[2] = {};  // small, big; the window's own, once it has any
 };
 
 // A message box with one OK button and no owner, modal for all windows of the
