@@ -600,21 +600,39 @@ const wchar_t* verb_of(int method) {
   }
 }
 
-// One of the response's text items (version, status code, reason phrase),
-// all ASCII where the server keeps to HTTP; empty when it has none.
-std::string query_text(HINTERNET request, DWORD level) {
+// What WinHTTP holds of the response at level (the raw header block, or one
+// of its items), turned back into bytes through the ANSI code page (see
+// read_header_block); false, with error, when it has none or more than the
+// header block's limit.
+bool query_header_text(HINTERNET request, DWORD level, std::string& text, DWORD& error) {
   DWORD size = 0;
   WinHttpQueryHeaders(request, level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
                       WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
+  error = GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER) return false;
+  if (size / sizeof(wchar_t) > kHeaderBlockLimit + 1) {
+    error = ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
+    return false;
+  }
   std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
   if (!WinHttpQueryHeaders(request, level, WINHTTP_HEADER_NAME_BY_INDEX, wide.data(), &size,
                            WINHTTP_NO_HEADER_INDEX)) {
-    return std::string();
+    error = GetLastError();
+    return false;
   }
   wide.resize(std::min<std::size_t>(wide.size(), size / sizeof(wchar_t)));
-  return header_bytes_of(wide, CP_ACP);
+  text = header_bytes_of(wide, CP_ACP);
+  return true;
+}
+
+// One of the response's text items (version, status code, reason phrase),
+// all ASCII where the server keeps to HTTP; empty when it has none.
+std::string query_text(HINTERNET request, DWORD level) {
+  std::string text;
+  DWORD error = 0;
+  query_header_text(request, level, text, error);
+  return text;
 }
 
 // The header lines as they came, through the byte-string query; the status
@@ -670,25 +688,7 @@ bool read_header_block(HINTERNET request, std::string& block, DWORD& error) {
   if (QueryHeadersEx query = byte_header_calls().query) {
     return read_header_bytes(request, query, block, error);
   }
-  DWORD size = 0;
-  WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                      WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
-  error = GetLastError();
-  if (error != ERROR_INSUFFICIENT_BUFFER) return false;
-  if (size / sizeof(wchar_t) > kHeaderBlockLimit + 1) {
-    error = ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
-    return false;
-  }
-  std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                           wide.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-    error = GetLastError();
-    return false;
-  }
-  wide.resize(std::min<std::size_t>(wide.size(), size / sizeof(wchar_t)));
-  block = header_bytes_of(wide, CP_ACP);
-  return true;
+  return query_header_text(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, block, error);
 }
 
 // One request handle per leg, on the call's session.
