@@ -238,13 +238,12 @@ void FileChoiceWindow::make_controls() {
   if (!列表_文件) return;
 
   ListView_SetExtendedListViewStyle(列表_文件, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  // Their widths are the DPI's: scale_list sets them.
   LVCOLUMNW column{};
-  column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
+  column.mask = LVCF_FMT | LVCF_SUBITEM;
   column.fmt = LVCFMT_LEFT;
-  column.cx = controls_.scale(layout::kChoiceList.w - layout::kChoiceSizeColumn);
   ListView_InsertColumn(列表_文件, 0, &column);
   column.fmt = LVCFMT_RIGHT;
-  column.cx = controls_.scale(layout::kChoiceSizeColumn);
   column.iSubItem = 1;
   ListView_InsertColumn(列表_文件, 1, &column);
   scale_list();

@@ -63,6 +63,12 @@ UINT screen_dpi() {
   return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
 }
 
+// A size the system gives for its own DPI, at dpi: what systems without the
+// ...ForDpi functions leave to the program.
+int from_system_dpi(int value, UINT dpi) {
+  return MulDiv(value, static_cast<int>(dpi), static_cast<int>(screen_dpi()));
+}
+
 SIZE frame_size(DWORD style, DWORD ex_style, UINT dpi) {
   static const auto for_dpi =
       system_function<AdjustWindowRectExForDpiFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
@@ -73,9 +79,8 @@ SIZE frame_size(DWORD style, DWORD ex_style, UINT dpi) {
   // Older systems give the frame of the system's DPI, which is then the
   // window's too: another DPI gets it in proportion.
   AdjustWindowRectEx(&frame, style, FALSE, ex_style);
-  const UINT system = screen_dpi();
-  return {MulDiv(frame.right - frame.left, static_cast<int>(dpi), static_cast<int>(system)),
-          MulDiv(frame.bottom - frame.top, static_cast<int>(dpi), static_cast<int>(system))};
+  return {from_system_dpi(frame.right - frame.left, dpi),
+          from_system_dpi(frame.bottom - frame.top, dpi)};
 }
 
 // The system's message font at dpi: the face and quality its dialogs use.
@@ -88,7 +93,7 @@ LOGFONTW message_font(UINT dpi) {
     return metrics.lfMessageFont;
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
     LOGFONTW font = metrics.lfMessageFont;
-    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(screen_dpi()));
+    font.lfHeight = from_system_dpi(font.lfHeight, dpi);
     return font;
   }
   // Systems before Vista know a smaller structure.
@@ -196,9 +201,7 @@ void ScaledControls::show_icons() {
   static const auto for_dpi =
       system_function<GetSystemMetricsForDpiFunction>(L"user32.dll", "GetSystemMetricsForDpi");
   const auto metric = [this](int index) {
-    return for_dpi ? for_dpi(index, dpi_)
-                   : MulDiv(GetSystemMetrics(index), static_cast<int>(dpi_),
-                            static_cast<int>(screen_dpi()));
+    return for_dpi ? for_dpi(index, dpi_) : from_system_dpi(GetSystemMetrics(index), dpi_);
   };
   const int sizes[2][2] = {{metric(SM_CXSMICON), metric(SM_CYSMICON)},
                            {metric(SM_CXICON), metric(SM_CYICON)}};
@@ -293,22 +296,10 @@ bool put_on_clipboard(HWND owner, const std::string& text) {
 }
 
 void register_window_class(const wchar_t* name, WNDPROC procedure) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  // Each size drawn for itself rather than one scaled by the system. Loaded
-  // once: the classes share them and they last as long as the program.
-  const auto program_icon = [instance](int width_metric, int height_metric) {
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                         GetSystemMetrics(width_metric),
-                                         GetSystemMetrics(height_metric), LR_DEFAULTCOLOR));
-  };
-  static const HICON large_icon = program_icon(SM_CXICON, SM_CYICON);
-  static const HICON small_icon = program_icon(SM_CXSMICON, SM_CYSMICON);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = procedure;
-  window_class.hInstance = instance;
-  window_class.hIcon = large_icon;
-  window_class.hIconSm = small_icon;
+  window_class.hInstance = GetModuleHandleW(nullptr);
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = name;

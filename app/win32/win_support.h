@@ -85,8 +85,8 @@ class ScaledControls {
  private:
   RECT box(const layout::Box& box) const;
   // The program icon in the caption and on the taskbar, drawn for the
-  // window's DPI: the class's are drawn for the system's, which the monitor
-  // the window is on may not have.
+  // window's DPI: a class icon would be drawn for the system's, which the
+  // monitor the window is on may not have.
   void show_icons();
   struct Placed {
     HWND control;
@@ -115,8 +115,9 @@ bool put_on_clipboard(HWND owner, const std::string& text);
 void take_pastes_on_one_line(HWND edit);
 
 // Registers a window class of the program, once: a later call for the same
-// name does nothing. Every window of ours shows the program's icon (resource
-// 1) in its caption and on the taskbar, as Explorer shows it for the file.
+// name does nothing. The class has no icon: each window shows the program's
+// (resource 1) at its own DPI (ScaledControls), as Explorer shows it for the
+// file.
 void register_window_class(const wchar_t* name, WNDPROC procedure);
 
 // A top-level window at 50, 50 of the screen with the outer size the layout
