@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -61,8 +64,8 @@ std::string program_path(const std::string& path) {
 // go of the display.
 bool prepare_wine_prefix(const std::string& display, XClient& x) {
   static const bool ready = [&] {
+    const std::string marker = wine_prefix() + "/.sharelink-gui-ready";
     const std::string dpi = std::to_string(gui_program().dpi);
-    const std::string marker = wine_prefix() + "/.sharelink-gui-ready-" + dpi;
     if (access(marker.c_str(), F_OK) == 0) return true;
     const std::vector<std::vector<std::string>> values = {
         {"HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N"},
@@ -90,10 +93,10 @@ std::string run_prefix() {
   return gui_program().dpi == 96 ? "windows." : "windows" + std::to_string(gui_program().dpi) + ".";
 }
 
-// Suite.Case of the running test, a table row's "/" made "-" for file names.
+// Suite.Case of the running test.
 std::string test_id() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return replace_all(std::string(info->test_suite_name()) + "." + info->name(), "/", "-");
+  return std::string(info->test_suite_name()) + "." + info->name();
 }
 
 std::string test_name() {
@@ -149,8 +152,7 @@ int count_of(const std::string& text, const std::string& needle) {
 void GuiApp::SetUp() {
   if (find_program("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
   std::string error;
-  // 1024 x 768 at 96 DPI. Wine keeps its first screen's size: one DPI a prefix.
-  ASSERT_TRUE(xvfb_.start(error, at_dpi(1024), at_dpi(768))) << error;
+  ASSERT_TRUE(xvfb_.start(error)) << error;
 
   sim::Fixture fixture;
   ASSERT_TRUE(
@@ -249,12 +251,45 @@ TopWindow GuiApp::wait_window(const std::string& title, unsigned long not_id) {
   return found;
 }
 
-void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_height) {
+void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_height,
+                           const std::vector<layout::Box>& boxes) {
   const GuiProgram& program = gui_program();
   EXPECT_EQ(window.x, 50);
   EXPECT_EQ(window.y, 50);
   EXPECT_EQ(window.width, at_dpi(outer_width - program.layout_width) + program.frame_width);
   EXPECT_EQ(window.height, at_dpi(outer_height - program.layout_height) + program.frame_height);
+  // A box is where pixels differ from the face (at the corner) in the place
+  // the layout gives it and a little around.
+  using Edges = std::array<int, 4>;  // left, top, right, bottom (outside)
+  constexpr int kSlack = 4;          // rounding, a box's edge
+  const auto near = [](const Edges& a, const Edges& b) {
+    return std::equal(a.begin(), a.end(), b.begin(),
+                      [](int p, int q) { return std::abs(p - q) <= kSlack; });
+  };
+  for (const layout::Box& box : boxes) {
+    const Edges place{at_dpi(box.x), at_dpi(box.y), at_dpi(box.x + box.w), at_dpi(box.y + box.h)};
+    const int left = place[0] - kSlack - 1, top = place[1] - kSlack - 1;
+    const int width = place[2] + kSlack + 1 - left, height = place[3] + kSlack + 1 - top;
+    Edges found{};
+    // A new window shows what was on the screen there until first drawn.
+    wait_until(
+        [&] {
+          const std::vector<unsigned long> pixels =
+              x().pixels(window.id, program.client_x + left, program.client_y + top, width, height);
+          found = {INT_MAX, INT_MAX, 0, 0};
+          for (std::size_t at = 0; at < pixels.size(); ++at) {
+            const int px = left + static_cast<int>(at) % width;
+            const int py = top + static_cast<int>(at) / width;
+            if (pixels[at] != pixels[0])
+              found = {std::min(found[0], px), std::min(found[1], py), std::max(found[2], px + 1),
+                       std::max(found[3], py + 1)};
+          }
+          return near(found, place);
+        },
+        10s);
+    EXPECT_TRUE(near(found, place)) << "box at " << ::testing::PrintToString(found) << ", not "
+                                    << ::testing::PrintToString(place);
+  }
 }
 
 std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,

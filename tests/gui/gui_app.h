@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop/layout.h"
 #include "gui/gui_harness.h"
 #include "sim/server.h"
 
@@ -41,11 +42,11 @@ bool titled(const TopWindow& window, const std::string& title);
 struct GuiProgram {
   std::vector<std::string> command;
   bool windows = false;
-  // The Windows program scales the layout by dpi / 96, FLTK's keeps it.
+  // The Windows program scales the layout by dpi / 96, FLTK's keeps it. A
+  // layout's outer size is a client area at 96 DPI in a frame of layout_*; the
+  // X window at 50, 50 holds it at the DPI at client_x, client_y, in a frame_*
+  // (none in FLTK's X window, which is its client area).
   int dpi = 96;
-  // A layout's outer size is a client area at 96 DPI in a frame of layout_*.
-  // The X window at 50, 50 holds it at the DPI at client_x, client_y, in a
-  // frame_*: none in FLTK's X window, Wine's is the whole window.
   int layout_width = 8, layout_height = 29, frame_width = 0, frame_height = 0;
   int client_x = 0, client_y = 0;
 };
@@ -90,8 +91,11 @@ class GuiApp : public ::testing::Test {
 
   // The newest window with this title, once it is there.
   TopWindow wait_window(const std::string& title, unsigned long not_id = 0);
-  // Expects the window at 50, 50 of the screen with the layout's outer size.
-  void expect_layout(const TopWindow& window, int outer_width, int outer_height);
+  // Expects the window at 50, 50 of the screen with the layout's outer size,
+  // and the boxes (edged controls, or a picture shown) drawn at their places
+  // of the layout at the program's DPI, within 4 pixels, once they are drawn.
+  void expect_layout(const TopWindow& window, int outer_width, int outer_height,
+                     const std::vector<layout::Box>& boxes = {});
   bool has_window(const std::string& title);
   TopWindow main_window() { return wait_window(kMainTitle); }
 

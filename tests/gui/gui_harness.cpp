@@ -136,7 +136,7 @@ CommandResult run_command(const std::vector<std::string>& argv, const EnvChanges
   return result;
 }
 
-bool Xvfb::start(std::string& error, int width, int height) {
+bool Xvfb::start(std::string& error) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     error = "pipe failed";
@@ -144,10 +144,9 @@ bool Xvfb::start(std::string& error, int width, int height) {
   }
   // -displayfd: the server picks a free display and writes its number to fd 3
   // once it accepts connections.
-  const bool started = process_.start(
-      {"Xvfb", "-displayfd", "3", "-screen", "0",
-       std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
-      {}, "", "", fds[1]);
+  const bool started =
+      process_.start({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                     {}, "", "", fds[1]);
   close(fds[1]);
   std::string number;
   const auto deadline = Clock::now() + 20s;

@@ -62,10 +62,10 @@ struct CommandResult {
 CommandResult run_command(const std::vector<std::string>& argv, const EnvChanges& env,
                           std::chrono::milliseconds limit = 10s);
 
-// A private X server on the first free display number, width x height pixels.
+// A private X server on the first free display number.
 class Xvfb {
  public:
-  bool start(std::string& error, int width = 1024, int height = 768);
+  bool start(std::string& error);
   const std::string& display() const { return display_; }
 
  private:

@@ -33,7 +33,7 @@ using MainWindowTest = GuiApp;
 
 TEST_F(MainWindowTest, ResolvesAShareThenCopiesAndClears) {
   const TopWindow window = main_window();
-  expect_layout(window, 606, 453);
+  expect_layout(window, 606, 453, {layout::kUrlBox, layout::kLogBox});
   EXPECT_EQ(read_box(window, kUrlBox), u8"复制链接");
 
   // Copy before any job: an empty clipboard, and still the message.
