@@ -25,6 +25,8 @@ const char* const kReasonRedirects = "more than 30 redirects";
 const char* const kReasonBadRedirect =
     "a redirect to an address that cannot be parsed or is not http or https";
 const char* const kReasonCancelled = "cancelled: the request's token was cancelled";
+const char* const kReasonNoMemory = "the reply did not fit in the memory left to the program";
+const char* const kReasonShortBody = "the connection closed before the whole body arrived";
 
 namespace {
 
@@ -83,14 +85,29 @@ Leg redirected(const Leg& leg, long status, std::unique_ptr<LegAddress> target) 
   return next;
 }
 
-Exchange failed(int number, std::string reason = std::string()) {
+Exchange failed(int number, std::string reason = std::string(), HttpCause cause = HttpCause::none) {
   Exchange exchange;
   exchange.failure = number;
   exchange.reason = std::move(reason);
+  exchange.cause = cause;
   return exchange;
 }
 
 }  // namespace
+
+HttpCause own_cause(const std::string& reason) {
+  const std::pair<const char*, HttpCause> kinds[] = {
+      {kReasonBodyLimit, HttpCause::too_big},      {kReasonHeaderLimit, HttpCause::too_big},
+      {kReasonStall, HttpCause::timed_out},        {kReasonSlow, HttpCause::timed_out},
+      {kReasonDeadline, HttpCause::timed_out},     {kReasonRedirects, HttpCause::redirect},
+      {kReasonBadRedirect, HttpCause::redirect},   {kReasonCancelled, HttpCause::cancelled},
+      {kReasonNoMemory, HttpCause::out_of_memory}, {kReasonShortBody, HttpCause::broken},
+  };
+  for (const auto& [text, cause] : kinds) {
+    if (reason == text) return cause;
+  }
+  return HttpCause::none;
+}
 
 bool cancelled(const HttpRequest& request) {
   return request.cancel && request.cancel->cancelled();
@@ -154,11 +171,12 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
     return failed(kHttpFailureCancelled, kReasonCancelled);
   }
   if (response.failure != 0 && response.failure != kHttpFailureBodyRead) {
-    return failed(response.failure, std::move(response.reason));
+    return failed(response.failure, std::move(response.reason), response.cause);
   }
   Exchange exchange;
   exchange.failure = response.failure;
   exchange.reason = std::move(response.reason);
+  exchange.cause = response.cause;
   exchange.raw_headers = std::move(response.block);
   exchange.body = std::move(response.body);
   exchange.home_cookies = std::move(home_cookies);

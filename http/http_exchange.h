@@ -38,6 +38,11 @@ extern const char* const kReasonDeadline;
 extern const char* const kReasonRedirects;
 extern const char* const kReasonBadRedirect;
 extern const char* const kReasonCancelled;
+extern const char* const kReasonNoMemory;
+extern const char* const kReasonShortBody;
+
+// The kind of failure one of the reasons above names; none for any other text.
+HttpCause own_cause(const std::string& reason);
 
 // How long a transport waiting for the network goes at most without looking
 // at the request's cancel token: a cancelled call ends within about this.
@@ -85,8 +90,10 @@ struct Leg {
 bool carries_body(const HttpRequest& request, const Leg& leg);
 
 struct LegResponse {
-  int failure = 0;        // 0, or 700-714 (713: status, block and body are valid)
-  std::string reason;     // for a failure; empty: the transport's words for its number
+  int failure = 0;     // 0, or 700-714 (713: status, block and body are valid)
+  std::string reason;  // for a failure; empty: the transport's words for its number
+  // For a failure the library reported; none where reason is one of ours.
+  HttpCause cause = HttpCause::none;
   bool complete = false;  // the transfer ran to its end: a redirect may be followed
   long status = 0;
   std::string block;  // the response's header block, CR LF line ends, empty line last

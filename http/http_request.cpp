@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,19 +33,6 @@ std::shared_ptr<const TraceSink> current_trace_sink() {
   return trace_sink;
 }
 
-const char* method_name(int method) {
-  switch (method) {
-    case kHttpPost:
-      return "POST";
-    case kHttpHead:
-      return "HEAD";
-    case kHttpPut:
-      return "PUT";
-    default:
-      return "GET";
-  }
-}
-
 // The extraction code is the share's password: a trace is for reading and
 // pasting, so its value never appears there.
 std::string masked_url(const std::string& url) {
@@ -69,6 +57,19 @@ std::string masked_url(const std::string& url) {
 }
 
 }  // namespace
+
+const char* http_method_name(int method) {
+  switch (method) {
+    case kHttpPost:
+      return "POST";
+    case kHttpHead:
+      return "HEAD";
+    case kHttpPut:
+      return "PUT";
+    default:
+      return "GET";
+  }
+}
 
 std::string http_failure_text(int number) {
   switch (number) {
@@ -114,18 +115,57 @@ void set_http_trace(std::function<void(const HttpTraceRecord&)> sink) {
 
 namespace {
 
-HttpResponse exchange_response(const HttpRequest& request, std::string& reason) {
+HttpCause cause_of(const Exchange& exchange) {
+  if (exchange.failure == 0) return HttpCause::none;
+  if (exchange.failure == kHttpFailureCancelled) return HttpCause::cancelled;
+  const HttpCause own = own_cause(exchange.reason);
+  if (own != HttpCause::none) return own;
+  if (exchange.cause != HttpCause::none) return exchange.cause;
+  return exchange.failure == 701 ? HttpCause::bad_address : HttpCause::other;
+}
+
+// Whether the same request may succeed later. Not what the client refused
+// itself, nor a certificate, which no retry makes trusted; nor a request that
+// must not reach the server twice, which may have reached it once already.
+bool transient(const HttpRequest& request, int failure, HttpCause cause) {
+  if (request.send_once) return false;
+  switch (cause) {
+    case HttpCause::too_big:
+    case HttpCause::out_of_memory:
+    case HttpCause::redirect:
+    case HttpCause::certificate:
+      return false;
+    default:
+      return failure == 703 || failure == 711 || failure == 712 || failure == kHttpFailureBodyRead;
+  }
+}
+
+// A call that ran out of memory keeps nothing of the response: that is what
+// did not fit. Its texts are small, but memory is short: what fits is there.
+HttpResponse out_of_memory_response(const HttpRequest& request) noexcept {
   HttpResponse response;
-  response.cookies = request.cookies;
+  response.failure = kHttpFailureBodyRead;
+  response.cause = HttpCause::out_of_memory;
+  try {
+    response.cookies = request.cookies;
+    response.status_text = http_failure_text(response.failure);
+    response.reason = kReasonNoMemory;
+  } catch (const std::bad_alloc&) {
+  }
+  return response;
+}
+
+HttpResponse exchange_response(const HttpRequest& request) {
   std::string block = build_header_block(request.headers, request.cookies.value_or(""));
   Exchange exchange = perform_exchange(request, block);
-  reason = std::move(exchange.reason);
+  const HttpCause cause = cause_of(exchange);
+  if (cause == HttpCause::out_of_memory) return out_of_memory_response(request);
+  HttpResponse response;
+  response.cookies = request.cookies;
   response.failure = exchange.failure;
-  const bool own_refusal = reason == kReasonBodyLimit || reason == kReasonHeaderLimit ||
-                           reason == kReasonRedirects || reason == kReasonBadRedirect;
-  response.transient =
-      !own_refusal && (exchange.failure == 703 || exchange.failure == 711 ||
-                       exchange.failure == 712 || exchange.failure == kHttpFailureBodyRead);
+  response.cause = cause;
+  response.reason = std::move(exchange.reason);
+  response.transient = exchange.failure != 0 && transient(request, exchange.failure, cause);
   response.status_text = http_failure_text(exchange.failure);
   if (exchange.failure != 0 && exchange.failure != kHttpFailureBodyRead) return response;
 
@@ -146,17 +186,10 @@ HttpResponse exchange_response(const HttpRequest& request, std::string& reason) 
   return response;
 }
 
-}  // namespace
-
-HttpResponse http_request(const HttpRequest& request) {
-  const std::shared_ptr<const TraceSink> sink = current_trace_sink();
-  const auto start = std::chrono::steady_clock::now();
-  std::string reason;
-  HttpResponse response = exchange_response(request, reason);
-  if (!sink) return response;
-
+void trace(const TraceSink& sink, const HttpRequest& request, const HttpResponse& response,
+           std::chrono::steady_clock::time_point start) {
   HttpTraceRecord record;
-  record.method = method_name(request.method);
+  record.method = http_method_name(request.method);
   record.url = masked_url(request.url);
   record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   record.bytes = response.body.size();
@@ -164,9 +197,32 @@ HttpResponse http_request(const HttpRequest& request) {
   record.failure = response.failure;
   if (response.failure != 0) {
     record.failure_text = http_failure_text(response.failure);
-    record.reason = std::move(reason);
+    record.reason = response.reason;
   }
-  (*sink)(record);
+  sink(record);
+}
+
+}  // namespace
+
+// Nothing the exchange throws reaches the caller: a reply too big for the
+// memory left must fail the call, not end the program. What throws in an
+// exchange is growing a text (bad_alloc, or length_error past what a text
+// holds).
+HttpResponse http_request(const HttpRequest& request) {
+  const std::shared_ptr<const TraceSink> sink = current_trace_sink();
+  const auto start = std::chrono::steady_clock::now();
+  HttpResponse response;
+  try {
+    response = exchange_response(request);
+  } catch (...) {
+    response = out_of_memory_response(request);
+  }
+  if (!sink) return response;
+  try {
+    trace(*sink, request, response, start);
+  } catch (const std::bad_alloc&) {
+    // The record is lost; the call's answer is not.
+  }
   return response;
 }
 

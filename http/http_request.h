@@ -58,6 +58,25 @@ class HttpCancel {
   std::atomic<bool> cancelled_{false};
 };
 
+// What kind of failure ended a call, so that a user can be told why in the
+// program's own words (the library's message is in HttpResponse::reason).
+enum class HttpCause {
+  none,           // no failure
+  bad_address,    // the address could not be read or its scheme is not http(s)
+  name_lookup,    // the host name was not found
+  refused,        // the host refused the connection
+  unreachable,    // no connection for another reason (no route, network down)
+  timed_out,      // no connection, or no byte, within the time limit
+  broken,         // the connection was reset or closed before the reply ended
+  tls,            // the TLS handshake failed
+  certificate,    // the server's certificate is not trusted or not the host's
+  too_big,        // a reply or header block past the client's own limits
+  out_of_memory,  // the reply did not fit in memory
+  redirect,       // a redirect the client refused to follow, or too many
+  cancelled,      // the request's cancel token
+  other,
+};
+
 struct HttpRequest {
   // Absolute http or https address in local text. Non-ASCII characters, spaces and
   // the other characters not allowed in an address are sent percent-escaped as
@@ -99,6 +118,14 @@ struct HttpRequest {
   std::shared_ptr<HttpConnectionPool> connections;
   // Null: the call runs until it ends by itself.
   std::shared_ptr<const HttpCancel> cancel;
+  // True: the request is sent at most once. It goes on a new connection that
+  // is closed after it, so that no transport resends it when a kept
+  // connection turns out dead; a connection that breaks fails the call. For
+  // requests the server must never see twice (a password check counts tries).
+  // (Under Wine, whose WinHTTP keeps one cache of connections per process, it
+  // may go on a kept connection that is still open; it is not resent there
+  // either.)
+  bool send_once = false;
 };
 
 struct HttpResponse {
@@ -135,8 +162,16 @@ struct HttpResponse {
   // For failures 703 and 711 to 713: the connection failed or broke, or no
   // answer came in time, so that the same request may succeed later; false
   // for what the client itself refused (too many redirects, a body or header
-  // block past its limit) and for a cancel.
+  // block past its limit, a reply past the memory left), for a certificate
+  // it does not trust, for a cancel, and for every failure of a send_once
+  // request, which may have reached the server.
   bool transient = false;
+  // For a failure, its kind and why in the HTTP library's words or ours (the
+  // trace record's reason). A call that ran out of memory fails with 713 and
+  // out_of_memory and keeps nothing of the response but the request's cookies;
+  // http_request throws nothing.
+  HttpCause cause = HttpCause::none;
+  std::string reason;
 };
 
 HttpResponse http_request(const HttpRequest& request);
@@ -166,6 +201,9 @@ HttpCaLocations http_ca_locations();
 // Replaces the locations for the calls that start after it; safe at any time.
 // For tests, which must not change the environment once threads run.
 void set_http_ca_locations(HttpCaLocations locations);
+
+// "GET", "POST", "HEAD" or "PUT": the method a value of HttpRequest::method sends.
+const char* http_method_name(int method);
 
 // The exact text of a failure number, "" for numbers without one.
 std::string http_failure_text(int number);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,7 +88,8 @@
 // share, through a libcurl share with real locks, is the TLS sessions; cookies
 // stay with each call. libcurl itself keeps proxied and direct connections
 // apart, checks a cached connection is still open before reusing it, retries
-// on a fresh one when a reused connection dies before any reply byte, and
+// on a fresh one when a reused connection dies before any reply byte (which
+// is why a send_once request never goes on a reused connection), and
 // closes the connection of every transfer that ends early (aborted by a
 // callback, body cut short, taken off its multi handle), so none of those is
 // handed to the next call.
@@ -219,9 +222,22 @@ void end_block(Capture& capture) {
   capture.final_headers = capture.sent || capture.status >= 300;
 }
 
-std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& capture = *static_cast<Capture*>(user);
-  std::size_t length = size * count;
+// An exception must not unwind through libcurl's C frames: a callback that
+// throws (what throws here is growing a text) ends the transfer as out of
+// memory instead, and what it held goes at once.
+template <typename Callback>
+std::size_t guarded(Capture& capture, Callback callback) noexcept {
+  try {
+    return callback();
+  } catch (...) {
+    capture.ended_by = kReasonNoMemory;
+  }
+  Bytes().swap(capture.body);
+  std::string().swap(capture.block);
+  return 0;
+}
+
+std::size_t keep_header_line(Capture& capture, const char* data, std::size_t length) {
   capture.pace.moved(length);
   std::string line(data, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -242,16 +258,23 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   return length;
 }
 
+std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& capture = *static_cast<Capture*>(user);
+  return guarded(capture, [&] { return keep_header_line(capture, data, size * count); });
+}
+
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
-  std::size_t length = size * count;
-  capture.pace.moved(length);
-  if (!append_within_limit(capture.body, data, length)) {
-    capture.capped = true;
-    capture.ended_by = kReasonBodyLimit;
-    return 0;
-  }
-  return length;
+  return guarded(capture, [&] {
+    std::size_t length = size * count;
+    capture.pace.moved(length);
+    if (!append_within_limit(capture.body, data, length)) {
+      capture.capped = true;
+      capture.ended_by = kReasonBodyLimit;
+      return std::size_t{0};
+    }
+    return length;
+  });
 }
 
 int on_connected(void* user, char*, char*, int, int) {
@@ -326,6 +349,13 @@ int configure_session(CURL* easy, const HttpRequest& request, const HttpCaLocati
     return 707;
   }
   if (!set(easy, CURLOPT_FOLLOWLOCATION, 0L)) return 709;
+  // libcurl sends a request again only when it went out on a reused
+  // connection: one that must reach the server once gets a connection of its
+  // own, closed after it.
+  if (request.send_once &&
+      (!set(easy, CURLOPT_FRESH_CONNECT, 1L) || !set(easy, CURLOPT_FORBID_REUSE, 1L))) {
+    return 704;
+  }
   return 0;
 }
 
@@ -378,6 +408,51 @@ int classify(CURLcode result, const Capture& capture) {
   if (capture.final_headers) return capture.sent ? kHttpFailureBodyRead : 0;
   if (!capture.sent || result == CURLE_SEND_ERROR) return 711;
   return 712;
+}
+
+// What kind of failure libcurl reported, where none of our checks ended it.
+HttpCause curl_cause(CURLcode result, CURL* easy, const char* error_buffer) {
+  // libcurl's own bound on a header block (300 KiB) ends it before ours.
+  static const char kHeadersTooLarge[] = "Too large response headers";
+  if (std::strncmp(error_buffer, kHeadersTooLarge, sizeof kHeadersTooLarge - 1) == 0) {
+    return HttpCause::too_big;
+  }
+  switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpCause::name_lookup;
+    case CURLE_COULDNT_CONNECT: {
+      long error = 0;
+      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
+      if (error == ECONNREFUSED) return HttpCause::refused;
+      return error == ETIMEDOUT ? HttpCause::timed_out : HttpCause::unreachable;
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpCause::timed_out;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return HttpCause::broken;
+    // A CA bundle that cannot be read trusts nothing: no retry helps either.
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return HttpCause::certificate;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+      return HttpCause::tls;
+    case CURLE_OUT_OF_MEMORY:
+      return HttpCause::out_of_memory;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return HttpCause::bad_address;
+    default:
+      return HttpCause::other;
+  }
 }
 
 // Why a perform that classify() made a failure ended.
@@ -598,6 +673,7 @@ class CurlLegs final : public LegTransport {
     if (response.failure != 0) {
       response.reason =
           failure_reason(result, capture_, error_buffer_, ExchangeClock::now() >= deadline);
+      if (capture_.ended_by == nullptr) response.cause = curl_cause(result, easy, error_buffer_);
     }
     response.status = capture_.status;
     response.block = std::move(capture_.block);

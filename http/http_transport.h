@@ -18,6 +18,9 @@ struct Exchange {
   // For a failure, why: the HTTP library's own message, or ours for the limits
   // we keep.
   std::string reason;
+  // For a failure the library reported, its kind; none where reason is one of
+  // ours (own_cause says which) or the call never got to the library.
+  HttpCause cause = HttpCause::none;
   // With the request's cookies: what the origin of its address set on the
   // redirects of the chain, one text per response in order, and whether the
   // final response came from that origin too. Only those belong to the

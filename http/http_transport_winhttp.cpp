@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -98,6 +97,13 @@
 // fails with no reply at all; as libcurl does, such a request is sent once
 // more, on a new connection, when it went out on a kept one (WinHTTP reports
 // every new connection it makes).
+//
+// A send_once request is never sent again: it goes on a session of its own
+// with keep-alive off, so that Windows opens a connection for it and closes
+// it after, and a failure is its answer. Wine still hands it a kept
+// connection of its process-wide cache when one is open (it checks that the
+// connection is alive first); if that one dies under the request, the call
+// fails rather than send it twice.
 
 namespace sharelink {
 namespace {
@@ -225,6 +231,47 @@ const char* own_words(DWORD error) {
       return "the server's certificate is for another host";
     default:
       return nullptr;
+  }
+}
+
+// What kind of failure error is.
+HttpCause cause_of(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return HttpCause::name_lookup;
+    // WinHTTP reports every failed connect but a timed-out one so.
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+      return HttpCause::refused;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+      return HttpCause::timed_out;
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    // Mostly an empty reply: the connection closed before a byte came back.
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+      return HttpCause::broken;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return HttpCause::tls;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return HttpCause::certificate;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return HttpCause::out_of_memory;
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+      return HttpCause::bad_address;
+    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
+      return HttpCause::too_big;
+    default:
+      return HttpCause::other;
   }
 }
 
@@ -459,7 +506,7 @@ DWORD phase_limit(std::chrono::seconds limit, ExchangeClock::time_point deadline
   return static_cast<DWORD>(std::max<long long>(1, std::min(left, most).count()));
 }
 
-void read_body_of(RequestHandles& handles, BodyStep& step) {
+void read_body_chunks(RequestHandles& handles, BodyStep& step) {
   HINTERNET handle = handles.request.get();
   std::string chunk;
   for (;;) {
@@ -510,6 +557,19 @@ void read_body_of(RequestHandles& handles, BodyStep& step) {
   }
 }
 
+// On a worker thread, where an exception would end the program: a body that
+// does not fit in memory fails the read, and what came of it goes at once.
+void read_body_of(RequestHandles& handles, BodyStep& step) {
+  try {
+    read_body_chunks(handles, step);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(step.mutex);
+    Bytes().swap(step.body);
+    step.failure = kHttpFailureBodyRead;
+    step.reason = kReasonNoMemory;
+  }
+}
+
 // The threads that make the blocking calls. A worker lives on after its step
 // and takes the next one; a new thread starts only when every worker is busy,
 // which is when calls on several threads wait at once, or a call has given up
@@ -531,7 +591,7 @@ class SendWorkers {
     }
     try {
       std::thread([this] { work(); }).detach();
-    } catch (const std::system_error&) {
+    } catch (...) {
       jobs_.pop_back();
       return false;
     }
@@ -548,7 +608,12 @@ class SendWorkers {
       std::function<void()> job = std::move(jobs_.front());
       jobs_.pop_front();
       lock.unlock();
-      job();
+      // The steps catch what they throw; should one not, its call ends at its
+      // deadline, and the worker lives on.
+      try {
+        job();
+      } catch (...) {
+      }
       job = nullptr;
       lock.lock();
     }
@@ -758,6 +823,7 @@ void WinLegs::fail(LegResponse& response, int number, DWORD error,
     response.reason = kReasonStall;
   } else {
     response.reason = system_message(error);
+    response.cause = cause_of(error);
   }
 }
 
@@ -806,7 +872,9 @@ int WinLegs::configure(const WebAddress& address, bool on_origin,
   // the option is refused, WinHTTP's own smaller limit holds.
   set_number(handle, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE,
              static_cast<DWORD>(kHeaderBlockLimit + 1));
-  if (!set_number(handle, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_COOKIES)) {
+  // One call for both: not every WinHTTP adds a second call's features to the first's.
+  DWORD off = WINHTTP_DISABLE_COOKIES | (request_.send_once ? WINHTTP_DISABLE_KEEP_ALIVE : 0);
+  if (!set_number(handle, WINHTTP_OPTION_DISABLE_FEATURE, off)) {
     return failed_with(708);
   }
   if (!set_number(handle, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER)) {
@@ -858,7 +926,8 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
                            ExchangeClock::time_point deadline, LegResponse& response) {
   const WebAddress& address = static_cast<const WinAddress&>(*leg.address).parts();
   bool body = carries_body(request_, leg);
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  const int attempts = request_.send_once ? 1 : 2;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     error_ = 0;
     reason_.clear();
     response = LegResponse();
@@ -869,6 +938,7 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
         response.reason = reason_;
       } else if (error_ != 0) {
         response.reason = system_message(error_);
+        response.cause = cause_of(error_);
       }
       return;
     }
@@ -981,7 +1051,7 @@ void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadlin
   // Some WinHTTP reports a body cut short by the server as its end.
   if (response.body.size() < declared_length(response.block, response.status, head)) {
     response.failure = kHttpFailureBodyRead;
-    response.reason = "the connection closed before the whole body arrived";
+    response.reason = kReasonShortBody;
     return;
   }
   response.complete = true;
@@ -1026,7 +1096,7 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
     exchange.failure = 700;
   } else if (!(address = split_address(request.url))) {
     exchange.failure = 701;
-  } else if (request.proxy.empty() && pool && pool->session()) {
+  } else if (request.proxy.empty() && pool && pool->session() && !request.send_once) {
     session = pool->session();
   } else {
     session = open_session(request.proxy);

@@ -127,6 +127,39 @@ TEST(ConnectionPool, AClosedConnectionCostsOnlyANewOne) {
   }
 }
 
+// The server reads the whole POST, then drops the connection unanswered: a
+// transport that sent it on the kept connection and took the drop for a stale
+// connection would send it again. A send-once request reaches the server once
+// and fails for good; a plain one is tried again on a new connection.
+TEST(ConnectionPool, ASendOnceRequestReachesTheServerOnce) {
+  for (bool once : {true, false}) {
+    SCOPED_TRACE(once ? "send once" : "plain");
+    std::atomic<int> posts{0};
+    test::RawServer server(
+        [&](test::RawConnection& connection) {
+          for (std::string request; !(request = connection.read_request()).empty();) {
+            bool post = first_line(request).compare(0, 5, "POST ") == 0;
+            if (post && ++posts == 1) return;
+            connection.send_text(kHello);
+          }
+        },
+        true);
+    std::shared_ptr<HttpConnectionPool> pool = make_connection_pool();
+    ASSERT_EQ(http_request(call(server.url("/warm"), pool)).text, "hello");
+    HttpRequest verify = call(server.url("/verify"), pool);
+    verify.method = kHttpPost;
+    verify.post_data = "pwd=abcd";
+    verify.send_once = once;
+    HttpResponse response = http_request(verify);
+    EXPECT_EQ(posts, once ? 1 : 2);
+    EXPECT_EQ(response.failure, once ? 712 : 0);
+    EXPECT_EQ(response.cause, once ? HttpCause::broken : HttpCause::none) << response.reason;
+    EXPECT_FALSE(response.transient);
+    // The pool's kept connection still serves the calls after it.
+    EXPECT_EQ(http_request(call(server.url("/after"), pool)).text, "hello");
+  }
+}
+
 TEST(ConnectionPool, EachOriginHasItsOwnConnection) {
   auto named = [](const std::string& name) {
     return [name](const std::string&, int) { return Answer{reply_with(name)}; };

@@ -3,11 +3,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "http/http_request.h"
 #include "test_server.h"
+#include "trace_capture.h"
+#include "transport_traits.h"
 
 namespace sharelink {
 namespace {
@@ -61,6 +64,75 @@ TEST(HttpFailure, NothingSentOrNothingAnswered) {
   auto start = Clock::now();
   expect_failure(http_request(with_cookies(silent.url("/"))), 712, "712 服务器未响应!");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+// The kind of each failure, for telling a user why, with the trace's reason;
+// and whether trying again may help.
+TEST(HttpFailure, EachFailureNamesItsCause) {
+  using Serve = std::function<void(RawConnection&)>;
+  auto replying = [](const std::string& text) -> Serve {
+    return [text](RawConnection& connection) {
+      connection.read_request();
+      connection.send_text(text);
+    };
+  };
+  std::string endless_block = "HTTP/1.1 200 OK\r\n";
+  for (int n = 0; n < 1100; ++n)
+    endless_block += "X-Filler: " + std::string(1000, 'x') + "\r\n";
+  struct Case {
+    const char* name;
+    Serve serve;  // null: nothing listens
+    const char* scheme;
+    int failure;
+    HttpCause cause;
+    bool transient;
+  };
+  const Case cases[] = {
+      {"a closed port", nullptr, "http", 711, HttpCause::refused, true},
+      {"a reset",
+       [](RawConnection& connection) {
+         connection.read_request();
+         linger abort{1, 0};
+         setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                    sizeof abort);
+       },
+       "http", 712, HttpCause::broken, true},
+      {"a stall",
+       [](RawConnection& connection) {
+         connection.read_request();
+         connection.hold();
+       },
+       "http", 712, HttpCause::timed_out, true},
+      {"a body cut short", replying("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial"),
+       "http", kHttpFailureBodyRead, HttpCause::broken, true},
+      {"no TLS",
+       [](RawConnection& connection) {
+         std::string hello;
+         connection.read_some(hello);
+         connection.send_text("HTTP/1.1 200 OK\r\n\r\n");
+       },
+       "https", 711, HttpCause::tls, true},
+      {"an endless header block", replying(endless_block), "http", 712, HttpCause::too_big, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.cause == HttpCause::too_big && !test::header_block_bounded()) continue;
+    std::unique_ptr<RawServer> server;
+    if (c.serve) server = std::make_unique<RawServer>(c.serve);
+    test::TraceCapture trace;
+    HttpRequest request;
+    request.url = server ? server->url("/", c.scheme)
+                         : "http://127.0.0.1:" + std::to_string(test::unused_port()) + "/";
+    request.timeout_seconds = 1;
+    HttpResponse response = http_request(request);
+    EXPECT_EQ(response.failure, c.failure);
+    EXPECT_EQ(response.cause, c.cause) << response.reason;
+    EXPECT_EQ(response.transient, c.transient);
+    const std::vector<HttpTraceRecord> records = trace.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(response.reason, "");
+    EXPECT_EQ(response.reason, records[0].reason);
+  }
 }
 
 TEST(HttpFailure, RedirectLoopsEnd) {
@@ -194,6 +266,7 @@ TEST(HttpFailure, ACancelledCallEndsAtOnceAndSendsNothingMore) {
       EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(late).count(), 2000);
       returned = true;
       expect_failure(response, kHttpFailureCancelled, "714 请求已取消!");
+      EXPECT_EQ(response.cause, HttpCause::cancelled);
       EXPECT_EQ(requests, c.requests);
       EXPECT_TRUE(c.serve || connections == 0) << "a connection for a call cancelled before it";
       // Nothing of the cancelled call is left in the pool for the next.

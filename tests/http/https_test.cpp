@@ -118,6 +118,10 @@ TEST_P(CertificateCheck, RefusedCertificateIsASendFailureAndNothingGoesOut) {
     EXPECT_EQ(response.text, "");
     EXPECT_EQ(records[0].failure_text, "711 发送请求失败!");
     EXPECT_NE(records[0].reason.find(row.reason), std::string::npos) << records[0].reason;
+    EXPECT_EQ(response.reason, records[0].reason);
+    // No retry makes the certificate trusted.
+    EXPECT_EQ(response.cause, HttpCause::certificate);
+    EXPECT_FALSE(response.transient);
     // No request at all: none over the refused connection, and no second try
     // of the address in the clear.
     EXPECT_TRUE(server.requests().empty());
