@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -124,12 +125,20 @@ JsonDocument& JsonDocument::operator=(const JsonDocument& other) = default;
 bool JsonDocument::parse(const std::string& text) {
   // A failed parse never leaves the previous value behind.
   value_->set(JsonTape());
-  return guarded(false, [&] {
+  // A text too big for the memory left is no malformed text: the caller,
+  // which ends its work as out of memory, has to see the difference.
+  try {
     std::optional<JsonTape> parsed = parse_json_tape(text);
     if (!parsed) return record(ScriptError::parse_failed, "not a JSON text, or nested too deeply");
     value_->set(std::move(*parsed));
     return value_->root().kind() != ValueKind::null;
-  });
+  } catch (const std::bad_alloc&) {
+    value_->set(JsonTape());
+    throw;
+  } catch (const std::exception& e) {
+    set_last_script_error(ScriptError::internal, e.what());
+    return false;
+  }
 }
 
 std::string JsonDocument::to_json() const {

@@ -15,8 +15,9 @@
 // JSON form: compact JSON with escaped strings and exact integers; an absent
 //   member gives "".
 //
-// Nothing throws. A failed operation yields its empty result ("", 0, false, a
-// null document, no change); the reason is kept in last_script_error().
+// Nothing throws but parse, which lets std::bad_alloc through. A failed
+// operation yields its empty result ("", 0, false, a null document, no
+// change); the reason is kept in last_script_error().
 //
 // Documents are made to be read: a parse builds a flat form of the value that
 // every read walks without allocating. Writes change an nlohmann document made
@@ -48,7 +49,8 @@ class JsonDocument {
   JsonDocument& operator=(const JsonDocument& other);
 
   // Replaces the value with the JSON text's. False, with the document null, for
-  // a text that is not JSON, nests too deeply, or is the JSON null.
+  // a text that is not JSON, nests too deeply, or is the JSON null; throws
+  // std::bad_alloc, the document null, for one that does not fit in memory.
   bool parse(const std::string& text);
   std::string to_json() const;
 

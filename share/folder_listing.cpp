@@ -1,9 +1,8 @@
-#include <condition_variable>
-#include <deque>
+#include <algorithm>
+#include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -13,132 +12,100 @@
 #include "share/result_codes.h"
 #include "share/service_replies.h"
 #include "share/share_client.h"
+#include "share/work_pool.h"
 
 namespace sharelink {
+
+// A listing page as the walk reads it.
+struct ShareClient::ListedPage {
+  int code = 0;  // the reply's, or how its request or reading failed
+  bool full = false;
+  bool fetched = true;  // false: left for the walk to fetch
+  // Read ahead: its entries, or the reply when that is smaller.
+  bool read = false;
+  ListItems items;
+  std::string text;
+  // Read by the walk itself.
+  JsonDocument reply;
+  std::vector<std::string> notices;  // of its retries
+  std::size_t reply_bytes = 0;       // of the reply's text
+
+  std::size_t bytes() const {
+    std::size_t total = items.bytes + text.size();
+    for (const std::string& line : notices)
+      total += line.size();
+    return total;
+  }
+};
 
 // Listing pages fetched by helper threads ahead of the walk, which takes them
 // in its own order: the list comes out as one request at a time makes it,
 // with up to the walk and its helpers' requests in flight. A page the walk
-// needs before a helper started it, it fetches itself.
+// needs before a helper started it, it fetches itself. When the walk ends,
+// for good or not, the pages nobody will take are abandoned at once.
 class ShareClient::ListAhead {
  public:
   // budget: listing requests the walk may send in all; helpers stay within
   // what is left of it.
   ListAhead(ShareClient& client, const Listing& listing, int helpers, int budget)
-      : client_(client), uk_(listing.uk), shareid_(listing.shareid), budget_(budget) {
-    try {
-      for (int i = 0; i < helpers; ++i)
-        threads_.emplace_back([this] { help(); });
-    } catch (const std::system_error&) {
-      // Fewer helpers: the walk fetches what they do not.
-    }
-  }
-  ~ListAhead() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_)
-      thread.join();
-  }
+      : client_(client),
+        uk_(listing.uk),
+        shareid_(listing.shareid),
+        budget_(budget),
+        pool_(helpers, kWaitingBytes),
+        watch_(client, pool_) {}
+  ~ListAhead() { pool_.cancel(); }
   ListAhead(const ListAhead&) = delete;
   ListAhead& operator=(const ListAhead&) = delete;
 
   // The walk will want this page.
   void want(const std::string& dir, int page) {
-    if (threads_.empty()) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!items_.emplace(Key{dir, page}, Item{}).second) return;
-    queue_.push_back(Key{dir, page});
-    changed_.notify_all();
+    if (pool_.threads() == 0) return;
+    const auto slot = slots_.emplace(Key{dir, page}, Slot{next_id_, nullptr});
+    if (!slot.second) return;
+    auto listed = std::make_shared<ListedPage>();
+    slot.first->second.page = listed;
+    pool_.submit(next_id_++, [this, dir, page, listed](const WorkScope& scope) {
+      if (sent_.fetch_add(1) >= budget_) {
+        listed->fetched = false;
+        return std::size_t{0};
+      }
+      *listed = client_.list_page(uk_, shareid_, dir, page, &scope);
+      // A reply comes as its bytes and its text, and is read into a third.
+      pool_.expect(3 * listed->reply_bytes);
+      return listed->bytes();
+    });
   }
 
-  // The page's reply, with the lines of its retries.
-  HttpResponse take(const std::string& dir, int page, std::vector<std::string>& notices) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const auto found = items_.find(Key{dir, page});
-    if (found == items_.end() || found->second.state == State::queued) {
-      if (found != items_.end()) forget(found);
-      ++sent_;
-      lock.unlock();
-      return client_.fetch_list_page(uk_, shareid_, dir, page, [&notices](const std::string& line) {
-        notices.push_back(line);
-      });
-    }
-    changed_.wait(lock, [&] { return found->second.state == State::done; });
-    HttpResponse response = std::move(found->second.response);
-    notices = std::move(found->second.notices);
-    forget(found);
-    changed_.notify_all();
-    return response;
+  // The page, fetched by a helper or, when none did, here.
+  ListedPage take(const std::string& dir, int page) {
+    ListedPage listed;
+    listed.fetched = false;
+    const auto slot = slots_.find(Key{dir, page});
+    if (slot == slots_.end()) return listed;
+    const WorkEnd end = pool_.take(slot->second.id);
+    if (end == WorkEnd::done) listed = std::move(*slot->second.page);
+    if (end != WorkEnd::done) listed.code = work_code(end, 0);
+    slots_.erase(slot);
+    return listed;
   }
 
  private:
   using Key = std::pair<std::string, int>;
-  enum class State { queued, running, done };
-  struct Item {
-    State state = State::queued;
-    HttpResponse response;
-    std::vector<std::string> notices;
+  struct Slot {
+    std::size_t id;
+    std::shared_ptr<ListedPage> page;  // written by the work
   };
-  // Pages fetched and not yet taken, at most: the walk may be far behind.
-  static constexpr std::size_t kMostWaiting = 64;
-
-  void forget(std::map<Key, Item>::iterator item) {
-    if (item->second.state == State::done) --waiting_;
-    if (item->second.state == State::queued) {
-      for (auto at = queue_.begin(); at != queue_.end(); ++at) {
-        if (*at == item->first) {
-          queue_.erase(at);
-          break;
-        }
-      }
-    }
-    items_.erase(item);
-  }
-
-  void help() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] {
-        return closing_ || (!queue_.empty() && waiting_ + running_ < kMostWaiting);
-      });
-      if (closing_ || client_.stopped() || sent_ >= budget_) return;
-      ++sent_;
-      const Key key = queue_.front();
-      queue_.pop_front();
-      items_[key].state = State::running;
-      ++running_;
-      lock.unlock();
-      std::vector<std::string> notices;
-      HttpResponse response =
-          client_.fetch_list_page(uk_, shareid_, key.first, key.second,
-                                  [&notices](const std::string& line) { notices.push_back(line); });
-      lock.lock();
-      --running_;
-      Item& item = items_[key];
-      item.state = State::done;
-      item.response = std::move(response);
-      item.notices = std::move(notices);
-      ++waiting_;
-      changed_.notify_all();
-    }
-  }
 
   ShareClient& client_;
   const std::string uk_;
   const std::string shareid_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Key> queue_;
-  std::map<Key, Item> items_;
-  std::size_t waiting_ = 0;
-  std::size_t running_ = 0;
-  int sent_ = 0;
   const int budget_;
-  bool closing_ = false;
-  std::vector<std::thread> threads_;
+  std::atomic<int> sent_{0};
+  std::map<Key, Slot> slots_;  // the walk's alone
+  std::size_t next_id_ = 0;
+  WorkPool pool_;
+  PoolWatch watch_;
 };
 
 int ShareClient::list_top_folders(const std::string& uk, const std::string& shareid,
@@ -218,23 +185,26 @@ int ShareClient::list_folder_into(Listing& listing, const std::string& dir, int 
 
 int ShareClient::read_list_page(Listing& listing, const std::string& dir, int page, FileList& found,
                                 std::set<std::string>& ids, bool& full) {
-  std::vector<std::string> notices;
-  const HttpResponse response =
-      listing.ahead != nullptr
-          ? listing.ahead->take(dir, page, notices)
-          : fetch_list_page(listing.uk, listing.shareid, dir, page,
-                            [&notices](const std::string& line) { notices.push_back(line); });
-  for (const std::string& line : notices)
+  ListedPage listed;
+  listed.fetched = false;
+  if (listing.ahead != nullptr) listed = listing.ahead->take(dir, page);
+  if (!listed.fetched) listed = list_page(listing.uk, listing.shareid, dir, page, nullptr);
+  for (const std::string& line : listed.notices)
     notify_here(line);
-  JsonDocument reply;
-  const int code = reply_code(response, reply);
-  if (code != 0) return code;
-  full = reply.count("list") >= kListPageSize;
-  return read_entries(reply, "list", false, listing.files.size() + listing.pending, ids, found);
+  if (listed.code != 0) return listed.code;
+  full = listed.full;
+  const std::size_t used = listing.files.size() + listing.pending;
+  if (listed.read) return take_entries(listed.items, used, ids, found);
+  // Read ahead, but its entries would have taken more than the reply: the
+  // walk reads the reply, which read well before.
+  if (!listed.text.empty() && !listed.reply.parse(listed.text)) return kJsonParseFailed;
+  listed.text.clear();
+  return read_entries(listed.reply, "list", false, used, ids, found);
 }
 
-HttpResponse ShareClient::fetch_list_page(const std::string& uk, const std::string& shareid,
-                                          const std::string& dir, int page, const Notify& notify) {
+ShareClient::ListedPage ShareClient::list_page(const std::string& uk, const std::string& shareid,
+                                               const std::string& dir, int page,
+                                               const WorkScope* scope) {
   HttpRequest request;
   request.url =
       origin_ + "/share/list?uk=" + percent_encode(uk) + "&shareid=" + percent_encode(shareid) +
@@ -242,7 +212,24 @@ HttpResponse ShareClient::fetch_list_page(const std::string& uk, const std::stri
       "&num=" + std::to_string(kListPageSize) + "&dir=" + percent_encode(dir) + "&t=0." +
       random_digits(16) + "&bdstoken=null&channel=chunlei&clienttype=0&web=1&app_id=" + kWebAppId +
       "&logid=" + make_logid();
-  return send_retrying(request, true, notify);
+  ListedPage listed;
+  HttpResponse response = send_retrying(
+      request, true, [&listed](const std::string& line) { listed.notices.push_back(line); }, scope);
+  listed.reply_bytes = response.text.size();
+  response.body.clear();
+  response.body.shrink_to_fit();
+  listed.code = reply_code(response, listed.reply);
+  if (listed.code != 0) return listed;
+  listed.full = listed.reply.count("list") >= kListPageSize;
+  if (scope == nullptr) return listed;
+  // Kept until the walk comes to it: the smaller of what it needs.
+  listed.read = read_items(listed.reply, "list", false, response.text.size(), listed.items) == 0;
+  if (!listed.read) {
+    listed.items = ListItems();
+    listed.text = std::move(response.text);
+  }
+  listed.reply.clear();
+  return listed;
 }
 
 }  // namespace sharelink

@@ -40,7 +40,7 @@ constexpr CodeMessage kMessages[] = {
     {-62, "访问验证码错误"},
     {-70, "你分享的文件中包含病毒或疑似病毒，为了你和他人的数据安全，换个文件分享吧"},
     {kStopped, "用户主动停止"},
-    {kListedOnly, "自定义错误代码,只列出文件,未请求下载地址"},
+    {kListedOnly, "只列出文件,未请求下载地址"},
     {kNothingChosen, "自定义错误代码,没有选中任何文件"},
     {kChoiceGivenUp, "用户主动放弃,选择文件"},
     {kOutOfMemory, "自定义错误代码,内存不足"},

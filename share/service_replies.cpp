@@ -132,16 +132,28 @@ std::size_t entry_bytes(const FileEntry& entry) {
          entry.isdir.size() + entry.path.size() + entry.dlink.size();
 }
 
+int failure_code(const HttpResponse& response) {
+  if (response.failure == 0) return 0;
+  // Only the stop fires the token of a request whose answer is still wanted.
+  if (response.failure == kHttpFailureCancelled) return kStopped;
+  if (response.cause == HttpCause::out_of_memory) return kOutOfMemory;
+  return kRequestFailed;
+}
+
 int reply_code(const HttpResponse& response, JsonDocument& reply) {
-  if (response.failure != 0) return kRequestFailed;
+  if (response.failure != 0) return failure_code(response);
   if (!reply.parse(response.text) || reply.type_of() != JsonDocument::kTypeObject) {
     return kJsonParseFailed;
   }
   return read_errno(response.text);
 }
 
-int read_list(const JsonDocument& reply, const std::string& path, bool on_share_page,
-              ListRoom& room, std::set<std::string>& ids, FileList& found, int& skipped) {
+namespace {
+
+// Calls visit with the entry each item of the array at path describes, or
+// with null for an item that describes none, until visit returns a code.
+template <typename Visit>
+int each_item(const JsonDocument& reply, const std::string& path, bool on_share_page, Visit visit) {
   // Only a real array is counted: "length" of an object or a text is whatever
   // the service wrote there.
   if (reply.type_of(path) != JsonDocument::kTypeArray) return kJsonParseFailed;
@@ -150,19 +162,67 @@ int read_list(const JsonDocument& reply, const std::string& path, bool on_share_
     const std::string base = path + "[" + std::to_string(i) + "]";
     std::optional<FileEntry> entry =
         entry_of(reply.get_texts(base, kItemFields, true), on_share_page);
-    if (!entry || !within_text_limit(*entry)) {
-      ++skipped;
-      continue;
-    }
-    if (ids.count(entry->fs_id) > 0) continue;
-    if (room.entries == 0) return kTooManyEntries;
-    const std::size_t bytes = entry_bytes(*entry);
-    if (bytes > room.bytes) return kListTooLarge;
-    ids.insert(entry->fs_id);
-    found.push_back(std::move(*entry));
-    --room.entries;
-    room.bytes -= bytes;
+    const bool usable = entry && within_text_limit(*entry);
+    const int code = visit(usable ? &*entry : nullptr);
+    if (code != 0) return code;
   }
+  return 0;
+}
+
+int take_entry(FileEntry& entry, ListRoom& room, std::set<std::string>& ids, FileList& found) {
+  if (ids.count(entry.fs_id) > 0) return 0;
+  if (room.entries == 0) return kTooManyEntries;
+  const std::size_t bytes = entry_bytes(entry);
+  if (bytes > room.bytes) return kListTooLarge;
+  ids.insert(entry.fs_id);
+  found.push_back(std::move(entry));
+  --room.entries;
+  room.bytes -= bytes;
+  return 0;
+}
+
+}  // namespace
+
+int read_list(const JsonDocument& reply, const std::string& path, bool on_share_page,
+              ListRoom& room, std::set<std::string>& ids, FileList& found, int& skipped) {
+  return each_item(reply, path, on_share_page, [&](FileEntry* entry) {
+    if (entry == nullptr) {
+      ++skipped;
+      return 0;
+    }
+    return take_entry(*entry, room, ids, found);
+  });
+}
+
+int read_items(const JsonDocument& reply, const std::string& path, bool on_share_page,
+               std::size_t max_bytes, ListItems& items) {
+  std::size_t bytes = 0;
+  int skipped = 0;
+  const int code = each_item(reply, path, on_share_page, [&](FileEntry* entry) {
+    if (entry == nullptr) {
+      ++skipped;
+      return 0;
+    }
+    bytes += entry_bytes(*entry) + sizeof(int);
+    if (bytes > max_bytes) return kListTooLarge;
+    items.skipped_before.push_back(skipped);
+    items.entries.push_back(std::move(*entry));
+    skipped = 0;
+    return 0;
+  });
+  items.skipped_after = skipped;
+  items.bytes = bytes;
+  return code;
+}
+
+int take_items(ListItems& items, ListRoom& room, std::set<std::string>& ids, FileList& found,
+               int& skipped) {
+  for (std::size_t i = 0; i < items.entries.size(); ++i) {
+    skipped += items.skipped_before[i];
+    const int code = take_entry(items.entries[i], room, ids, found);
+    if (code != 0) return code;
+  }
+  skipped += items.skipped_after;
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "share/file_entry.h"
 
@@ -13,8 +14,13 @@ namespace sharelink {
 class JsonDocument;
 struct HttpResponse;
 
-// -996 for a request that got no answer, -998 for an answer that is not a JSON
-// object, else the reply's errno. reply holds the parsed answer.
+// The code of a request that got no answer: kStopped when the stop cancelled
+// it, kOutOfMemory when its reply did not fit in memory, else -996; 0 when
+// an answer came.
+int failure_code(const HttpResponse& response);
+
+// failure_code for a request that got no answer, -998 for an answer that is
+// not a JSON object, else the reply's errno. reply holds the parsed answer.
 int reply_code(const HttpResponse& response, JsonDocument& reply);
 
 // Codes of a list that ran out of room: the entries listed until then are the
@@ -54,5 +60,25 @@ struct ListRoom {
 // those of a folder listing get the web app id.
 int read_list(const JsonDocument& reply, const std::string& path, bool on_share_page,
               ListRoom& room, std::set<std::string>& ids, FileList& found, int& skipped);
+
+// A list read ahead of the list it goes to, without its room or ids: the
+// entries in order, each with the number of items before it that describe
+// none.
+struct ListItems {
+  FileList entries;
+  std::vector<int> skipped_before;
+  int skipped_after = 0;
+  std::size_t bytes = 0;  // what the entries keep
+};
+
+// read_list's reading alone, into items while they keep at most max_bytes:
+// kListTooLarge past it (items then partial), kJsonParseFailed without an
+// array.
+int read_items(const JsonDocument& reply, const std::string& path, bool on_share_page,
+               std::size_t max_bytes, ListItems& items);
+// What read_list then does with them: the same found, room, ids and skipped
+// as read_list on the reply they were read from. Takes the entries.
+int take_items(ListItems& items, ListRoom& room, std::set<std::string>& ids, FileList& found,
+               int& skipped);
 
 }  // namespace sharelink

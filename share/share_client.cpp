@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <system_error>
-#include <thread>
+#include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "share/request_params.h"
 #include "share/result_codes.h"
 #include "share/service_replies.h"
+#include "share/work_pool.h"
 
 namespace sharelink {
 
@@ -38,7 +39,22 @@ void ShareClient::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   stopped_ = true;
   if (cancel_) cancel_->cancel();
+  for (WorkPool* pool : pools_)
+    pool->cancel();
   stop_changed_.notify_all();
+}
+
+ShareClient::PoolWatch::PoolWatch(ShareClient& client, WorkPool& pool)
+    : client_(client), pool_(pool) {
+  std::lock_guard<std::mutex> lock(client_.mutex_);
+  client_.pools_.push_back(&pool_);
+  if (client_.stopped_) pool_.cancel();
+}
+
+ShareClient::PoolWatch::~PoolWatch() {
+  std::lock_guard<std::mutex> lock(client_.mutex_);
+  auto& pools = client_.pools_;
+  pools.erase(std::remove(pools.begin(), pools.end(), &pool_), pools.end());
 }
 
 void ShareClient::resume() {
@@ -57,7 +73,7 @@ HttpResponse ShareClient::send(HttpRequest request, bool with_cookies) {
     if (!connections_) connections_ = make_connection_pool();
     request.connections = connections_;
     if (!cancel_) cancel_ = std::make_shared<HttpCancel>();
-    request.cancel = cancel_;
+    if (!request.cancel) request.cancel = cancel_;
     if (with_cookies) request.cookies = cookies_.text_for(request.url);
   }
   HttpResponse response = http_request(request);
@@ -79,18 +95,24 @@ int ShareClient::fetch_page(const std::string& share_link, std::string& page) {
   request.url = share_link;
   HttpResponse response =
       send_retrying(request, true, [this](const std::string& line) { notify_here(line); });
-  if (response.failure != 0) return kRequestFailed;
-  page = response.text;
+  if (response.failure != 0) return failure_code(response);
+  page = std::move(response.text);
   return 0;
 }
 
 int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
                          const std::string& extraction_code, const std::string& captcha_answer) {
   origin_ = origin_of(share_link);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    last_failure_.reset();
+  }
+  // Codes are kStopped only where the stop ended the work: an error that
+  // came first stays the resolve's, however soon a stop follows it.
   std::string page;
   int code = fetch_page(share_link, page);
   if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
-  if (code != 0) return stopped_ ? kStopped : code;
+  if (code != 0) return code;
   if (contains(page, "链接不存在")) return kLinkInvalid;
   if (contains(page, "请输入提取密码")) {
     code = verify_extraction_code(share_link, extraction_code, captcha_answer);
@@ -122,7 +144,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
       return code;
     }
   }
-  if (code != 0 && stopped_) {
+  if (code == kStopped) {
     // What was listed until the stop is shown as such.
     recount_progress(files, index);
     return kStopped;
@@ -139,14 +161,13 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   int expired_at = -1;
   for (;;) {
     code = request_links(share_link, page_data, files, index, captcha_answer);
-    if (stopped_) return kStopped;
     if (code == kWrongDownloadCaptcha) parallel_now_ = std::max(1, parallel_now_ / 2);
     if (code != kPageExpired || expired_at == progress_.links_obtained) return code;
     expired_at = progress_.links_obtained;
     code = fetch_page(share_link, page);
     if (code == 0) code = read_page_data(cut_json_object(page, kDataMarker), page_data, nullptr);
     page.clear();
-    if (code != 0) return stopped_ ? kStopped : code;
+    if (code != 0) return code;
   }
 }
 
@@ -196,16 +217,67 @@ std::string seconds_text(int milliseconds) {
 }  // namespace
 
 HttpResponse ShareClient::send_retrying(const HttpRequest& request, bool with_cookies,
-                                        const Notify& notify) {
+                                        const Notify& notify, const WorkScope* scope) {
+  HttpRequest carried = request;
+  if (scope != nullptr) carried.cancel = scope->cancel();
   const int tries = static_cast<int>(limits_.retry_delays_ms.size());
   for (int retry = 0;; ++retry) {
-    HttpResponse response = send(request, with_cookies);
-    if (retry == tries || stopped_ || !worth_retrying(response)) return response;
+    HttpResponse response = send(carried, with_cookies);
+    const bool cancelled = scope != nullptr ? scope->cancelled() : stopped_.load();
+    if (retry == tries || cancelled || !worth_retrying(response)) {
+      note_failure(carried, response);
+      return response;
+    }
     const int delay = std::max(0, limits_.retry_delays_ms[static_cast<std::size_t>(retry)]);
     notify("网络请求失败," + seconds_text(delay) + "秒后重试(" + std::to_string(retry + 1) + "/" +
            std::to_string(tries) + ")");
-    if (!wait_unless_stopped(delay)) return response;
+    if (scope != nullptr ? !scope->wait(delay) : !wait_unless_stopped(delay)) {
+      // The try it waited for is the stop's to cancel: no failure of the service.
+      response.failure = kHttpFailureCancelled;
+      response.cause = HttpCause::cancelled;
+      response.status_text = http_failure_text(kHttpFailureCancelled);
+      return response;
+    }
   }
+}
+
+void ShareClient::note_failure(const HttpRequest& request, const HttpResponse& response) {
+  const bool server_failed =
+      response.failure == 0 && response.status_text.size() >= 3 && response.status_text[0] == '5';
+  if ((response.failure == 0 && !server_failed) || response.failure == kHttpFailureCancelled) {
+    return;
+  }
+  RequestFailure failure;
+  failure.method = http_method_name(request.method);
+  failure.url = request.url.substr(0, request.url.find_first_of("?#"));
+  failure.failure = response.failure;
+  failure.cause = response.cause;
+  failure.reason = response.reason;
+  // Failures before any status put their own text there.
+  if (response.failure == 0 || response.failure == kHttpFailureBodyRead) {
+    failure.status_text = response.status_text;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_failure_ = std::move(failure);
+}
+
+std::optional<RequestFailure> ShareClient::last_failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_failure_;
+}
+
+int ShareClient::work_code(WorkEnd end, int code) {
+  switch (end) {
+    case WorkEnd::done:
+      return code;
+    case WorkEnd::out_of_memory:
+      return kOutOfMemory;
+    case WorkEnd::dropped:
+      return kStopped;
+    case WorkEnd::failed:
+      break;
+  }
+  return kRequestFailed;
 }
 
 bool ShareClient::wait_unless_stopped(int milliseconds) {
@@ -220,7 +292,8 @@ void ShareClient::notify_here(const std::string& line) const {
 
 int ShareClient::request_link(const std::string& share_link, const PageData& page_data,
                               const FileEntry& entry, const std::string& captcha_answer,
-                              const std::string& vcode, std::string& link, const Notify& notify) {
+                              const std::string& vcode, std::string& link, const Notify& notify,
+                              const WorkScope* scope) {
   // Values the service sent go back encoded: for the digits and hex letters
   // it sends that changes nothing, and other text cannot add parameters.
   HttpRequest request;
@@ -237,7 +310,7 @@ int ShareClient::request_link(const std::string& share_link, const PageData& pag
                       "&fid_list=%5B" + percent_encode(entry.fs_id) + "%5D";
   request.headers = "Referer:" + share_link;
   JsonDocument reply;
-  const HttpResponse response = send_retrying(request, true, notify);
+  const HttpResponse response = send_retrying(request, true, notify, scope);
   const int code = reply_code(response, reply);
   if (code != 0) return code;
   link = json_string_member(response.text, "dlink");
@@ -293,126 +366,86 @@ int ShareClient::request_batch(const std::string& share_link, const PageData& pa
     int code = 0;
     std::string link;
   };
-  // Shared with the workers, under its mutex.
-  struct Batch {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0;  // the position in todo the next request takes
-    bool halted = false;   // a failure came: no new request starts
-    int running = 0;
-    std::vector<std::pair<std::size_t, Result>> arrived;
-    std::vector<std::string> notices;
-  } batch;
-  batch.next = from;
-  std::vector<Result> results(todo.size());
-  std::vector<char> done(todo.size(), 0);
-
-  const std::size_t left = todo.size() - from;
-  const std::size_t workers = std::min(left, static_cast<std::size_t>(parallel_now_));
-  const auto work = [&] {
-    const Notify notify = [&batch, this, workers](const std::string& line) {
-      // On the resolving thread the line goes out at once.
-      if (workers <= 1) return notify_here(line);
-      std::lock_guard<std::mutex> lock(batch.mutex);
-      batch.notices.push_back(line);
-      batch.changed.notify_all();
-    };
-    for (;;) {
-      std::size_t position = 0;
-      {
-        std::lock_guard<std::mutex> lock(batch.mutex);
-        if (batch.halted || stopped_ || batch.next >= todo.size()) break;
-        position = batch.next++;
-      }
-      Result result;
-      result.code = request_link(share_link, page_data, files[todo[position]], captcha_answer,
-                                 std::string(), result.link, notify);
-      std::lock_guard<std::mutex> lock(batch.mutex);
-      if (result.code != 0) batch.halted = true;
-      batch.arrived.emplace_back(position, std::move(result));
-      batch.changed.notify_all();
+  // One at a time runs on the resolving thread, in the pool's next().
+  const int workers = parallel_now_ > 1 ? parallel_now_ : 0;
+  WorkPool pool(workers, kWaitingBytes);
+  PoolWatch watch(*this, pool);
+  std::map<std::size_t, std::shared_ptr<Result>> running;  // by position in todo
+  std::map<std::size_t, int> failures;                     // by position in todo
+  std::size_t next = from;
+  int list_full = 0;
+  // Requests start in list order, as many as go at once; none after a failure.
+  const auto start_more = [&] {
+    while (failures.empty() && running.size() < static_cast<std::size_t>(std::max(workers, 1)) &&
+           next < todo.size()) {
+      auto result = std::make_shared<Result>();
+      const std::size_t entry = todo[next];
+      running.emplace(next, result);
+      pool.submit(next++, [&, entry, result](const WorkScope& scope) {
+        result->code = request_link(
+            share_link, page_data, files[entry], captcha_answer, std::string(), result->link,
+            [&scope](const std::string& line) { scope.post(line); }, &scope);
+        return result->link.size();
+      });
     }
-    std::lock_guard<std::mutex> lock(batch.mutex);
-    --batch.running;
-    batch.changed.notify_all();
   };
-
-  std::vector<std::thread> threads;
-  batch.running = static_cast<int>(workers);
-  // One at a time runs on the resolving thread.
-  if (workers == 1) {
-    work();
-  } else {
-    try {
-      for (std::size_t i = 0; i < workers; ++i)
-        threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      std::lock_guard<std::mutex> lock(batch.mutex);
-      batch.running -= static_cast<int>(workers - threads.size());
-      if (threads.empty()) {
-        ++batch.running;
-        work();
-      }
-    }
-  }
-
+  start_more();
   // Links land here, on the resolving thread, in the order they come; the
   // list keeps its order whatever that is.
-  int list_full = 0;
-  std::unique_lock<std::mutex> lock(batch.mutex);
-  for (;;) {
-    batch.changed.wait(lock, [&] {
-      return batch.running == 0 || !batch.arrived.empty() || !batch.notices.empty();
-    });
-    std::vector<std::pair<std::size_t, Result>> arrived;
-    std::vector<std::string> notices;
-    arrived.swap(batch.arrived);
-    notices.swap(batch.notices);
-    const bool finished = batch.running == 0;
-    lock.unlock();
-    for (const std::string& line : notices)
-      notify_here(line);
-    for (auto& item : arrived) {
-      Result& result = item.second;
-      if (result.code == 0 && list_full == 0) {
-        result.code = keep_link(files[todo[item.first]], std::move(result.link));
-        if (result.code != 0) {
-          list_full = result.code;
-          std::lock_guard<std::mutex> halt(batch.mutex);
-          batch.halted = true;
-        }
-      } else if (result.code == 0) {
-        result.code = list_full;
-      }
-      results[item.first] = std::move(result);
-      done[item.first] = 1;
+  WorkPool::Event event;
+  while (pool.next(event)) {
+    if (event.is_line) {
+      notify_here(event.line);
+      continue;
     }
-    lock.lock();
-    if (finished && batch.arrived.empty() && batch.notices.empty()) break;
+    const auto found = running.find(event.id);
+    Result& result = *found->second;
+    int code = work_code(event.end, result.code);
+    // Once the list is full no link is kept, however short.
+    if (code == 0 && list_full != 0) code = list_full;
+    if (code == 0) {
+      code = keep_link(files[todo[event.id]], std::move(result.link));
+      list_full = code;
+    }
+    running.erase(found);
+    if (code != 0) failures.emplace(event.id, code);
+    start_more();
   }
-  lock.unlock();
-  for (std::thread& thread : threads)
-    thread.join();
+  // The first entry without its link names the failure; but an error names
+  // it before a stop does, which only cut short the wait for what was in
+  // flight after it.
+  for (const auto& failure : failures) {
+    if (failure.second == kStopped) continue;
+    failed = failure.first;
+    return failure.second;
+  }
+  failed = failures.empty() ? todo.size() : failures.begin()->first;
+  return failures.empty() ? 0 : kStopped;
+}
 
-  // The first entry without its link names the failure.
-  for (std::size_t position = from; position < todo.size(); ++position) {
-    if (done[position] && results[position].code == 0) continue;
-    failed = position;
-    return done[position] ? results[position].code : kRequestFailed;
-  }
-  failed = todo.size();
-  return 0;
+ListRoom ShareClient::room_left(std::size_t used_entries) const {
+  ListRoom room;
+  room.entries = used_entries < limits_.max_entries ? limits_.max_entries - used_entries : 0;
+  room.bytes = list_bytes_ < limits_.max_list_bytes ? limits_.max_list_bytes - list_bytes_ : 0;
+  return room;
 }
 
 int ShareClient::read_entries(const JsonDocument& reply, const std::string& path,
                               bool on_share_page, std::size_t used_entries,
                               std::set<std::string>& ids, FileList& found) {
-  ListRoom room;
-  room.entries = used_entries < limits_.max_entries ? limits_.max_entries - used_entries : 0;
-  room.bytes = list_bytes_ < limits_.max_list_bytes ? limits_.max_list_bytes - list_bytes_ : 0;
+  ListRoom room = room_left(used_entries);
   const std::size_t bytes = room.bytes;
   const int code =
       read_list(reply, path, on_share_page, room, ids, found, progress_.entries_skipped);
+  list_bytes_ += bytes - room.bytes;
+  return code;
+}
+
+int ShareClient::take_entries(ListItems& items, std::size_t used_entries,
+                              std::set<std::string>& ids, FileList& found) {
+  ListRoom room = room_left(used_entries);
+  const std::size_t bytes = room.bytes;
+  const int code = take_items(items, room, ids, found, progress_.entries_skipped);
   list_bytes_ += bytes - room.bytes;
   return code;
 }
@@ -447,7 +480,8 @@ int ShareClient::verify_extraction_code(std::string& share_link, const std::stri
   probe.url = share_link;
   probe.no_redirect = true;
   const HttpResponse redirect = send(probe, true);
-  if (redirect.failure != 0) return kRequestFailed;
+  note_failure(probe, redirect);
+  if (redirect.failure != 0) return failure_code(redirect);
   if (!redirect.location.empty()) share_link = resolve_location(share_link, redirect.location);
 
   const std::string shareid = text_between(share_link, "shareid=", "&");
@@ -456,23 +490,38 @@ int ShareClient::verify_extraction_code(std::string& share_link, const std::stri
   request.url = origin_ + "/share/verify?shareid=" + shareid + "&uk=" + uk +
                 "&t=" + timestamp_text() + kFixedBlock + kWebAppId + "&logid=" + make_logid();
   request.method = kHttpPost;
+  request.send_once = true;
   request.post_data = "pwd=" + percent_encode(extraction_code) +
                       "&vcode=" + percent_encode(captcha_answer) +
                       "&vcode_str=" + percent_encode(take_vcode_str());
   request.headers = "Referer:" + share_link;
+  const HttpResponse response = send(request, true);
+  note_failure(request, response);
   JsonDocument reply;
-  return reply_code(send(request, true), reply);
+  return reply_code(response, reply);
 }
 
 int ShareClient::fetch_captcha(Bytes& image, int code) {
+  std::shared_ptr<HttpCancel> cancel;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!cancel_) cancel_ = std::make_shared<HttpCancel>();
+    cancel = cancel_;
+  }
   std::string id;
-  const int result = fetch_captcha_from(origin_, code, image, id);
+  const int result = fetch_captcha_carrying(origin_, code, image, id, std::move(cancel), this);
   if (result == 0) vcode_str_ = std::move(id);
   return result;
 }
 
 int ShareClient::fetch_captcha_from(const std::string& origin, int code, Bytes& image,
                                     std::string& id) {
+  return fetch_captcha_carrying(origin, code, image, id, nullptr, nullptr);
+}
+
+int ShareClient::fetch_captcha_carrying(const std::string& origin, int code, Bytes& image,
+                                        std::string& id, std::shared_ptr<const HttpCancel> cancel,
+                                        ShareClient* client) {
   std::string prod;
   if (code == kWrongVerifyCaptcha) {
     prod = "shareverify";
@@ -484,7 +533,9 @@ int ShareClient::fetch_captcha_from(const std::string& origin, int code, Bytes& 
   HttpRequest request;
   request.url = origin + "/api/getcaptcha?prod=" + prod + "&web=1&t=0." + random_digits(16) +
                 kFixedBlock + kWebAppId + "&logid=" + make_logid();
+  request.cancel = cancel;
   const HttpResponse response = http_request(request);
+  if (client != nullptr) client->note_failure(request, response);
   JsonDocument reply;
   const int result = reply_code(response, reply);
   if (result != 0) return result;
@@ -496,8 +547,10 @@ int ShareClient::fetch_captcha_from(const std::string& origin, int code, Bytes& 
   // host would.
   HttpRequest picture;
   picture.url = resolve_location(origin + "/", picture_url);
+  picture.cancel = std::move(cancel);
   HttpResponse bytes = http_request(picture);
-  if (bytes.failure != 0) return kRequestFailed;
+  if (client != nullptr) client->note_failure(picture, bytes);
+  if (bytes.failure != 0) return failure_code(bytes);
   image = std::move(bytes.body);
   id = std::move(picture_id);
   return 0;

@@ -11,11 +11,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "http/cookies.h"
+#include "http/http_request.h"
 #include "share/file_entry.h"
 #include "share/service_replies.h"
 #include "text/local_text.h"
@@ -25,6 +27,9 @@ namespace sharelink {
 class HttpCancel;
 class HttpConnectionPool;
 class JsonDocument;
+class WorkPool;
+class WorkScope;
+enum class WorkEnd;
 struct HttpRequest;
 struct HttpResponse;
 
@@ -53,6 +58,16 @@ struct ResolveLimits {
   // A request that failed in a way a new try may mend (no connection, a
   // reset, no answer in time, a 5xx) is sent again after each of these.
   std::array<int, 2> retry_delays_ms{1000, 3000};
+};
+
+// The request that ended a resolve, for telling the user why it failed.
+struct RequestFailure {
+  std::string method;  // "GET" or "POST"
+  std::string url;     // the address as sent, without its query (it may hold a password)
+  int failure = 0;     // HttpResponse::failure; 0 when the service answered with an error status
+  HttpCause cause = HttpCause::none;
+  std::string reason;       // HttpResponse::reason
+  std::string status_text;  // the status ("503 Service Unavailable") when one came
 };
 
 class ShareClient {
@@ -132,6 +147,11 @@ class ShareClient {
   }
   const std::string& vcode_str() const { return vcode_str_; }
 
+  // The last request of the running or last resolve that failed for good
+  // (its retries spent), on any thread; nullopt when none did. A resolve
+  // starts with none.
+  std::optional<RequestFailure> last_failure() const;
+
   // The origin requests go to: that of the last resolve's share link.
   const std::string& service_origin() const { return origin_; }
 
@@ -143,7 +163,20 @@ class ShareClient {
 
  private:
   struct PageData;
+  struct ListedPage;
   class ListAhead;
+  // While it lives, a stop of the client cancels the pool too.
+  class PoolWatch {
+   public:
+    PoolWatch(ShareClient& client, WorkPool& pool);
+    ~PoolWatch();
+    PoolWatch(const PoolWatch&) = delete;
+    PoolWatch& operator=(const PoolWatch&) = delete;
+
+   private:
+    ShareClient& client_;
+    WorkPool& pool_;
+  };
   // One walk through a share's folders.
   struct Listing {
     std::string uk;
@@ -154,17 +187,28 @@ class ShareClient {
     std::size_t pending = 0;     // entries read from pages but not yet in files
     ListAhead* ahead = nullptr;  // pages fetched ahead of the walk; null: none
   };
+  // Bytes of results that the listing helpers and link workers may hold
+  // before the walk or the resolving thread takes them: past it they wait.
+  static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
 
   // Sends request, with the cookies of its address's origin and merging the
   // reply's into them when with_cookies: no origin sees another's cookies.
+  // A request without a cancel token carries the client's.
   HttpResponse send(HttpRequest request, bool with_cookies);
   using Notify = std::function<void(const std::string&)>;
   // send, and again after each retry delay while the failure is one a new try
   // may mend and the client has not stopped; notify gets a line per new try.
-  HttpResponse send_retrying(const HttpRequest& request, bool with_cookies, const Notify& notify);
+  // With a scope (work of a pool) the requests carry its token and the delays
+  // end at its cancel; a delay cut short ends the call as cancelled.
+  HttpResponse send_retrying(const HttpRequest& request, bool with_cookies, const Notify& notify,
+                             const WorkScope* scope = nullptr);
   // Waits, unless stop() comes first; false when it did.
   bool wait_unless_stopped(int milliseconds);
   void notify_here(const std::string& line) const;
+  // Keeps a request's failure, when it is one, as last_failure.
+  void note_failure(const HttpRequest& request, const HttpResponse& response);
+  // The code of a piece of pool work that ended as end; code is its own.
+  static int work_code(WorkEnd end, int code);
 
   int fetch_page(const std::string& share_link, std::string& page);
   // Reads the page's data object into page_data and, with files, the share's
@@ -178,14 +222,17 @@ class ShareClient {
   // not listed yet go to found, their ids to ids.
   int read_list_page(Listing& listing, const std::string& dir, int page, FileList& found,
                      std::set<std::string>& ids, bool& full);
-  HttpResponse fetch_list_page(const std::string& uk, const std::string& shareid,
-                               const std::string& dir, int page, const Notify& notify);
+  // Fetches a listing page and reads its code. Ahead of the walk (with a
+  // scope) its entries are read too, and kept instead of the reply when they
+  // are smaller.
+  ListedPage list_page(const std::string& uk, const std::string& shareid, const std::string& dir,
+                       int page, const WorkScope* scope);
   int request_links(const std::string& share_link, const PageData& page_data, FileList& files,
                     int& index, const std::string& captcha_answer);
   // One link request: 0 and the link, or the code.
   int request_link(const std::string& share_link, const PageData& page_data, const FileEntry& entry,
                    const std::string& captcha_answer, const std::string& vcode, std::string& link,
-                   const Notify& notify);
+                   const Notify& notify, const WorkScope* scope = nullptr);
   // Requests the links of files[todo[from..]] up to parallel at a time, in
   // list order; no new one starts after a failure. Results land in files; the
   // first failure's position in todo goes to failed (todo.size() for none).
@@ -199,6 +246,15 @@ class ShareClient {
   // in the list already; the bytes read count against the list's.
   int read_entries(const JsonDocument& reply, const std::string& path, bool on_share_page,
                    std::size_t used_entries, std::set<std::string>& ids, FileList& found);
+  // The same for a list read ahead.
+  int take_entries(ListItems& items, std::size_t used_entries, std::set<std::string>& ids,
+                   FileList& found);
+  ListRoom room_left(std::size_t used_entries) const;
+  // The captcha calls, their requests carrying cancel; failures noted by
+  // client when there is one.
+  static int fetch_captcha_carrying(const std::string& origin, int code, Bytes& image,
+                                    std::string& id, std::shared_ptr<const HttpCancel> cancel,
+                                    ShareClient* client);
   // Counts the list afresh (a pass that resumes a list built earlier).
   void recount_progress(const FileList& files, int index);
   void count_entry(const FileEntry& entry);
@@ -218,6 +274,9 @@ class ShareClient {
   // Cancels every request under way when the client stops.
   std::shared_ptr<HttpCancel> cancel_;
   std::shared_ptr<HttpConnectionPool> connections_;
+  // The pools at work, which a stop cancels; under mutex_.
+  std::vector<WorkPool*> pools_;
+  std::optional<RequestFailure> last_failure_;  // under mutex_
   ResolveProgress progress_;
   ResolveLimits limits_;
   std::size_t list_bytes_ = 0;  // what the list keeps, by entry_bytes

@@ -257,9 +257,10 @@ struct ParallelCase {
   int parallel;
   int stop_after_links;  // -1: never; 0: as soon as a folder is listed
   JobOutcome outcome;
-  const char* status;  // the last status line
-  int links;           // links in the report; -1: whatever the stop left
-  int captchas;        // captcha prompts; -1: some
+  const char* status;               // the last status line
+  int links;                        // links in the report; -1: whatever the stop left
+  int captchas;                     // captcha prompts; -1: some
+  bool stop_after_failure = false;  // stopped as a failed listing empties the list
 };
 
 void PrintTo(const ParallelCase& row, std::ostream* out) {
@@ -314,6 +315,12 @@ TEST_P(ParallelJob, EndsAsTheNetworkAndTheUserLet) {
       if (progress.folders_listed > 0 && progress.links_obtained >= row.stop_after_links) {
         state.request_stop();
       }
+    };
+  }
+  if (row.stop_after_failure) {
+    view.on_progress = [&state, listed = false](const ResolveProgress& progress) mutable {
+      if (listed && progress.entries_found == 0) state.request_stop();
+      listed = listed || progress.entries_found > 0;
     };
   }
   EXPECT_EQ(ResolveJob(state, view).run(), row.outcome);
@@ -406,7 +413,18 @@ INSTANTIATE_TEST_SUITE_P(
         ParallelCase{"stopped_while_listing", "", kNone, 4, 0, JobOutcome::stopped, "用户主动停止",
                      0, 0},
         ParallelCase{"stopped_among_the_links", "", kNone, 4, 5, JobOutcome::stopped,
-                     "用户主动停止", -1, 0}),
+                     "用户主动停止", -1, 0},
+        // The stop comes after the failure ended the listing: it is no stop.
+        ParallelCase{"stopped_after_a_listing_failed",
+                     "",
+                     {"list:malformed@2"},
+                     4,
+                     -1,
+                     JobOutcome::failure,
+                     "自定义错误代码,JSON解析失败",
+                     0,
+                     0,
+                     true}),
     [](const ::testing::TestParamInfo<ParallelCase>& info) {
       return std::string(info.param.name);
     });

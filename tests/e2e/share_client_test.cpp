@@ -253,6 +253,7 @@ TEST(ShareClientE2E, UnknownLinkAndLinkWithoutScheme) {
 struct FaultCase {
   const char* faults;  // fault rules, separated by ","
   int expected;
+  const char* failed;  // the path of the request that failed for good; nullptr: none did
 };
 
 class ShareClientFaults : public ::testing::TestWithParam<FaultCase> {};
@@ -287,30 +288,44 @@ TEST_P(ShareClientFaults, EndWithTheirCodeAndNeverASilentGap) {
     // Either no list at all or one that stops where the failure happened.
     EXPECT_TRUE(job.files.empty() || job.index <= static_cast<int>(job.files.size()));
   }
+  const std::optional<RequestFailure> failure = client.last_failure();
+  ASSERT_EQ(failure.has_value(), GetParam().failed != nullptr) << faults;
+  if (failure) {
+    const std::string path = GetParam().failed;
+    EXPECT_EQ(failure->url.substr(failure->url.size() - std::min(failure->url.size(), path.size())),
+              path);
+    EXPECT_TRUE(failure->failure != 0 || failure->status_text.rfind("500", 0) == 0)
+        << failure->status_text;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, ShareClientFaults,
-    ::testing::Values(
-        FaultCase{"page:close", kRequestFailed}, FaultCase{"page:hang", kRequestFailed},
-        FaultCase{"page:malformed", kJsonParseFailed}, FaultCase{"list:close", kRequestFailed},
-        FaultCase{"list:http500", kJsonParseFailed}, FaultCase{"list:malformed", kJsonParseFailed},
-        FaultCase{"list:truncate", kRequestFailed}, FaultCase{"list:self_loop", 0},
-        // A broken connection or a request without an answer is sent again,
-        // twice at most; a third failure in a row ends the resolve.
-        FaultCase{"download:close@2", 0}, FaultCase{"download:hang@3", 0},
-        FaultCase{"download:close@2,download:close@3", 0},
-        FaultCase{"download:hang@3,download:hang@4", 0},
-        FaultCase{"download:close@every1", kRequestFailed},
-        FaultCase{"download:http500", kJsonParseFailed},
-        FaultCase{"download:malformed@2", kJsonParseFailed},
-        FaultCase{"download:truncate", kRequestFailed}, FaultCase{"download:errno_last", 0},
-        FaultCase{"download:huge@1", kRequestFailed},
-        // A success without its link or its list is no success, and says so.
-        FaultCase{"download:bare_success@2", kLinkMissing},
-        FaultCase{"list:bare_success", kJsonParseFailed},
-        // A listing that answers its first page again ends the folder there.
-        FaultCase{"list:first_page", 0}),
+    ::testing::Values(FaultCase{"page:close", kRequestFailed, "/s/1PubDemoXq7Ra"},
+                      FaultCase{"page:hang", kRequestFailed, "/s/1PubDemoXq7Ra"},
+                      FaultCase{"page:malformed", kJsonParseFailed, nullptr},
+                      FaultCase{"list:close", kRequestFailed, "/share/list"},
+                      FaultCase{"list:http500", kJsonParseFailed, "/share/list"},
+                      FaultCase{"list:malformed", kJsonParseFailed, nullptr},
+                      FaultCase{"list:truncate", kRequestFailed, "/share/list"},
+                      FaultCase{"list:self_loop", 0, nullptr},
+                      // A broken connection or a request without an answer is sent again,
+                      // twice at most; a third failure in a row ends the resolve.
+                      FaultCase{"download:close@2", 0, nullptr},
+                      FaultCase{"download:hang@3", 0, nullptr},
+                      FaultCase{"download:close@2,download:close@3", 0, nullptr},
+                      FaultCase{"download:hang@3,download:hang@4", 0, nullptr},
+                      FaultCase{"download:close@every1", kRequestFailed, "/api/sharedownload"},
+                      FaultCase{"download:http500", kJsonParseFailed, "/api/sharedownload"},
+                      FaultCase{"download:malformed@2", kJsonParseFailed, nullptr},
+                      FaultCase{"download:truncate", kRequestFailed, "/api/sharedownload"},
+                      FaultCase{"download:errno_last", 0, nullptr},
+                      FaultCase{"download:huge@1", kRequestFailed, "/api/sharedownload"},
+                      // A success without its link or its list is no success, and says so.
+                      FaultCase{"download:bare_success@2", kLinkMissing, nullptr},
+                      FaultCase{"list:bare_success", kJsonParseFailed, nullptr},
+                      // A listing that answers its first page again ends the folder there.
+                      FaultCase{"list:first_page", 0, nullptr}),
     [](const ::testing::TestParamInfo<FaultCase>& info) {
       std::string name = info.param.faults;
       for (char& c : name) {
