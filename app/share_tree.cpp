@@ -11,73 +11,6 @@ namespace sharelink {
 
 namespace {
 
-using Chars = std::vector<std::uint32_t>;
-
-constexpr std::uint32_t kSlash = '/';
-
-// The characters of local text, each as one number, ASCII letters lower-cased:
-// a byte of a double-byte character never compares with a letter or a "/".
-Chars characters(const std::string& text) {
-  Chars out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    std::size_t length = 1;
-    if (is_lead_byte(text[at]) && at + 1 < text.size()) {
-      const bool four = byte(at + 1) >= '0' && byte(at + 1) <= '9' && at + 3 < text.size();
-      length = four ? 4 : 2;
-    }
-    std::uint32_t code = 0;
-    for (std::size_t i = 0; i < length; ++i)
-      code = code << 8 | byte(at + i);
-    if (code >= 'A' && code <= 'Z') code += 'a' - 'A';
-    out.push_back(code);
-    at += length;
-  }
-  return out;
-}
-
-// The names of a path, empty ones dropped.
-std::vector<Chars> steps_of(const Chars& chars) {
-  std::vector<Chars> steps(1);
-  for (const std::uint32_t c : chars) {
-    if (c == kSlash) {
-      if (!steps.back().empty()) steps.emplace_back();
-    } else {
-      steps.back().push_back(c);
-    }
-  }
-  if (steps.back().empty()) steps.pop_back();
-  return steps;
-}
-
-// One name against one step of a pattern: "*" any characters, "?" one.
-bool name_matches(const Chars& pattern, const Chars& name) {
-  std::size_t p = 0, n = 0;
-  std::size_t star = std::string::npos, star_n = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      star_n = n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++star_n;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
-}
-
-bool is_any_folders(const Chars& step) {
-  return step.size() == 2 && step[0] == '*' && step[1] == '*';
-}
-
 std::uint64_t size_of(const std::string& text) {
   std::uint64_t value = 0;
   for (const char c : text) {
@@ -96,31 +29,6 @@ std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
 }
 
 }  // namespace
-
-bool path_matches(const std::string& pattern, const std::string& path) {
-  Chars pattern_chars = characters(pattern);
-  for (std::uint32_t& c : pattern_chars) {
-    if (c == '\\') c = kSlash;
-  }
-  const std::vector<Chars> want = steps_of(pattern_chars);
-  const std::vector<Chars> have = steps_of(characters(path));
-  if (want.empty()) return false;
-  // matched[j]: the steps of the pattern so far match the first j names.
-  std::vector<char> matched(have.size() + 1, 0);
-  matched[0] = 1;
-  for (const Chars& step : want) {
-    std::vector<char> next(have.size() + 1, 0);
-    for (std::size_t j = 0; j <= have.size(); ++j) {
-      if (is_any_folders(step)) {
-        next[j] = matched[j] || (j > 0 && next[j - 1]);
-      } else {
-        next[j] = j > 0 && matched[j - 1] && name_matches(step, have[j - 1]);
-      }
-    }
-    matched.swap(next);
-  }
-  return matched[have.size()] != 0;
-}
 
 std::string size_text(std::uint64_t bytes) {
   static const char* const kUnits[] = {"B", "KB", "MB", "GB", "TB", "PB", "EB"};
@@ -145,19 +53,23 @@ ShareTree::ShareTree(const FileList& files) : list_size_(files.size()) {
   const std::size_t count = files.size();
   // The folder each entry belongs to, by path: a parent's path is shorter than
   // its child's, so no entry ends up below itself.
-  std::unordered_map<std::string, std::size_t> folders;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (files[i].isdir == "1") folders.emplace(files[i].path, i);
-  }
   std::vector<std::size_t> parent(count, kNone);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::string& path = files[i].path;
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) continue;
-    const auto found = folders.find(path.substr(0, slash));
-    if (found != folders.end()) parent[i] = found->second;
+  std::size_t name_bytes = 0;
+  {
+    std::unordered_map<std::string_view, std::size_t> folders;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (files[i].isdir == "1") folders.emplace(files[i].path, i);
+      name_bytes += files[i].server_filename.size();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view path = files[i].path;
+      const std::size_t slash = path.rfind('/');
+      if (slash == std::string::npos) continue;
+      const auto found = folders.find(path.substr(0, slash));
+      if (found != folders.end()) parent[i] = found->second;
+    }
   }
-  folders.clear();
+  texts_.reserve(name_bytes);
   // Children as linked lists in list order, then a walk in tree order.
   std::vector<std::size_t> first_child(count, kNone), next_sibling(count, kNone);
   std::vector<std::size_t> tops;
@@ -187,22 +99,8 @@ ShareTree::ShareTree(const FileList& files) : list_size_(files.size()) {
         }
         continue;
       }
-      Node node;
-      node.list_index = entry;
-      node.folder = files[entry].isdir == "1";
-      const std::size_t up = parent[entry] == kNone ? kNone : node_of[parent[entry]];
-      node.parent = up;
-      node.depth = up == kNone ? 0 : nodes_[up].depth + 1;
-      if (up != kNone) node.path = nodes_[up].path + "/";
-      node.name_at = node.path.size();
-      node.path += files[entry].server_filename;
-      node.end = nodes_.size() + 1;
-      if (!node.folder) {
-        node.bytes = size_of(files[entry].size);
-        node.files = 1;
-      }
       node_of[entry] = nodes_.size();
-      nodes_.push_back(std::move(node));
+      add_node(files, entry, parent[entry] == kNone ? kNone : node_of[parent[entry]]);
       if (nodes_.back().folder && first_child[entry] != kNone) {
         stack.push_back(first_child[entry]);
       } else {
@@ -211,7 +109,40 @@ ShareTree::ShareTree(const FileList& files) : list_size_(files.size()) {
       }
     }
   }
-  // Totals from the bottom up: a node comes after the folder above it.
+  add_totals();
+  set_all(true);
+}
+
+void ShareTree::add_node(const FileList& files, std::size_t entry, std::size_t up) {
+  const FileEntry& from = files[entry];
+  Node node;
+  node.list_index = entry;
+  node.folder = from.isdir == "1";
+  node.parent = up;
+  node.depth = up == kNone ? 0 : nodes_[up].depth + 1;
+  node.end = nodes_.size() + 1;
+  node.name_at = texts_.size();
+  node.name_size = from.server_filename.size();
+  texts_ += from.server_filename;
+  // Below a folder the path on the disk goes on by what follows its last
+  // slash, mostly the name itself.
+  std::string_view disk = from.path;
+  if (up != kNone) disk.remove_prefix(disk.rfind('/') + 1);
+  node.disk_at = node.name_at;
+  if (disk != from.server_filename) {
+    node.disk_at = texts_.size();
+    texts_ += disk;
+  }
+  node.disk_size = disk.size();
+  if (!node.folder) {
+    node.bytes = size_of(from.size);
+    node.files = 1;
+  }
+  nodes_.push_back(node);
+}
+
+void ShareTree::add_totals() {
+  // From the bottom up: a node comes after the folder above it.
   for (std::size_t i = nodes_.size(); i-- > 0;) {
     Node& node = nodes_[i];
     if (node.parent == kNone) continue;
@@ -219,16 +150,32 @@ ShareTree::ShareTree(const FileList& files) : list_size_(files.size()) {
     up.files += node.files;
     up.bytes = saturated_sum(up.bytes, node.bytes);
   }
-  for (const Node& node : nodes_) {
-    if (node.parent != kNone) continue;
-    total_files_ += node.files;
-    total_bytes_ = saturated_sum(total_bytes_, node.bytes);
+  for (std::size_t i = 0; i < nodes_.size(); i = nodes_[i].end) {
+    total_files_ += nodes_[i].files;
+    total_bytes_ = saturated_sum(total_bytes_, nodes_[i].bytes);
   }
-  set_all(true);
+}
+
+std::string_view ShareTree::text(std::size_t at, std::size_t size) const {
+  return std::string_view(texts_).substr(at, size);
+}
+
+std::string ShareTree::path(std::size_t node) const {
+  std::size_t length = 0;
+  for (std::size_t at = node; at != kNone; at = nodes_[at].parent)
+    length += nodes_[at].name_size + (nodes_[at].parent == kNone ? 0 : 1);
+  std::string out(length, '/');
+  for (std::size_t at = node; at != kNone; at = nodes_[at].parent) {
+    const Node& step = nodes_[at];
+    length -= step.name_size;
+    out.replace(length, step.name_size, texts_, step.name_at, step.name_size);
+    if (step.parent != kNone) --length;  // the slash before the name
+  }
+  return out;
 }
 
 std::string ShareTree::name(std::size_t node) const {
-  return nodes_[node].path.substr(nodes_[node].name_at);
+  return std::string(text(nodes_[node].name_at, nodes_[node].name_size));
 }
 
 CheckState ShareTree::check_state(std::size_t node) const {
@@ -238,25 +185,37 @@ CheckState ShareTree::check_state(std::size_t node) const {
 }
 
 void ShareTree::set_checked(std::size_t node, bool checked) {
-  Node& target = nodes_[node];
-  const std::size_t old_files = target.checked_files;
-  const std::uint64_t old_bytes = target.checked_bytes;
-  for (std::size_t i = node; i < target.end; ++i) {
+  mark(node, checked);
+  for (std::size_t up = nodes_[node].parent; up != kNone; up = nodes_[up].parent)
+    recount(up);
+  recount_total();
+}
+
+void ShareTree::mark(std::size_t node, bool checked) {
+  for (std::size_t i = node; i < nodes_[node].end; ++i) {
     Node& n = nodes_[i];
     n.checked_files = checked ? n.files : 0;
     n.checked_bytes = checked ? n.bytes : 0;
   }
-  // The sums above change by the difference; bytes saturate, so above a
-  // saturated total they are counted afresh rather than subtracted.
-  for (std::size_t up = target.parent; up != kNone; up = nodes_[up].parent) {
-    Node& n = nodes_[up];
-    n.checked_files = n.checked_files - old_files + target.checked_files;
-    n.checked_bytes =
-        saturated_sum(n.checked_bytes - std::min(n.checked_bytes, old_bytes), target.checked_bytes);
+}
+
+void ShareTree::recount(std::size_t folder) {
+  Node& up = nodes_[folder];
+  up.checked_files = 0;
+  up.checked_bytes = 0;
+  for (std::size_t child = folder + 1; child < up.end; child = nodes_[child].end) {
+    up.checked_files += nodes_[child].checked_files;
+    up.checked_bytes = saturated_sum(up.checked_bytes, nodes_[child].checked_bytes);
   }
-  checked_files_ = checked_files_ - old_files + target.checked_files;
-  checked_bytes_ =
-      saturated_sum(checked_bytes_ - std::min(checked_bytes_, old_bytes), target.checked_bytes);
+}
+
+void ShareTree::recount_total() {
+  checked_files_ = 0;
+  checked_bytes_ = 0;
+  for (std::size_t top = 0; top < nodes_.size(); top = nodes_[top].end) {
+    checked_files_ += nodes_[top].checked_files;
+    checked_bytes_ = saturated_sum(checked_bytes_, nodes_[top].checked_bytes);
+  }
 }
 
 void ShareTree::set_all(bool checked) {
@@ -268,16 +227,43 @@ void ShareTree::set_all(bool checked) {
   checked_bytes_ = checked ? total_bytes_ : 0;
 }
 
-std::size_t ShareTree::set_matching(const std::string& pattern, bool checked) {
+std::size_t ShareTree::set_matching(const std::string& text_of_pattern, bool checked) {
+  const PathPattern pattern(text_of_pattern);
+  if (pattern.empty()) return 0;
+  // What the pattern has read on the way down to each level: the path below
+  // the top, and the path on the disk.
+  std::vector<PathPattern::Progress> below, disk;
   std::size_t matched = 0;
   for (std::size_t i = 0; i < nodes_.size();) {
-    if (!path_matches(pattern, nodes_[i].path)) {
-      ++i;
-      continue;
+    const Node& node = nodes_[i];
+    const std::size_t level = node.depth;
+    if (below.size() <= level) {
+      below.resize(level + 1);
+      disk.resize(level + 1);
     }
-    matched += nodes_[i].files;
-    set_checked(i, checked);
-    i = nodes_[i].end;
+    below[level] = level == 0 ? pattern.start() : below[level - 1];
+    bool hopes = pattern.read(below[level], text(node.name_at, node.name_size));
+    bool hit = pattern.matched(below[level]);
+    if (pattern.from_root()) {
+      // At the top the whole path is read: a folder above the share's top
+      // chooses what it holds, as a listed one does.
+      bool above = false;
+      disk[level] = level == 0 ? pattern.start() : disk[level - 1];
+      hopes = pattern.read(disk[level], text(node.disk_at, node.disk_size), &above) || hopes;
+      hit = hit || above || pattern.matched(disk[level]);
+    }
+    if (hit) {
+      matched += node.files;
+      mark(i, checked);
+    }
+    // Below a match all is chosen already; below a dead end nothing can be.
+    i = hit || !hopes ? node.end : i + 1;
+  }
+  if (matched > 0) {
+    for (std::size_t i = nodes_.size(); i-- > 0;) {
+      if (nodes_[i].folder) recount(i);
+    }
+    recount_total();
   }
   return matched;
 }

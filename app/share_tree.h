@@ -5,24 +5,22 @@
 // Entries nest by their paths: an entry belongs to the listed folder whose path
 // is its own up to the last slash; the rest sits at the top. An entry's path
 // below the share's top is the names of the folders on its way and its own,
-// joined by "/". Texts are local text.
+// joined by "/". The tree keeps each name once and puts a path together only
+// when asked, so that folders nested deep with long names take memory in
+// proportion to the list, not to the square of its depth. Texts are local text.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/path_pattern.h"
 #include "share/file_entry.h"
 
 namespace sharelink {
 
 enum class CheckState { unchecked, partly, checked };
-
-// Whether pattern matches path (a path below the share's top). "*" stands for
-// any characters of one name, "?" for one character, a step "**" for any
-// number of folders; letter case is ignored, "\" counts as "/", and slashes at
-// either end or doubled count once. An empty pattern matches nothing.
-bool path_matches(const std::string& pattern, const std::string& path);
 
 // "0 B", "512 B", "3.4 GB", "812 GB": 1024 to the step, one decimal below 10.
 std::string size_text(std::uint64_t bytes);
@@ -45,7 +43,8 @@ class ShareTree {
   std::size_t parent(std::size_t node) const { return nodes_[node].parent; }
   // One past the last node below node.
   std::size_t end(std::size_t node) const { return nodes_[node].end; }
-  const std::string& path(std::size_t node) const { return nodes_[node].path; }
+  // Put together from the names on the way down: as long as they are.
+  std::string path(std::size_t node) const;
   std::string name(std::size_t node) const;
   // A file's size; a folder's, the total of the files below it.
   std::uint64_t bytes(std::size_t node) const { return nodes_[node].bytes; }
@@ -54,8 +53,9 @@ class ShareTree {
   // Checks or unchecks a file, or every file below a folder.
   void set_checked(std::size_t node, bool checked);
   void set_all(bool checked);
-  // Checks or unchecks the files pattern matches and every file below the
-  // folders it matches; how many files it matched.
+  // Checks or unchecks the files pattern (path_pattern.h) matches and every
+  // file below the folders it matches; how many files it matched. Each name is
+  // read once, whatever its depth.
   std::size_t set_matching(const std::string& pattern, bool checked);
 
   std::size_t checked_files() const { return checked_files_; }
@@ -76,15 +76,30 @@ class ShareTree {
     std::size_t end = 0;
     std::size_t depth = 0;
     bool folder = false;
-    std::string path;
-    std::size_t name_at = 0;  // where the own name starts in path
+    // In texts_: the own name, and the own step of the path on the sharer's
+    // disk (at the top, that whole path).
+    std::size_t name_at = 0;
+    std::size_t name_size = 0;
+    std::size_t disk_at = 0;
+    std::size_t disk_size = 0;
     std::uint64_t bytes = 0;
     std::size_t files = 0;  // files at or below the node
     std::size_t checked_files = 0;
     std::uint64_t checked_bytes = 0;
   };
 
+  void add_node(const FileList& files, std::size_t entry, std::size_t up);
+  void add_totals();
+  std::string_view text(std::size_t at, std::size_t size) const;
+  // Counts afresh what is checked below a folder from its direct children, and
+  // over the whole share from the top level: a sum that saturated cannot be
+  // undone by subtraction.
+  void recount(std::size_t folder);
+  void recount_total();
+  void mark(std::size_t node, bool checked);
+
   std::vector<Node> nodes_;
+  std::string texts_;
   std::size_t list_size_ = 0;
   std::size_t checked_files_ = 0;
   std::uint64_t checked_bytes_ = 0;

@@ -42,6 +42,11 @@ TEST(PathPattern, Matches) {
       {"\xB5\x41", "\xB5\x61", false},
       {"\xB5\x41*", "\xB5\x41xyz", true},
       {"\x95\x5C/?", "\x95\x5C/x", true},  // the second byte is no backslash
+      // A "*" or "?" of the pattern is a wildcard whatever the name holds there.
+      {"*", "*x", true},
+      {"*.txt", "*a.txt", true},
+      {"a*", "a*b", true},
+      {"?x", "*x", true},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(path_matches(row.pattern, row.path), row.match) << row.pattern << " " << row.path;
@@ -93,6 +98,37 @@ TEST(ShareTree, NestsByPathWhateverTheOrderAndCountsWhatIsChecked) {
   tree.set_checked(1, true);
   EXPECT_EQ(tree.check_state(0), CheckState::partly);
   EXPECT_EQ(tree.checked_files(), 3u);
+}
+
+// What is checked is counted afresh, so a total that saturated at 2^64 - 1
+// comes back down when the file that filled it is unchecked.
+TEST(ShareTree, CheckedBytesCountAfreshPastSaturation) {
+  const FileEntry big = entry("/s/d/big", "0", "18446744073709551615"),
+                  five = entry("/s/5", "0", "5");
+  const std::pair<FileList, const char*> rows[] = {
+      {{big, five}, "已选 1 个文件, 5 B / 共 2 个文件, 16 EB"},
+      {{entry("/s/d", "1"), big, five}, "已选 1 个文件, 5 B / 共 2 个文件, 16 EB"},
+      {{entry("/s/d", "1"), big, big, five}, "已选 2 个文件, 16 EB / 共 3 个文件, 16 EB"},
+  };
+  for (const auto& [files, summary] : rows) {
+    ShareTree tree(files);
+    tree.set_checked(tree.size() - 2, false);
+    EXPECT_EQ(tree.summary(), summary);
+  }
+}
+
+// A pattern from "/" is matched against the path on the sharer's disk, as the
+// report shows it, and still against the path below the share's top.
+TEST(ShareTree, PatternsFromTheRootMatchTheDiskPathToo) {
+  const FileList files = {entry("/资源/大目录", "1"), entry("/资源/大目录/a.pdf", "0"),
+                          entry("/资源/大目录/子", "1"), entry("/资源/大目录/子/b.PDF", "0"),
+                          entry("/资源/c.pdf", "0")};
+  const std::pair<const char*, std::size_t> rows[] = {
+      {"/资源/大目录/*.pdf", 1}, {"\\资源\\c.pdf", 1},     {"/**/b.pdf", 1},
+      {"/大目录/**/*.pdf", 2},   {"资源/大目录/a.pdf", 0}, {"/资源", 3},
+  };
+  for (const auto& [pattern, matched] : rows)
+    EXPECT_EQ(ShareTree(files).set_matching(pattern, false), matched) << pattern;
 }
 
 TEST(SizeText, Steps) {

@@ -53,6 +53,33 @@ void cookie_lines_stay_bounded(const Scene& scene, const CliRun&) {
   EXPECT_GT(longest, 0u);
 }
 
+// A chain of folders kChainDepth deep and a file at its bottom, each named by
+// 4,000 bytes on a short path: every entry keeps within the 4 KiB limit and the
+// list stays small, but the names joined reach hundreds of megabytes.
+constexpr std::uint64_t kChainDepth = 300, kChainName = 4000;
+
+void folder_chain(Scene& scene) {
+  scene.options = {"--list"};
+  scene.service.folder = [](const std::string& dir, int page) {
+    const auto level = static_cast<std::uint64_t>(std::count(dir.begin(), dir.end(), '/'));
+    if (page != 1 || level > kChainDepth) return std::string(R"({"errno":0,"list":[]})");
+    return R"({"errno":0,"list":[{"fs_id":)" + std::to_string(level) + R"(,"isdir":)" +
+           (level < kChainDepth ? "1" : "0") + R"(,"path":")" + dir + R"(/d","server_filename":")" +
+           std::string(kChainName - 4, 'n') + std::to_string(1000 + level) + R"(","size":0}]})";
+  };
+  const std::string top = scene.service.folder("", 1);
+  scene.service.list = top.substr(18, top.size() - 19);
+}
+
+// Each line holds the whole path below the top: the output is those paths and
+// a few bytes per line, all of it and nothing more.
+void chain_listed_whole(const Scene&, const CliRun& run) {
+  const std::uint64_t lines = kChainDepth + 1;
+  const std::uint64_t paths = lines * (lines + 1) / 2 * (kChainName + 1) - lines;
+  EXPECT_GE(run.out_bytes, paths);
+  EXPECT_LE(run.out_bytes, paths + kMiB);
+}
+
 class OversizedReply : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(OversizedReply, EndsWithBoundedMemory) {
@@ -90,6 +117,12 @@ const FaultCase kOversizedCases[] = {
      256,
      20,
      cookie_lines_stay_bounded},
+    {"folder_chain_300_deep_of_4000_byte_names_listed",
+     folder_chain,
+     {{0, u8"自定义错误代码,只列出文件,未请求下载地址", 0}, {0, u8"只列出文件,未请求下载地址", 0}},
+     64,
+     60,
+     chain_listed_whole},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, OversizedReply, ::testing::ValuesIn(kOversizedCases), case_name);
