@@ -9,46 +9,119 @@ namespace {
 // U+FFFD in local text.
 const std::string kReplacement = "\x84\x31\xa4\x37";
 
-bool is_control(unsigned char b) {
-  return (b < 0x20 && b != '\t') || b == 0x7f;
+// Four-byte characters that must not reach a screen as they are, by their
+// place among the four-byte codes (81 30 81 30 is 0) and the code point of
+// the first. None of them has a two-byte code.
+struct FourByteRange {
+  int first;
+  int last;
+  char32_t code_point;
+};
+constexpr FourByteRange kUnsafeFourByte[] = {
+    {0, 31, 0x80},         // the C1 controls, U+0085 (next line) among them
+    {7935, 7941, 0x2028},  // separators, embeddings and overrides: U+2028-202E
+    {7992, 7995, 0x2066},  // isolates: U+2066-2069
+};
+
+enum class Kind { plain, control, stray };
+
+struct LocalChar {
+  std::size_t length;
+  Kind kind;
+  char32_t code_point;  // of a control
+};
+
+bool within(unsigned char b, unsigned char low, unsigned char high) {
+  return b >= low && b <= high;
 }
 
-// Bytes of the local character at text[at]: 1, 2 or 4.
-std::size_t char_length(const std::string& text, std::size_t at) {
-  if (!is_lead_byte(text[at]) || at + 1 >= text.size()) return 1;
-  const auto second = static_cast<unsigned char>(text[at + 1]);
-  if (second >= 0x30 && second <= 0x39 && at + 3 < text.size()) return 4;
-  return 2;
+LocalChar four_byte_char(const unsigned char* b) {
+  const int index =
+      (((b[0] - 0x81) * 10 + (b[1] - 0x30)) * 126 + (b[2] - 0x81)) * 10 + (b[3] - 0x30);
+  for (const FourByteRange& range : kUnsafeFourByte) {
+    if (index >= range.first && index <= range.last) {
+      return {4, Kind::control, range.code_point + static_cast<char32_t>(index - range.first)};
+    }
+  }
+  return {4, Kind::plain, 0};
 }
 
-// U+0080 to U+009F are the first 32 four-byte characters: 81 30 81 30 on.
-bool is_c1_control(const std::string& text, std::size_t at) {
-  if (text.compare(at, 2, "\x81\x30") != 0) return false;
-  const int index = (static_cast<unsigned char>(text[at + 2]) - 0x81) * 10 +
-                    (static_cast<unsigned char>(text[at + 3]) - 0x30);
-  return index >= 0 && index < 32;
+// The character at text[at]. A lead byte without the bytes its sequence
+// needs is a stray byte of its own: the byte after it starts the next
+// character, whatever it is.
+LocalChar char_at(const std::string& text, std::size_t at) {
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data()) + at;
+  const std::size_t left = text.size() - at;
+  if (b[0] < 0x80) {
+    const bool control = b[0] < 0x20 || b[0] == 0x7f;
+    return {1, control ? Kind::control : Kind::plain, b[0]};
+  }
+  if (b[0] == 0x80 || b[0] == 0xff || left < 2) return {1, Kind::stray, 0};
+  if (within(b[1], 0x40, 0x7e) || within(b[1], 0x80, 0xfe)) return {2, Kind::plain, 0};
+  if (left >= 4 && within(b[1], 0x30, 0x39) && within(b[2], 0x81, 0xfe) &&
+      within(b[3], 0x30, 0x39)) {
+    return four_byte_char(b);
+  }
+  return {1, Kind::stray, 0};
+}
+
+std::string replaced(const std::string& text, const std::string& replacement, bool keep_tab) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const LocalChar c = char_at(text, at);
+    if (c.kind == Kind::plain || (keep_tab && c.code_point == '\t')) {
+      out.append(text, at, c.length);
+    } else {
+      out += replacement;
+    }
+    at += c.length;
+  }
+  return out;
+}
+
+std::string utf8_of(char32_t code_point) {
+  std::string out;
+  if (code_point < 0x800) {
+    out += static_cast<char>(0xc0 | (code_point >> 6));
+  } else {
+    out += static_cast<char>(0xe0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3f));
+  }
+  out += static_cast<char>(0x80 | (code_point & 0x3f));
+  return out;
+}
+
+bool every_byte(unsigned char) {
+  return true;
 }
 
 }  // namespace
 
 std::string shown_text(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = char_length(text, at);
-    if ((length == 1 && is_control(static_cast<unsigned char>(text[at]))) ||
-        (length == 4 && is_c1_control(text, at))) {
-      out += kReplacement;
-    } else {
-      out.append(text, at, length);
-    }
-    at += length;
-  }
-  return out;
+  return replaced(text, kReplacement, true);
+}
+
+std::string without_controls(const std::string& text, const std::string& replacement) {
+  return replaced(text, replacement, false);
 }
 
 std::string shown_link(const std::string& link) {
-  return percent_escape(link, [](unsigned char b) { return b <= ' ' || b == 0x7f; });
+  std::string out;
+  out.reserve(link.size());
+  for (std::size_t at = 0; at < link.size();) {
+    const LocalChar c = char_at(link, at);
+    if (c.kind == Kind::plain && link[at] != ' ') {
+      out.append(link, at, c.length);
+    } else if (c.kind == Kind::control && c.length == 4) {
+      // As the address goes out: non-ASCII characters as escaped UTF-8.
+      out += percent_escape(utf8_of(c.code_point), every_byte);
+    } else {
+      out += percent_escape(link.substr(at, c.length), every_byte);
+    }
+    at += c.length;
+  }
+  return out;
 }
 
 bool exportable_link(const std::string& link) {

@@ -138,9 +138,16 @@ the log ends with "解析状态: 用户主动停止" and the report of every lin
 
 aria2 input file: one block per file with an http or https link: the link,
 then its path below the share's top level, which aria2 places under its -d
-folder (aria2c -i FILE -d DIR), making the folders:
+folder (aria2c -i FILE -d DIR), making the folders, and the User-Agent the
+link was requested with, the only one its server serves:
   http://host/file/1?fid=7&...
     out=照片 & 视频 #1/深层 目录/最后的文件.pdf
+    user-agent=Mozilla/5.0 (...)
+The file is opened before the first request: one that cannot be written ends
+the program at once.
+
+When the job fails for a request, the line after the log on stderr says which
+and why, such as: 请求 GET /s/1abc 失败: 无法连接到 127.0.0.1:9 (拒绝连接)
 
 Exit status: 0 when the job succeeded (or --list listed the share), 1 when it
 failed (or the aria2 file could not be written, or --select chose no file), 2

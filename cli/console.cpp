@@ -18,6 +18,7 @@ bool Console::shows_status() const {
 void Console::status(const std::string& text) {
   if (!shows_status()) return;
   const std::string line = "\r" + gbk_to_utf8(text) + "\x1b[K";
+  const std::lock_guard<std::mutex> lock(mutex_);
   std::fwrite(line.data(), 1, line.size(), err_);
   std::fflush(err_);
   status_shown_ = true;
@@ -31,34 +32,44 @@ void Console::wipe_status() {
 }
 
 void Console::log(const std::string& text) {
-  write(out_, gbk_to_utf8(text));
+  const std::string utf8 = gbk_to_utf8(text);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  write(out_, utf8);
 }
 
 void Console::print_utf8(const std::string& utf8) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   write(out_, utf8);
 }
 
 void Console::message(const std::string& text, const std::string& native) {
-  write(err_, gbk_to_utf8(text) + native + "\n");
+  const std::string line = gbk_to_utf8(text) + native + "\n";
+  const std::lock_guard<std::mutex> lock(mutex_);
+  write(err_, line);
 }
 
 void Console::message_utf8(const std::string& utf8) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   write(err_, utf8 + "\n");
 }
 
 void Console::prompt(const std::string& text) {
-  write(err_, gbk_to_utf8(text));
+  const std::string utf8 = gbk_to_utf8(text);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  write(err_, utf8);
   prompt_open_ = true;
 }
 
 std::optional<std::string> Console::read_line() {
+  // Not under the lock: the trace of requests still in flight goes on while
+  // the user types.
   std::optional<std::string> line = system_io::read_line(in_);
-  if (!line) {
-    if (prompt_open_) write(err_, "\n");
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!line && prompt_open_) write(err_, "\n");
     prompt_open_ = false;
-    return std::nullopt;
   }
-  prompt_open_ = false;
+  if (!line) return std::nullopt;
   // Answers typed on another system may end in CR LF.
   while (!line->empty() && (line->back() == '\n' || line->back() == '\r'))
     line->pop_back();

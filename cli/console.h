@@ -5,8 +5,13 @@
 // stderr. Answers come from stdin as UTF-8 lines and are handed back as local
 // text. Every write is flushed at once, so that a program on the other end of a
 // pipe sees each line and each prompt before the next read.
+//
+// Any thread may call it: the trace of requests in flight comes from the
+// threads that make them. Each call's output goes out whole, a status line
+// wiped before it, under one lock.
 
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -37,6 +42,7 @@ class Console {
   void status(const std::string& text);
 
  private:
+  // Both with mutex_ held.
   void write(std::FILE* stream, const std::string& bytes);
   void wipe_status();
 
@@ -45,6 +51,7 @@ class Console {
   std::FILE* err_;
   bool prompt_open_ = false;
   bool status_shown_ = false;
+  std::mutex mutex_;
 };
 
 }  // namespace sharelink

@@ -11,19 +11,6 @@ namespace sharelink {
 
 namespace {
 
-bool is_control(char c) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  return b < 0x20 || b == 0x7f;
-}
-
-// Control characters would end the option line and start a new one.
-std::string without_controls(std::string text) {
-  for (char& c : text) {
-    if (is_control(c)) c = '_';
-  }
-  return text;
-}
-
 // aria2 on Windows takes a backslash for a folder separator too.
 std::string forward_slashes(const std::string& text) {
   std::string out = text;
@@ -38,7 +25,8 @@ std::string forward_slashes(const std::string& text) {
 }
 
 std::string safe_name(const std::string& name) {
-  std::string out = without_controls(replace_all(forward_slashes(name), "/", "_"));
+  // Control characters would end the option line and start a new one.
+  std::string out = without_controls(replace_all(forward_slashes(name), "/", "_"), "_");
   if (out.empty() || out == "." || out == "..") out = "_" + out;
   return out;
 }
@@ -49,7 +37,7 @@ std::string safe_folder(const std::string& path) {
   for (const std::string& step : split_text(forward_slashes(path), "/")) {
     if (step.empty() || step == "." || step == "..") continue;
     if (!out.empty()) out += '/';
-    out += without_controls(step);
+    out += without_controls(step, "_");
   }
   return out;
 }
@@ -82,10 +70,13 @@ std::string link_list(const FileList& files) {
   return text;
 }
 
-std::string aria2_input(const FileList& files) {
+std::string aria2_input(const FileList& files, const std::string& user_agent) {
   // The top-level entries come first and carry the folder they were shared
   // from; entries found by listing folders carry only their full path.
   const std::string root = files.empty() ? "" : files.front().decoded_parent_path;
+  // Content servers refuse a link to any other User-Agent than the one it
+  // was requested with.
+  const std::string agent_line = "  user-agent=" + without_controls(user_agent, "_") + "\n";
   std::string text;
   for (const FileEntry& entry : files) {
     if (!exportable_link(entry.dlink)) continue;
@@ -97,27 +88,33 @@ std::string aria2_input(const FileList& files) {
         top_level ? "" : folder_below(forward_slashes(root), forward_slashes(entry.path));
     text +=
         "  out=" + (folder.empty() ? "" : folder + "/") + safe_name(entry.server_filename) + "\n";
+    text += agent_line;
   }
   return gbk_to_utf8(text);
 }
 
-std::string tree_listing(const FileList& files) {
+void tree_listing(const FileList& files, const ListingSink& write) {
+  constexpr std::size_t kBatch = 64 * 1024;
   const ShareTree tree(files);
-  std::vector<std::string> lines(files.size());
+  std::vector<std::size_t> node_of(files.size());
+  for (std::size_t node = 0; node < tree.size(); ++node)
+    node_of[tree.list_index(node)] = node;
   const std::size_t number_width = std::to_string(files.size()).size();
-  for (std::size_t node = 0; node < tree.size(); ++node) {
-    const std::size_t index = tree.list_index(node);
+  std::string batch;
+  for (std::size_t index = 0; index < node_of.size(); ++index) {
+    const std::size_t node = node_of[index];
     std::string number = std::to_string(index + 1);
     number.insert(0, number_width - number.size(), ' ');
     std::string size = std::to_string(tree.bytes(node));
     if (size.size() < 14) size.insert(0, 14 - size.size(), ' ');
-    lines[index] = number + "  " + (tree.is_folder(node) ? "目录" : "文件") + "  " + size + "  " +
-                   shown_text(tree.path(node)) + "\n";
+    batch += gbk_to_utf8(number + "  " + (tree.is_folder(node) ? "目录" : "文件") + "  " + size +
+                         "  " + shown_text(tree.path(node)) + "\n");
+    if (batch.size() >= kBatch) {
+      write(batch);
+      batch.clear();
+    }
   }
-  std::string text;
-  for (const std::string& line : lines)
-    text += line;
-  return gbk_to_utf8(text);
+  if (!batch.empty()) write(batch);
 }
 
 }  // namespace sharelink

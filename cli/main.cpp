@@ -1,13 +1,19 @@
 // sharelink-cli: the resolve job on a terminal.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/failure_text.h"
 #include "app/http_trace.h"
 #include "app/resolve_job.h"
 #include "cli/captcha_file.h"
@@ -16,7 +22,9 @@
 #include "cli/link_export.h"
 #include "cli/system_io.h"
 #include "cli/terminal_view.h"
+#include "http/http_message.h"
 #include "http/http_request.h"
+#include "share/result_codes.h"
 #include "text/text_encoding.h"
 
 namespace {
@@ -29,12 +37,19 @@ constexpr int kExitGaveUp = 2;
 constexpr int kExitStopped = 130;
 constexpr int kExitUsage = 64;
 
-bool write_file(const std::string& path, const std::string& bytes) {
-  std::string error;
-  std::FILE* file = system_io::open_for_writing(path, error);
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Writes bytes to file and closes it; false with the system's reason when
+// they did not all reach it.
+bool finish_file(std::FILE* file, const std::string& bytes, std::string& error) {
+  errno = 0;
+  const bool written =
+      std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
+  const int write_errno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) return true;
+  error = std::strerror(write_errno != 0 ? write_errno : errno);
+  return false;
 }
 
 int exit_status(JobOutcome outcome) {
@@ -52,7 +67,41 @@ int exit_status(JobOutcome outcome) {
   return kExitFailure;
 }
 
+// What follows the log: the listing, the links, the aria2 file (open since
+// the start, or null). The status the job's outcome gives, or a failure.
+int write_outputs(const CliOptions& options, Console& console, const AppState& state,
+                  JobOutcome outcome, FileHandle& aria2) {
+  // The job's own list, not a copy of it: a share may hold a hundred thousand files.
+  const std::shared_ptr<const FileList> published = state.published_files();
+  const FileList& files = *published;
+  if (outcome == JobOutcome::listed) {
+    tree_listing(files, [&console](const std::string& lines) { console.print_utf8(lines); });
+  }
+  if (options.print_links) console.print_utf8(link_list(files));
+  int status = exit_status(outcome);
+  if (!aria2) return status;
+  const std::string aria2_text = aria2_input(files, default_user_agent());
+  std::string error;
+  if (!finish_file(aria2.release(), aria2_text, error)) {
+    console.message("无法写入文件: ", options.aria2_file + " (" + error + ")");
+    // The links are lost to whoever reads that file: not a success.
+    if (status == kExitSuccess) status = kExitFailure;
+  }
+  return status;
+}
+
 int run(const CliOptions& options, Console& console) {
+  // A file that cannot be written is found before the first request, not
+  // after the last one.
+  FileHandle aria2(nullptr, &std::fclose);
+  if (!options.aria2_file.empty()) {
+    std::string error;
+    aria2.reset(system_io::open_for_writing(options.aria2_file, error));
+    if (!aria2) {
+      console.message("无法写入文件: ", options.aria2_file + " (" + error + ")");
+      return kExitFailure;
+    }
+  }
   AppState state;
   TerminalView view(state, console, utf8_to_gbk(options.link), utf8_to_gbk(options.code),
                     options.captcha_file);
@@ -80,21 +129,19 @@ int run(const CliOptions& options, Console& console) {
   job_done = true;
   watch.join();
 
-  const FileList files = state.files();
-  if (outcome == JobOutcome::listed) console.print_utf8(tree_listing(files));
-  if (options.print_links) console.print_utf8(link_list(files));
-  int status = exit_status(outcome);
-  if (!options.aria2_file.empty() && !write_file(options.aria2_file, aria2_input(files))) {
-    console.message("无法写入文件: ", options.aria2_file);
-    // The links are lost to whoever reads that file: not a success.
-    if (status == kExitSuccess) status = kExitFailure;
+  if (outcome == JobOutcome::failure) {
+    const std::string cause = failure_text(state.share_client.last_failure());
+    if (!cause.empty()) console.message(cause);
   }
-  return status;
+  try {
+    return write_outputs(options, console, state, outcome, aria2);
+  } catch (const std::bad_alloc&) {
+    console.message(error_message(kOutOfMemory));
+    return kExitFailure;
+  }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   system_io::prepare_standard_streams();
   Console console(stdin, stdout, stderr);
   CliOptions options;
@@ -116,12 +163,27 @@ int main(int argc, char** argv) {
   // Ending the program at a prompt (Ctrl-C) must not leave the picture behind.
   system_io::remove_on_stop(CaptchaFile::remove_temp_on_signal);
   system_io::take_first_interrupt();
-  // The job's requests all run on this thread, so the console needs no lock.
+  // Requests in flight trace from their own threads; the console takes them
+  // in turn with the job's output.
   if (options.verbose) {
     set_http_trace(
         [&console](const HttpTraceRecord& record) { console.message_utf8(trace_line(record)); });
   }
-  const int status = run(options, console);
-  set_http_trace(nullptr);
-  return status;
+  struct TraceOff {
+    ~TraceOff() { set_http_trace(nullptr); }
+  } trace_off;
+  return run(options, console);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_program(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs(u8"sharelink-cli: 自定义错误代码,内存不足\n", stderr);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "sharelink-cli: %s\n", error.what());
+  }
+  return kExitFailure;
 }

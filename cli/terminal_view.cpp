@@ -17,9 +17,17 @@ TerminalView::TerminalView(AppState& state, Console& console, std::string link,
       first_code_(std::move(first_code)),
       captcha_file_(std::move(captcha_path)) {}
 
+bool TerminalView::stopping() {
+  // The watch thread passes a Ctrl-C on within its poll; a prompt opened
+  // meanwhile would wait for a line nobody means to type.
+  if (system_io::interrupted()) state_.request_stop();
+  return state_.stop_requested;
+}
+
 template <typename Retry>
 std::string TerminalView::ask(const std::string& prompt, const char* empty_message, Retry retry) {
   for (;;) {
+    if (stopping()) return {};
     console_.prompt(prompt + ": ");
     const std::optional<std::string> line = console_.read_line();
     // Ctrl-C cannot end a read under way: the line that ends it counts as
@@ -52,6 +60,7 @@ void TerminalView::show_extraction_code_prompt() {
 }
 
 void TerminalView::show_captcha_prompt() {
+  if (stopping()) return;
   bool shown = present_captcha();
   // Without a picture an empty answer fetches one again, as a press on the
   // window's picture box would.
@@ -89,6 +98,7 @@ void TerminalView::show_progress(const ResolveProgress& progress) {
 bool TerminalView::present_captcha() {
   Bytes image;
   const int code = state_.share_client.fetch_captcha(image, state_.job_status);
+  if (stopping()) return false;
   if (code != 0) {
     console_.message(std::string(kCaptchaFailedCaption) + ": " + error_message(code));
     return false;

@@ -46,7 +46,10 @@ class TerminalView : public JobView {
   // Fetches a captcha of the kind job_status names and saves it; false (with
   // the reason written) when there is no picture to look at.
   bool present_captcha();
-  // Asks until a non-empty answer comes; "" at end of input. retry runs after
+  // Whether the job is stopping; a Ctrl-C not yet passed on is, from here.
+  bool stopping();
+  // Asks until a non-empty answer comes; "" at end of input or after a
+  // stop, with no prompt opened after one. retry runs after
   // each empty answer.
   template <typename Retry>
   std::string ask(const std::string& prompt, const char* empty_message, Retry retry);

@@ -21,10 +21,12 @@ struct DefaultRow {
   const char* line;
 };
 
+#define SHARELINK_USER_AGENT \
+  "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)"
+
 // Searched in this order, each against the block as it has grown so far.
 const DefaultRow kDefaultRows[] = {
-    {"User-Agent: ", true,
-     "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n"},
+    {"User-Agent: ", true, "User-Agent: " SHARELINK_USER_AGENT "\r\n"},
     {"Accept: ", true, "Accept: text/html, application/xhtml+xml, */*\r\n"},
     {"Accept-Encoding: ", true, "Accept-Encoding: gbk, GB2312\r\n"},
     {"Accept-Language: ", true, "Accept-Language: zh-cn\r\n"},
@@ -91,6 +93,10 @@ std::string meta_charset(const std::string& head) {
 }
 
 }  // namespace
+
+std::string default_user_agent() {
+  return SHARELINK_USER_AGENT;
+}
 
 std::string build_header_block(const std::string& headers, const std::string& cookies) {
   std::string block = headers.empty() ? std::string() : headers + "\r\n";

@@ -8,6 +8,9 @@
 
 namespace sharelink {
 
+// The User-Agent the default rows send.
+std::string default_user_agent();
+
 // The caller's lines followed by the default rows their search texts did not
 // find, each line ending in CR LF. cookies is the Cookie row's text ("" when the
 // caller has none).

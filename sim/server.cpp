@@ -124,6 +124,7 @@ Incoming incoming_of(const httplib::Request& req, int port, bool tls) {
   in.cookie = joined("Cookie", "; ");
   in.referer = joined("Referer", ", ");
   in.content_type = joined("Content-Type", ", ");  // two lines fail the form check
+  in.user_agent = joined("User-Agent", ", ");
   return in;
 }
 

@@ -30,6 +30,7 @@ struct Incoming {
   std::string cookie;
   std::string referer;
   std::string content_type;
+  std::string user_agent;
 
   // Every absolute address the service writes starts with it.
   std::string origin() const { return scheme + "://" + host; }

@@ -65,11 +65,11 @@ std::string Tokens::md5(std::uint64_t fs_id) const {
   return digest("md5:" + std::to_string(fs_id), 32);
 }
 
-std::string Tokens::link_sign(std::uint64_t shareid, std::uint64_t fs_id,
-                              std::uint64_t time) const {
-  return digest(
-      "link:" + std::to_string(shareid) + ":" + std::to_string(fs_id) + ":" + std::to_string(time),
-      28);
+std::string Tokens::link_sign(std::uint64_t shareid, std::uint64_t fs_id, std::uint64_t time,
+                              const std::string& user_agent) const {
+  return digest("link:" + std::to_string(shareid) + ":" + std::to_string(fs_id) + ":" +
+                    std::to_string(time) + ":" + user_agent,
+                28);
 }
 
 std::string file_bytes(std::uint64_t fs_id, std::uint64_t offset, std::size_t count) {

@@ -26,7 +26,10 @@ class Tokens {
   std::string sekey(const Share& share) const;
   std::string cookie_value(const Share& share) const;
   std::string md5(std::uint64_t fs_id) const;  // 32 hex digits
-  std::string link_sign(std::uint64_t shareid, std::uint64_t fs_id, std::uint64_t time) const;
+  // A download link holds to the User-Agent of the request that got it, as
+  // content servers do: the sign is made for that one.
+  std::string link_sign(std::uint64_t shareid, std::uint64_t fs_id, std::uint64_t time,
+                        const std::string& user_agent) const;
 
  private:
   std::string digest(const std::string& text, std::size_t length) const;

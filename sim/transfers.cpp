@@ -139,13 +139,13 @@ Reply Service::download(const Incoming& in, bool over_limit) {
   // lets the request through either way.
   const bool admitted = state_.admit_download(index, share->download_captcha, answered);
   if (!admitted || (over_limit && !answered)) return json_reply(-20, {{"show_msg", ""}});
-  const std::string link = in.origin() + "/file/" + tokens_.md5(file->fs_id) +
-                           "?bkt=sim&fid=" + std::to_string(share->uk) + "-" + query[6].value +
-                           "-" + std::to_string(file->fs_id) +
-                           "&sh=" + std::to_string(share->shareid) +
-                           "&time=" + std::to_string(now) +
-                           "&rt=sh&sign=" + tokens_.link_sign(share->shareid, file->fs_id, now) +
-                           "&expires=8h&fn=" + percent_encode(file->name);
+  const std::string link =
+      in.origin() + "/file/" + tokens_.md5(file->fs_id) +
+      "?bkt=sim&fid=" + std::to_string(share->uk) + "-" + query[6].value + "-" +
+      std::to_string(file->fs_id) + "&sh=" + std::to_string(share->shareid) +
+      "&time=" + std::to_string(now) +
+      "&rt=sh&sign=" + tokens_.link_sign(share->shareid, file->fs_id, now, in.user_agent) +
+      "&expires=8h&fn=" + percent_encode(file->name);
   nlohmann::ordered_json item = {{"fs_id", file->fs_id},
                                  {"server_filename", file->name},
                                  {"size", file->size},
@@ -172,8 +172,10 @@ Reply Service::file(const Incoming& in) {
   }
   const Entry* entry = share ? share->find_fs_id(fs_id) : nullptr;
   if (!entry || entry->is_dir ||
-      param_value(query, "sign") != tokens_.link_sign(shareid, fs_id, time)) {
-    reply.violation = "file: the link's fid, sh, time or sign is not one the service gave";
+      param_value(query, "sign") != tokens_.link_sign(shareid, fs_id, time, in.user_agent)) {
+    reply.violation =
+        "file: the link's fid, sh, time or sign is not one the service gave, or User-Agent '" +
+        in.user_agent + "' is not the one it was requested with";
   } else if (time + kSignLifetime < unix_seconds()) {
     reply.violation = "file: the link has expired";
   } else {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -339,6 +340,22 @@ TEST(CliStop, FirstInterruptStopsTheJobASecondEndsTheProgram) {
   }
   // Far from all 270 links were asked for.
   EXPECT_LT(sim.requests("download").size(), 100u);
+}
+
+// A Ctrl-C while the captcha picture loads ends the job there: no prompt
+// opens, and the slow picture is not waited for.
+TEST(CliStop, InterruptWhileTheCaptchaPictureLoadsOpensNoPrompt) {
+  sim::Fixture fixture = SimHarness::demo_fixture();
+  fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(sim::Endpoint::image)] = 8000;
+  SimHarness sim(std::move(fixture));
+  CliProcess cli({"--verbose", sim.link("1CapDemoW9zT")});
+  ASSERT_TRUE(cli.wait_for_stderr("/api/getcaptcha?")) << cli.err();
+  const auto interrupted = std::chrono::steady_clock::now();
+  cli.interrupt();
+  EXPECT_EQ(cli.finish(), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
+  EXPECT_EQ(cli.err().find(u8"请输入验证码"), std::string::npos) << cli.err();
+  EXPECT_NE(cli.out().find(u8"] 解析状态: 用户主动停止\r\n"), std::string::npos) << cli.out();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "cli/cli_process.h"
 #include "cli/link_export.h"
 #include "e2e/sim_harness.h"
+#include "http/http_message.h"
 #include "scratch_path.h"
 #include "text/local_text.h"
 
@@ -22,6 +23,8 @@ namespace sharelink::testing {
 namespace {
 
 const std::string kLogEnd = "\r\n" + std::string(88, '-') + "\r\n\r\n";
+// The line after each link of an aria2 file: the User-Agent the link was requested with.
+const std::string kAgentLine = "  user-agent=" + default_user_agent() + "\n";
 
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -76,7 +79,7 @@ TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
   for (const auto& block : blocks) {
     expected += links[static_cast<std::size_t>(block[0][0] - '0')] +
                 "\n  out=" + (block[2] != nullptr ? std::string(block[2]) + "/" : "") + block[1] +
-                "\n";
+                "\n" + kAgentLine;
   }
   EXPECT_EQ(read_file(aria2), expected);
 }
@@ -129,15 +132,20 @@ TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
   const std::vector<std::string> links = logged_links(cli.out(), sim_.sim().origin());
   ASSERT_EQ(links.size(), 1u);
   EXPECT_EQ(cli.out().substr(cli.out().rfind(kLogEnd) + kLogEnd.size()), links[0] + "\n");
-  EXPECT_EQ(read_file(aria2), links[0] + u8"\n  out=第一集.mp4\n");
+  EXPECT_EQ(read_file(aria2), links[0] + u8"\n  out=第一集.mp4\n" + kAgentLine);
 }
 
-TEST_F(CliOutput, UnwritableAria2FileTurnsSuccessIntoFailure) {
+// Found before the first request, with the system's reason, and no file left.
+TEST_F(CliOutput, UnwritableAria2FileIsFoundBeforeAnyRequest) {
   const std::string aria2 = ::testing::TempDir() + "no/such/folder/x.aria2";
   CliProcess cli({"--aria2", aria2, sim_.link("1PubDemoXq7Ra")});
   EXPECT_EQ(cli.finish(), 1);
-  EXPECT_NE(cli.out().find(u8"解析状态: 成功\r\n"), std::string::npos);
-  EXPECT_NE(cli.err().find(aria2), std::string::npos) << cli.err();
+  EXPECT_EQ(cli.out(), "");
+  EXPECT_EQ(sim_.requests().size(), 0u);
+  const std::string head = u8"无法写入文件: " + aria2 + " (";
+  EXPECT_EQ(cli.err().find(head), 0u) << cli.err();
+  EXPECT_GT(cli.err().size(), head.size() + 3) << cli.err();  // a reason in the brackets
+  EXPECT_EQ(cli.err().substr(cli.err().size() - 2), ")\n") << cli.err();
 }
 
 struct ChoiceCase {
@@ -203,6 +211,8 @@ TEST_F(CliOutput, ListAndSelectRequestOnlyTheChosenFiles) {
   EXPECT_EQ(tail.substr(0, kTree.size()), kTree);
   EXPECT_EQ(std::count(tail.begin(), tail.end(), '\n'), 10);
   EXPECT_EQ(listed.out().find(u8"文件总数"), std::string::npos);
+  // A success, not worded as an error code.
+  EXPECT_NE(listed.out().find(u8"] 解析状态: 只列出文件,未请求下载地址\r\n"), std::string::npos);
 }
 
 TEST(CliCommandLine, UsageErrorsHelpAndVersion) {
@@ -270,12 +280,12 @@ TEST(Aria2Input, NamesFromTheServiceCannotInjectOptionsOrLeaveTheFolder) {
       file("script", "/root/script", "javascript:alert(1)"),
       file("local", "/root/local", "file:///etc/passwd"),
   };
-  EXPECT_EQ(aria2_input(files),
-            "http://h/1%0A%20%20out=x\n  out=a_  dir=_etc\n"
-            "http://h/2%203\n  out=x/.._.._.bashrc\n"
-            "http://h/4\n  out=sub/_..\n"
-            "http://h/5\n  out=other/place/elsewhere\n"
-            "HTTPS://h/6\n  out=sub/w/.._.._win.ini\n");
+  EXPECT_EQ(aria2_input(files, "UA"),
+            "http://h/1%0A%20%20out=x\n  out=a_  dir=_etc\n  user-agent=UA\n"
+            "http://h/2%203\n  out=x/.._.._.bashrc\n  user-agent=UA\n"
+            "http://h/4\n  out=sub/_..\n  user-agent=UA\n"
+            "http://h/5\n  out=other/place/elsewhere\n  user-agent=UA\n"
+            "HTTPS://h/6\n  out=sub/w/.._.._win.ini\n  user-agent=UA\n");
   EXPECT_EQ(link_list(files),
             "http://h/1%0A%20%20out=x\nhttp://h/2%203\nhttp://h/4\nhttp://h/5\nHTTPS://h/6\n");
 }
@@ -285,10 +295,24 @@ TEST(Aria2Input, ShareOfTheDiskRootAndLocalTextNames) {
       file("第一集.mp4", "/第一集.mp4", "http://h/1", "/"),
       file("字幕.srt", "/合集/字幕.srt", "http://h/2"),
   };
-  EXPECT_EQ(aria2_input(files),
-            u8"http://h/1\n  out=第一集.mp4\nhttp://h/2\n  out=合集/字幕.srt\n");
+  EXPECT_EQ(aria2_input(files, "U\nA"),
+            u8"http://h/1\n  out=第一集.mp4\n  user-agent=U_A\n"
+            u8"http://h/2\n  out=合集/字幕.srt\n  user-agent=U_A\n");
   EXPECT_EQ(link_list(files), "http://h/1\nhttp://h/2\n");
   EXPECT_EQ(link_list({file("x", "/x", "")}), "");
+}
+
+// A direction override would show "x\u202Efdp.exe" as "xexe.pdf"; a line
+// separator starts a line where none shows. Local text: U+202E, U+2066, U+2028.
+TEST(Aria2Input, DirectionControlsAndLineSeparatorsAreNoPartOfANameOrLink) {
+  const FileList files = {
+      file("x\x81\x36\xa7\x31"
+           "fdp.exe",
+           "/r\x81\x36\xac\x32/x", "http://h/1\x81\x36\xa6\x35x"),
+  };
+  EXPECT_EQ(aria2_input(files, "UA"),
+            "http://h/1%E2%80%A8x\n  out=r_/x_fdp.exe\n  user-agent=UA\n");
+  EXPECT_EQ(link_list(files), "http://h/1%E2%80%A8x\n");
 }
 
 }  // namespace

@@ -120,6 +120,30 @@ const FaultCase kTextCases[] = {
            "," + entry_json("12", R"(b\u0000c\u007f\u0008\u0008\u0008.txt)") + "]";
      },
      {{0, u8"成功", 2}}},
+    // Line separators and direction controls: "x\u202Efdp.exe" would show as
+    // "xexe.pdf". None of them reaches the log or the links as itself.
+    {"separators_and_direction_controls",
+     [](Scene& s) {
+       s.service.list = "[" + entry_json("11", R"(x\u202Efdp.exe)") + "," +
+                        entry_json("20", R"(d\u2028\u2029\u0085\u202A\u202B\u202C\u202D)", true) +
+                        "," + entry_json("12", R"(\u2066\u2067\u2068\u2069b.txt)") + "]";
+       s.service.dlink = [&s](int n, const std::string&) {
+         return s.service.origin() + "/file/" + std::to_string(n) + R"(\u2028\u202E)";
+       };
+     },
+     {{0, u8"成功", 2}},
+     0,
+     20,
+     [](const Scene&, const CliRun& run) {
+       for (const char* unsafe :
+            {u8"\u2028", u8"\u2029", u8"\u0085", u8"\u202A", u8"\u202B", u8"\u202C", u8"\u202D",
+             u8"\u202E", u8"\u2066", u8"\u2067", u8"\u2068", u8"\u2069"}) {
+         EXPECT_EQ(run.out.find(unsafe), std::string::npos) << run.out;
+       }
+       EXPECT_NE(log_of(run).find(u8"文件名称: x\uFFFDfdp.exe\r\n"), std::string::npos);
+       for (const std::string& link : listed_links(run))
+         EXPECT_NE(link.find("%E2%80%A8%E2%80%AE"), std::string::npos) << link;
+     }},
     // Not downloads: each is its entry's failure and never handed on.
     {"dlinks_of_other_schemes",
      [](Scene& s) {

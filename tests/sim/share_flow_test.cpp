@@ -187,6 +187,27 @@ TEST_F(ShareFlow, DownloadLinksServeTheFiles) {
   EXPECT_EQ(fetch(forged).status, 403);
 }
 
+// A link serves the User-Agent it was requested with, and no other.
+TEST_F(ShareFlow, DownloadLinkHoldsToItsUserAgent) {
+  Visitor visitor = visit("1PubDemoXq7Ra");
+  visitor.page();
+  const nlohmann::json entry = top(visitor, 0);
+  std::vector<std::string> headers = visitor.post_headers();
+  headers.push_back("User-Agent: agent A");
+  const Exchange reply =
+      visitor.send("POST", "/api/sharedownload", visitor.download_query("250528"),
+                   visitor.download_body(entry["fs_id"].dump()), headers);
+  ASSERT_EQ(reply.errno_value(), 0) << reply.body;
+  const std::string link = reply.json()["list"][0]["dlink"];
+  const std::pair<const char*, long> rows[] = {
+      {"User-Agent: agent A", 200}, {"User-Agent: agent B", 403}, {"User-Agent:", 403}};
+  for (const auto& [agent, status] : rows) {
+    Call call;
+    call.headers = {agent};
+    EXPECT_EQ(fetch(link, call).status, status) << agent;
+  }
+}
+
 TEST_F(ShareFlow, ProtectedDownloadNeedsTheCookieAsSekey) {
   Visitor visitor = visit("1LockDemoK3vP");
   visitor.page();
