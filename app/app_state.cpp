@@ -5,19 +5,26 @@
 namespace sharelink {
 
 FileList AppState::files() const {
+  return *published_files();
+}
+
+std::shared_ptr<const FileList> AppState::published_files() const {
   std::lock_guard<std::mutex> lock(files_mutex_);
   return file_list_;
 }
 
-void AppState::publish_files(const FileList& files) {
+std::shared_ptr<const FileList> AppState::publish_files(FileList files) {
+  auto published = std::make_shared<const FileList>(std::move(files));
   std::lock_guard<std::mutex> lock(files_mutex_);
-  file_list_ = files;
+  file_list_ = published;
+  return published;
 }
 
 std::string AppState::links_text() const {
-  std::lock_guard<std::mutex> lock(files_mutex_);
+  // Read outside the lock: a published list never changes.
+  const std::shared_ptr<const FileList> files = published_files();
   std::string text;
-  for (const FileEntry& entry : file_list_) {
+  for (const FileEntry& entry : *files) {
     if (exportable_link(entry.dlink)) text += shown_link(entry.dlink) + "\r\n";
   }
   return text;

@@ -4,6 +4,7 @@
 // instance is made at start-up and lives until exit.
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -30,9 +31,13 @@ struct AppState {
   std::atomic<bool> job_running{false};
 
   // The entries of the last (or running) job, as published by the job after
-  // every resolve call.
+  // every resolve call: a copy, and the shared list itself, which no one
+  // changes once published.
   FileList files() const;
-  void publish_files(const FileList& files);
+  std::shared_ptr<const FileList> published_files() const;
+  // Takes the list over whole: a share of a hundred thousand files is not
+  // held twice.
+  std::shared_ptr<const FileList> publish_files(FileList files);
 
   // Every http or https download link of the published list, each followed by
   // "\r\n", made safe to paste (shown_link).
@@ -52,7 +57,7 @@ struct AppState {
 
  private:
   mutable std::mutex files_mutex_;
-  FileList file_list_;
+  std::shared_ptr<const FileList> file_list_ = std::make_shared<const FileList>();
 };
 
 }  // namespace sharelink

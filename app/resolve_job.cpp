@@ -1,6 +1,7 @@
 #include "app/resolve_job.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "app/datetime_text.h"
@@ -31,7 +32,9 @@ JobOutcome ResolveJob::run() {
       [this](const std::string& line) { append_log_line(view_, "解析状态: " + line); });
   view_.show_progress({});
   FileList files;
-  state_.publish_files(files);
+  state_.publish_files({});
+  // The list the report is written from: the last pass's, published.
+  std::shared_ptr<const FileList> finished;
 
   const ShareText typed = parse_share_text(view_.read_url());
   state_.suggested_code = typed.code;
@@ -42,15 +45,20 @@ JobOutcome ResolveJob::run() {
     append_log_line(view_, "解析状态: 正在解析,请稍后...");
     // The URL box is disabled, so it still holds the link of the first read.
     std::string link = parse_share_text(view_.read_url()).link;
-    int code = resolve_pass(link, files, resolve_index);
-    // A window closed by the stop is no answer given up.
-    if (code != 0 && state_.stop_requested) code = kStopped;
+    // kStopped only when the stop ended the pass (the client and the file
+    // choice say so): an error that came before the stop stays the job's.
+    const int code = resolve_pass(link, files, resolve_index);
     state_.job_status = code;
-    // The copy button sees what this pass obtained.
-    state_.publish_files(files);
-    if (code != kWrongDownloadCaptcha) append_log_line(view_, "解析状态: " + error_message(code));
     const bool prompt = code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha ||
                         code == kWrongExtractionCode || code == kWrongExtractionCodeAlt;
+    // The copy button sees what this pass obtained. A pass that ends the job
+    // hands its list over; one before a prompt goes on with it.
+    if (prompt) {
+      publish_copy(files);
+    } else {
+      finished = state_.publish_files(std::move(files));
+    }
+    if (code != kWrongDownloadCaptcha) append_log_line(view_, "解析状态: " + error_message(code));
     if (!prompt) break;
     if (ask_for_answer(code, resolve_index)) continue;
     if (state_.stop_requested) {
@@ -66,10 +74,11 @@ JobOutcome ResolveJob::run() {
   state_.share_client.set_list_chooser(nullptr);
   state_.share_client.set_notice_observer(nullptr);
   state_.share_client.drop_connections();
+  if (!finished) finished = state_.publish_files(std::move(files));
   try {
     // Links nobody asked for are no report; a listing is shown by its caller.
     const int code = state_.job_status;
-    if (code != kListedOnly && code != kNothingChosen) write_report(files, resolve_index);
+    if (code != kListedOnly && code != kNothingChosen) write_report(*finished, resolve_index);
   } catch (const std::bad_alloc&) {
     append_log_line(view_, "解析状态: " + error_message(kOutOfMemory));
   }
@@ -91,6 +100,15 @@ int ResolveJob::resolve_pass(std::string& link, FileList& files, int& resolve_in
                                        state_.captcha_answer);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
+  }
+}
+
+void ResolveJob::publish_copy(const FileList& files) {
+  // Without the room for a copy the button keeps the list before: the job
+  // goes on with its own.
+  try {
+    state_.publish_files(files);
+  } catch (const std::bad_alloc&) {
   }
 }
 

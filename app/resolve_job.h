@@ -33,6 +33,8 @@ class ResolveJob {
  private:
   // One call of resolve; kOutOfMemory when memory ran out.
   int resolve_pass(std::string& link, FileList& files, int& resolve_index);
+  // Publishes a copy of the list the job goes on with.
+  void publish_copy(const FileList& files);
   // Shows the prompt the code asks for; false when the user closed it.
   bool ask_for_answer(int code, int resolve_index);
   // The view's choice of files, applied to the list built just now; 0 or the

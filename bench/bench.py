@@ -47,6 +47,9 @@ SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice")
 SIZES = (1000, 3000, 10000)
 DEPTH, FANOUT = 2, 6
 MEMORY_SIZE = 10000
+# The big share of the memory section: 100,000 files three levels deep with
+# ten sub-folders each, asked eight at a time.
+BIG_SIZE, BIG_DEPTH, BIG_FANOUT, BIG_PARALLEL = 100000, 3, 10, 8
 LATENCY_FILES = 1000
 LATENCY_MS = 20
 CONNECT_LATENCY_MS = 40
@@ -76,6 +79,7 @@ WINDOW_OVER_CLI = 3.0
 PER_LINE_GROWTH = 1.5
 STALL_MS = 100
 PEAK_RSS_MIB = 64
+BIG_PEAK_RSS_MIB = 96
 LATENCY_OVER_FLOOR = 1.03
 # Wall / sequential floor (requests × latency) at these K.
 PARALLEL_OVER_FLOOR = {4: 0.30, 8: 0.18}
@@ -175,10 +179,11 @@ def read_lines(proc, count, timeout_s):
 class Simulator:
     """sharelink-sim on a free loopback port with generated shares."""
 
-    def __init__(self, children, program, shares, extra=(), quiet=True, err_path=None):
+    def __init__(self, children, program, shares, extra=(), quiet=True, err_path=None,
+                 shape=(DEPTH, FANOUT)):
         argv = [program, "--host", "127.0.0.1"] + (["--quiet"] if quiet else []) + list(extra)
         for surl, files in shares:
-            argv += ["--generate", f"{surl}:{files},{DEPTH},{FANOUT}"]
+            argv += ["--generate", f"{surl}:{files},{shape[0]},{shape[1]}"]
         self.argv = argv
         self.err_path = err_path or os.devnull
         with open(self.err_path, "wb") as err:
@@ -615,14 +620,16 @@ def section_window(ctx):
     return "\n".join(lines + [""] + targets + [""] + notes + [""] + slow)
 
 
-def section_cli(ctx):
-    surl = f"1Bench{MEMORY_SIZE}"
-    sim = Simulator(ctx.children, ctx.bin("sharelink-sim"), [(surl, MEMORY_SIZE)])
+def peak_rss_run(ctx, files, shape, options=()):
+    """(peak RSS in MiB, wall seconds, exit status) of one resolve by the
+    terminal program of a generated share, stdout to /dev/null."""
+    surl = f"1Bench{files}"
+    sim = Simulator(ctx.children, ctx.bin("sharelink-sim"), [(surl, files)], shape=shape)
     report = os.path.join(ctx.work, "cli-time.txt")
     try:
         with open(os.devnull, "wb") as out:
             proc = ctx.children.start(["/usr/bin/time", "-f", "%M %e", "-o", report,
-                                       ctx.bin("sharelink-cli"), sim.links[surl]],
+                                       ctx.bin("sharelink-cli"), *options, sim.links[surl]],
                                       stdout=out, stderr=subprocess.DEVNULL)
             try:
                 status = proc.wait(900)
@@ -633,14 +640,27 @@ def section_cli(ctx):
     with open(report, encoding="utf-8") as text:
         fields = text.read().split()
     # GNU time notes a failed command on a line of its own before the figures.
-    kib, seconds = int(fields[-2]), float(fields[-1])
-    mib = kib / 1024
+    return int(fields[-2]) / 1024, float(fields[-1]), status
+
+
+def section_cli(ctx):
+    mib, seconds, status = peak_rss_run(ctx, MEMORY_SIZE, (DEPTH, FANOUT))
+    big_mib, big_seconds, big_status = peak_rss_run(
+        ctx, BIG_SIZE, (BIG_DEPTH, BIG_FANOUT), ("--parallel", str(BIG_PARALLEL)))
     return "\n".join([
         "| share | peak RSS (MiB) | wall (s) | exit |",
         "|---|---:|---:|---:|",
         f"| {MEMORY_SIZE:,} files | {mib:.1f} | {seconds:.2f} | {status} |",
+        f"| {BIG_SIZE:,} files, `--parallel {BIG_PARALLEL}` | {big_mib:.1f} | "
+        f"{big_seconds:.2f} | {big_status} |",
         "",
         f"- peak RSS < {PEAK_RSS_MIB} MiB: {verdict(mib < PEAK_RSS_MIB and status == 0)}",
+        f"- peak RSS at {BIG_SIZE:,} files <= {BIG_PEAK_RSS_MIB} MiB: "
+        f"{verdict(big_mib <= BIG_PEAK_RSS_MIB and big_status == 0)}",
+        "",
+        f"The {MEMORY_SIZE:,} files over {DEPTH} levels of {FANOUT} sub-folders, asked "
+        f"{WINDOW_PARALLEL} at a time; the {BIG_SIZE:,} over {BIG_DEPTH} levels of "
+        f"{BIG_FANOUT}, whose report is some 56 MB.",
     ])
 
 
@@ -1017,6 +1037,10 @@ def commands(build, window_sizes):
         f"{bin_}/sharelink-sim --host 127.0.0.1 --quiet --generate "
         f"1Bench{MEMORY_SIZE}:{MEMORY_SIZE},{shape}",
         f"/usr/bin/time -f '%M %e' -o cli-time.txt {bin_}/sharelink-cli LINK >/dev/null",
+        f"{bin_}/sharelink-sim --host 127.0.0.1 --quiet --generate "
+        f"1Bench{BIG_SIZE}:{BIG_SIZE},{BIG_DEPTH},{BIG_FANOUT}",
+        f"/usr/bin/time -f '%M %e' -o cli-time.txt {bin_}/sharelink-cli --parallel "
+        f"{BIG_PARALLEL} LINK >/dev/null",
         "# 3. latency (requests and connections of a run: GET /__sim/stats before and after "
         "it)",
         f"{bin_}/sharelink-sim --host 127.0.0.1 --latency {LATENCY_MS} --connect-latency "
