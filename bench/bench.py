@@ -660,7 +660,8 @@ def section_cli(ctx):
         "",
         f"The {MEMORY_SIZE:,} files over {DEPTH} levels of {FANOUT} sub-folders, asked "
         f"{WINDOW_PARALLEL} at a time; the {BIG_SIZE:,} over {BIG_DEPTH} levels of "
-        f"{BIG_FANOUT}, whose report is some 56 MB.",
+        f"{BIG_FANOUT}, whose report is some 56 MB. Before the job handed its list over "
+        "instead of copying it (3762057), that run peaked at 165 MiB.",
     ])
 
 
