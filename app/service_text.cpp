@@ -1,7 +1,6 @@
 #include "app/service_text.h"
 
 #include "text/local_text.h"
-#include "text/text_encoding.h"
 
 namespace sharelink {
 
@@ -11,16 +10,17 @@ namespace {
 const std::string kReplacement = "\x84\x31\xa4\x37";
 
 // Four-byte characters that must not reach a screen as they are, by their
-// place among the four-byte codes (81 30 81 30 is 0). None of them has a
-// two-byte code.
+// place among the four-byte codes (81 30 81 30 is 0) and the code point of
+// the first. None of them has a two-byte code.
 struct FourByteRange {
   int first;
   int last;
+  char32_t code_point;
 };
 constexpr FourByteRange kUnsafeFourByte[] = {
-    {0, 31},       // the C1 controls U+0080-009F, U+0085 (next line) among them
-    {7935, 7941},  // separators, embeddings and overrides: U+2028-202E
-    {7992, 7995},  // isolates: U+2066-2069
+    {0, 31, 0x80},         // the C1 controls, U+0085 (next line) among them
+    {7935, 7941, 0x2028},  // separators, embeddings and overrides: U+2028-202E
+    {7992, 7995, 0x2066},  // isolates: U+2066-2069
 };
 
 enum class Kind { plain, control, stray };
@@ -28,6 +28,7 @@ enum class Kind { plain, control, stray };
 struct LocalChar {
   std::size_t length;
   Kind kind;
+  char32_t code_point;  // of a control
 };
 
 bool within(unsigned char b, unsigned char low, unsigned char high) {
@@ -38,9 +39,11 @@ LocalChar four_byte_char(const unsigned char* b) {
   const int index =
       (((b[0] - 0x81) * 10 + (b[1] - 0x30)) * 126 + (b[2] - 0x81)) * 10 + (b[3] - 0x30);
   for (const FourByteRange& range : kUnsafeFourByte) {
-    if (index >= range.first && index <= range.last) return {4, Kind::control};
+    if (index >= range.first && index <= range.last) {
+      return {4, Kind::control, range.code_point + static_cast<char32_t>(index - range.first)};
+    }
   }
-  return {4, Kind::plain};
+  return {4, Kind::plain, 0};
 }
 
 // The character at text[at]. A lead byte without the bytes its sequence
@@ -51,15 +54,15 @@ LocalChar char_at(const std::string& text, std::size_t at) {
   const std::size_t left = text.size() - at;
   if (b[0] < 0x80) {
     const bool control = b[0] < 0x20 || b[0] == 0x7f;
-    return {1, control ? Kind::control : Kind::plain};
+    return {1, control ? Kind::control : Kind::plain, b[0]};
   }
-  if (b[0] == 0x80 || b[0] == 0xff || left < 2) return {1, Kind::stray};
-  if (within(b[1], 0x40, 0x7e) || within(b[1], 0x80, 0xfe)) return {2, Kind::plain};
+  if (b[0] == 0x80 || b[0] == 0xff || left < 2) return {1, Kind::stray, 0};
+  if (within(b[1], 0x40, 0x7e) || within(b[1], 0x80, 0xfe)) return {2, Kind::plain, 0};
   if (left >= 4 && within(b[1], 0x30, 0x39) && within(b[2], 0x81, 0xfe) &&
       within(b[3], 0x30, 0x39)) {
     return four_byte_char(b);
   }
-  return {1, Kind::stray};
+  return {1, Kind::stray, 0};
 }
 
 std::string replaced(const std::string& text, const std::string& replacement, bool keep_tab) {
@@ -67,13 +70,25 @@ std::string replaced(const std::string& text, const std::string& replacement, bo
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const LocalChar c = char_at(text, at);
-    if (c.kind == Kind::plain || (keep_tab && text[at] == '\t')) {
+    if (c.kind == Kind::plain || (keep_tab && c.code_point == '\t')) {
       out.append(text, at, c.length);
     } else {
       out += replacement;
     }
     at += c.length;
   }
+  return out;
+}
+
+std::string utf8_of(char32_t code_point) {
+  std::string out;
+  if (code_point < 0x800) {
+    out += static_cast<char>(0xc0 | (code_point >> 6));
+  } else {
+    out += static_cast<char>(0xe0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3f));
+  }
+  out += static_cast<char>(0x80 | (code_point & 0x3f));
   return out;
 }
 
@@ -100,7 +115,7 @@ std::string shown_link(const std::string& link) {
       out.append(link, at, c.length);
     } else if (c.kind == Kind::control && c.length == 4) {
       // As the address goes out: non-ASCII characters as escaped UTF-8.
-      out += percent_escape(gbk_to_utf8(std::string_view(link).substr(at, c.length)), every_byte);
+      out += percent_escape(utf8_of(c.code_point), every_byte);
     } else {
       out += percent_escape(link.substr(at, c.length), every_byte);
     }
