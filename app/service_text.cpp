@@ -80,6 +80,8 @@ std::string replaced(const std::string& text, const std::string& replacement, bo
   return out;
 }
 
+// Not through the text converter: where code page 54936 is missing (Wine 8
+// falls back to 936), four-byte characters have no conversion there.
 std::string utf8_of(char32_t code_point) {
   std::string out;
   if (code_point < 0x800) {
