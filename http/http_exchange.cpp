@@ -12,6 +12,7 @@
 
 #include "http/cookies.h"
 #include "http/http_message.h"
+#include "http/web_address.h"
 
 namespace sharelink {
 
@@ -27,6 +28,7 @@ const char* const kReasonBadRedirect =
 const char* const kReasonCancelled = "cancelled: the request's token was cancelled";
 const char* const kReasonNoMemory = "the reply did not fit in the memory left to the program";
 const char* const kReasonShortBody = "the connection closed before the whole body arrived";
+const char* const kReasonReceiverStopped = "the receiver of the body stopped it";
 
 namespace {
 
@@ -82,6 +84,7 @@ Leg redirected(const Leg& leg, long status, std::unique_ptr<LegAddress> target) 
   next.address = std::move(target);
   next.method = to_get ? kHttpGet : leg.method;
   next.with_body = leg.with_body && !to_get;
+  next.sink = leg.sink;
   return next;
 }
 
@@ -93,6 +96,23 @@ Exchange failed(int number, std::string reason = std::string(), HttpCause cause 
   return exchange;
 }
 
+// A final response the transport kept rather than streamed (a redirect the
+// chain did not follow after all) goes to the sink now, as if it streamed.
+void hand_to_sink(const HttpStreamSink& sink, LegResponse& response) {
+  response.streamed = true;
+  bool taken = sink.on_headers(response.status, response.block);
+  if (taken && !response.body.empty()) {
+    taken = sink.on_body(response.body.data(), response.body.size());
+    if (taken) response.streamed_bytes = response.body.size();
+  }
+  Bytes().swap(response.body);
+  if (!taken) {
+    response.failure = kHttpFailureBodyRead;
+    response.reason = kReasonReceiverStopped;
+    response.cause = HttpCause::none;
+  }
+}
+
 }  // namespace
 
 HttpCause own_cause(const std::string& reason) {
@@ -102,6 +122,7 @@ HttpCause own_cause(const std::string& reason) {
       {kReasonDeadline, HttpCause::timed_out},     {kReasonRedirects, HttpCause::redirect},
       {kReasonBadRedirect, HttpCause::redirect},   {kReasonCancelled, HttpCause::cancelled},
       {kReasonNoMemory, HttpCause::out_of_memory}, {kReasonShortBody, HttpCause::broken},
+      {kReasonReceiverStopped, HttpCause::other},
   };
   for (const auto& [text, cause] : kinds) {
     if (reason == text) return cause;
@@ -126,8 +147,17 @@ bool carries_body(const HttpRequest& request, const Leg& leg) {
          (leg.method != kHttpGet || !request.post_data.empty());
 }
 
+bool streams_to_sink(const HttpRequest& request, const Leg& leg, long status,
+                     const std::string& block) {
+  if (leg.sink == nullptr) return false;
+  bool may_follow =
+      !request.no_redirect && status >= 300 && status <= 399 && !location_value(block).empty();
+  return !may_follow;
+}
+
 Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
-                          std::unique_ptr<LegAddress> address, const std::string& header_block) {
+                          std::unique_ptr<LegAddress> address, const std::string& header_block,
+                          const HttpStreamSink* sink) {
   const bool own_cookies = request.cookies.has_value();
   const OutgoingHeaders headers = split_header_block(header_block, own_cookies);
   if (!headers.valid) return failed(710);
@@ -137,7 +167,7 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
 
   const auto deadline = ExchangeClock::now() + kDeadlineFactor * exchange_timeout(request);
   bool known_method = request.method >= kHttpGet && request.method <= kHttpPut;
-  Leg leg{std::move(address), known_method ? request.method : kHttpGet, true};
+  Leg leg{std::move(address), known_method ? request.method : kHttpGet, true, sink};
   LegResponse response;
   std::vector<std::string> home_cookies;
   for (int redirects = 0;; ++redirects) {
@@ -173,6 +203,7 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
   if (response.failure != 0 && response.failure != kHttpFailureBodyRead) {
     return failed(response.failure, std::move(response.reason), response.cause);
   }
+  if (sink != nullptr && !response.streamed) hand_to_sink(*sink, response);
   Exchange exchange;
   exchange.failure = response.failure;
   exchange.reason = std::move(response.reason);
@@ -181,6 +212,8 @@ Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
   exchange.body = std::move(response.body);
   exchange.home_cookies = std::move(home_cookies);
   exchange.final_on_home = leg.address->origin() == home;
+  if (sink != nullptr) exchange.final_url = leg.address->text();
+  exchange.body_bytes = response.streamed_bytes;
   return exchange;
 }
 

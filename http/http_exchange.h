@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/http_request.h"
+#include "http/http_stream.h"
 #include "http/http_transport.h"
 #include "text/local_text.h"
 
@@ -74,6 +75,8 @@ class LegAddress {
   LegAddress(const LegAddress&) = delete;
   LegAddress& operator=(const LegAddress&) = delete;
   const Origin& origin() const { return origin_; }
+  // The address as requested, without its fragment.
+  virtual std::string text() const = 0;
 
  private:
   Origin origin_;
@@ -84,7 +87,17 @@ struct Leg {
   std::unique_ptr<LegAddress> address;
   int method = kHttpGet;
   bool with_body = true;  // false once a redirect turned the method into a GET
+  // Set when the call streams: the final response's header block and body go
+  // here as they arrive instead of into LegResponse (see streams_to_sink).
+  const HttpStreamSink* sink = nullptr;
 };
+
+// Whether the response whose header block just arrived on leg goes to the
+// leg's sink: it has one and the response is no redirect the chain may follow.
+// A redirect's body is kept as http_request keeps it; should the chain not
+// follow it after all, follow_redirects hands it to the sink itself.
+bool streams_to_sink(const HttpRequest& request, const Leg& leg, long status,
+                     const std::string& block);
 
 // Whether the leg sends the request's body (HEAD never does, GET only with one).
 bool carries_body(const HttpRequest& request, const Leg& leg);
@@ -98,6 +111,8 @@ struct LegResponse {
   long status = 0;
   std::string block;  // the response's header block, CR LF line ends, empty line last
   Bytes body;
+  bool streamed = false;             // block went to the leg's sink, the body after it
+  std::uint64_t streamed_bytes = 0;  // body bytes the sink took
 };
 
 struct RedirectTarget {
@@ -112,6 +127,10 @@ class LegTransport {
   virtual ~LegTransport() = default;
   // Sends one request of the chain with these header lines and reads its
   // response, giving up at deadline. leg.address is one this transport made.
+  // A response streamed to leg.sink has no deadline once its header block
+  // came, and no size limit: the stall and low-speed checks alone bound it.
+  // A sink that refuses a piece ends the transfer at once, its connection
+  // closed, as 713 with kReasonReceiverStopped.
   virtual LegResponse perform(const Leg& leg, bool on_origin, const std::vector<std::string>& lines,
                               ExchangeClock::time_point deadline) = 0;
   // Where the response perform just returned for leg redirects to.
@@ -125,9 +144,11 @@ class LegTransport {
 // not taken: its redirect is the answer. No leg starts once the request's token
 // is cancelled, and a leg that failed after that fails as cancelled. A failure
 // without a reason of the chain's own leaves Exchange::reason empty for the
-// transport to fill.
+// transport to fill. With a sink, the final response goes to it (see Leg::sink)
+// and never a redirect that was followed.
 Exchange follow_redirects(LegTransport& transport, const HttpRequest& request,
-                          std::unique_ptr<LegAddress> address, const std::string& header_block);
+                          std::unique_ptr<LegAddress> address, const std::string& header_block,
+                          const HttpStreamSink* sink = nullptr);
 
 // The stall and low-speed checks of one transfer: it ends once nothing moved
 // for the limit, or when a period of at least the limit, counted from the

@@ -21,17 +21,10 @@ namespace sharelink {
 
 namespace {
 
-using TraceSink = std::function<void(const HttpTraceRecord&)>;
-
 std::mutex trace_mutex;
 // Copied out under the lock, called outside it: a slow sink never holds up
 // another thread's install or call.
 std::shared_ptr<const TraceSink> trace_sink;
-
-std::shared_ptr<const TraceSink> current_trace_sink() {
-  std::lock_guard<std::mutex> lock(trace_mutex);
-  return trace_sink;
-}
 
 // The extraction code is the share's password: a trace is for reading and
 // pasting, so its value never appears there.
@@ -57,6 +50,11 @@ std::string masked_url(const std::string& url) {
 }
 
 }  // namespace
+
+std::shared_ptr<const TraceSink> current_trace_sink() {
+  std::lock_guard<std::mutex> lock(trace_mutex);
+  return trace_sink;
+}
 
 const char* http_method_name(int method) {
   switch (method) {
@@ -113,9 +111,7 @@ void set_http_trace(std::function<void(const HttpTraceRecord&)> sink) {
   trace_sink.swap(installed);
 }
 
-namespace {
-
-HttpCause cause_of(const Exchange& exchange) {
+HttpCause exchange_cause(const Exchange& exchange) {
   if (exchange.failure == 0) return HttpCause::none;
   if (exchange.failure == kHttpFailureCancelled) return HttpCause::cancelled;
   const HttpCause own = own_cause(exchange.reason);
@@ -124,10 +120,10 @@ HttpCause cause_of(const Exchange& exchange) {
   return exchange.failure == 701 ? HttpCause::bad_address : HttpCause::other;
 }
 
-// Whether the same request may succeed later. Not what the client refused
-// itself, nor a certificate, which no retry makes trusted; nor a request that
-// must not reach the server twice, which may have reached it once already.
-bool transient(const HttpRequest& request, int failure, HttpCause cause) {
+// Not what the client refused itself, nor a certificate, which no retry makes
+// trusted; nor a request that must not reach the server twice, which may have
+// reached it once already.
+bool transient_failure(const HttpRequest& request, int failure, HttpCause cause) {
   if (request.send_once) return false;
   switch (cause) {
     case HttpCause::too_big:
@@ -139,6 +135,33 @@ bool transient(const HttpRequest& request, int failure, HttpCause cause) {
       return failure == 703 || failure == 711 || failure == 712 || failure == kHttpFailureBodyRead;
   }
 }
+
+// What another origin set never joins the caller's text, which goes to the
+// address's origin: a redirect must not plant cookies there.
+void merge_home_cookies(std::string& cookies, Exchange& exchange, std::string& set_cookies) {
+  for (std::string& received : exchange.home_cookies)
+    merge_cookies(cookies, received);
+  std::string elsewhere;
+  merge_cookies(exchange.final_on_home ? cookies : elsewhere, set_cookies);
+}
+
+void send_trace(const TraceSink& sink, const HttpRequest& request, const TraceFacts& facts,
+                std::chrono::steady_clock::time_point start) {
+  HttpTraceRecord record;
+  record.method = http_method_name(request.method);
+  record.url = masked_url(request.url);
+  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  record.bytes = facts.bytes;
+  record.status = facts.status;
+  record.failure = facts.failure;
+  if (facts.failure != 0) {
+    record.failure_text = http_failure_text(facts.failure);
+    record.reason = facts.reason;
+  }
+  sink(record);
+}
+
+namespace {
 
 // A call that ran out of memory keeps nothing of the response: that is what
 // did not fit. Its texts are small, but memory is short: what fits is there.
@@ -158,14 +181,14 @@ HttpResponse out_of_memory_response(const HttpRequest& request) noexcept {
 HttpResponse exchange_response(const HttpRequest& request) {
   std::string block = build_header_block(request.headers, request.cookies.value_or(""));
   Exchange exchange = perform_exchange(request, block);
-  const HttpCause cause = cause_of(exchange);
+  const HttpCause cause = exchange_cause(exchange);
   if (cause == HttpCause::out_of_memory) return out_of_memory_response(request);
   HttpResponse response;
   response.cookies = request.cookies;
   response.failure = exchange.failure;
   response.cause = cause;
   response.reason = std::move(exchange.reason);
-  response.transient = exchange.failure != 0 && transient(request, exchange.failure, cause);
+  response.transient = exchange.failure != 0 && transient_failure(request, exchange.failure, cause);
   response.status_text = http_failure_text(exchange.failure);
   if (exchange.failure != 0 && exchange.failure != kHttpFailureBodyRead) return response;
 
@@ -173,14 +196,7 @@ HttpResponse exchange_response(const HttpRequest& request) {
   response.response_headers = std::move(exchange.raw_headers);
   response.status_text = status_from_headers(response.response_headers);
   read_header_lines(response.response_headers, response.set_cookies, response.location);
-  if (response.cookies) {
-    // What another origin set never joins the caller's text, which goes to
-    // the address's origin: a redirect must not plant cookies there.
-    for (std::string& received : exchange.home_cookies)
-      merge_cookies(*response.cookies, received);
-    std::string elsewhere;
-    merge_cookies(exchange.final_on_home ? *response.cookies : elsewhere, response.set_cookies);
-  }
+  if (response.cookies) merge_home_cookies(*response.cookies, exchange, response.set_cookies);
   response.body = std::move(exchange.body);
   response.text = response_text(response.body, response.response_headers);
   return response;
@@ -188,18 +204,12 @@ HttpResponse exchange_response(const HttpRequest& request) {
 
 void trace(const TraceSink& sink, const HttpRequest& request, const HttpResponse& response,
            std::chrono::steady_clock::time_point start) {
-  HttpTraceRecord record;
-  record.method = http_method_name(request.method);
-  record.url = masked_url(request.url);
-  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  record.bytes = response.body.size();
-  if (!response.response_headers.empty()) record.status = std::atoi(response.status_text.c_str());
-  record.failure = response.failure;
-  if (response.failure != 0) {
-    record.failure_text = http_failure_text(response.failure);
-    record.reason = response.reason;
-  }
-  sink(record);
+  TraceFacts facts;
+  facts.bytes = response.body.size();
+  if (!response.response_headers.empty()) facts.status = std::atoi(response.status_text.c_str());
+  facts.failure = response.failure;
+  facts.reason = response.reason;
+  send_trace(sink, request, facts, start);
 }
 
 }  // namespace

@@ -128,6 +128,7 @@ class CurlAddress final : public LegAddress {
  public:
   CurlAddress(Origin origin, UrlHandle url) : LegAddress(std::move(origin)), url_(std::move(url)) {}
   CURLU* url() const { return url_.get(); }
+  std::string text() const override;
 
  private:
   UrlHandle url_;
@@ -139,6 +140,11 @@ std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
   std::string copy(text);
   curl_free(text);
   return copy;
+}
+
+std::string CurlAddress::text() const {
+  std::string text = url_part(url_.get(), CURLUPART_URL);
+  return text.substr(0, text.find('#'));
 }
 
 std::unique_ptr<CurlAddress> address_of(UrlHandle url) {
@@ -190,6 +196,14 @@ struct Capture {
   // when libcurl's message says it.
   const char* ended_by = nullptr;
   Bytes body;
+  // Of a streaming call: the request and leg whose response may go to the
+  // leg's sink, whether this one does, and how much of its body it took.
+  const HttpRequest* request = nullptr;
+  const Leg* leg = nullptr;
+  bool streaming = false;
+  std::uint64_t streamed = 0;
+  // A streaming call's deadline holds until its response streams.
+  ExchangeClock::time_point deadline;
 
   // Resolving and connecting have their own limit; the floor counts from the
   // moment there is something to move.
@@ -199,7 +213,8 @@ struct Capture {
   void start_transfer() {
     block.clear();
     body.clear();
-    sent = final_headers = capped = false;
+    sent = final_headers = capped = streaming = false;
+    streamed = 0;
     ended_by = nullptr;
     status = 0;
     uploaded = 0;
@@ -220,6 +235,15 @@ void end_block(Capture& capture) {
   // Before a request went out this is the proxy's reply to CONNECT: 2xx opens
   // the tunnel, anything else is the answer.
   capture.final_headers = capture.sent || capture.status >= 300;
+  const Leg* leg = capture.leg;
+  if (!capture.final_headers || leg == nullptr ||
+      !streams_to_sink(*capture.request, *leg, capture.status, capture.block)) {
+    return;
+  }
+  capture.streaming = true;
+  if (!leg->sink->on_headers(capture.status, capture.block)) {
+    capture.ended_by = kReasonReceiverStopped;
+  }
 }
 
 // An exception must not unwind through libcurl's C frames: a callback that
@@ -247,7 +271,7 @@ std::size_t keep_header_line(Capture& capture, const char* data, std::size_t len
   if (capture.final_headers && !status_line) return length;  // trailers of a chunked body
   if (line.empty()) {
     end_block(capture);
-    return length;
+    return capture.ended_by == nullptr ? length : 0;
   }
   if (capture.block.size() + line.size() + 2 > kHeaderBlockLimit) {
     capture.ended_by = kReasonHeaderLimit;
@@ -263,10 +287,22 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   return guarded(capture, [&] { return keep_header_line(capture, data, size * count); });
 }
 
+// The sink's time is none of the server's: the pace counts from its return.
+std::size_t stream_body(Capture& capture, const char* data, std::size_t length) {
+  if (!capture.leg->sink->on_body(data, length)) {
+    capture.ended_by = kReasonReceiverStopped;
+    return 0;
+  }
+  capture.pace.moved(length);
+  capture.streamed += length;
+  return length;
+}
+
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& capture = *static_cast<Capture*>(user);
   return guarded(capture, [&] {
     std::size_t length = size * count;
+    if (capture.streaming) return stream_body(capture, data, length);
     capture.pace.moved(length);
     if (!append_within_limit(capture.body, data, length)) {
       capture.capped = true;
@@ -295,6 +331,10 @@ int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploa
     capture.uploaded = uploaded;
   }
   const char* why = capture.pace.check(capture.sent);
+  if (why == nullptr && capture.leg != nullptr && !capture.streaming &&
+      ExchangeClock::now() >= capture.deadline) {
+    why = kReasonDeadline;
+  }
   if (why == nullptr) return 0;
   capture.ended_by = why;
   return 1;
@@ -359,6 +399,8 @@ int configure_session(CURL* easy, const HttpRequest& request, const HttpCaLocati
   return 0;
 }
 
+constexpr long kStreamBuffer = 256L << 10;
+
 int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, bool on_origin,
                   const curl_slist* headers, std::chrono::milliseconds left) {
   // Every address of a call is one split_address or redirect_address made.
@@ -376,7 +418,12 @@ int configure_leg(CURL* easy, const HttpRequest& request, const Leg& leg, bool o
          set(easy, CURLOPT_COPYPOSTFIELDS, data.c_str());
   }
   if (!ok) return 704;
-  if (!set(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(1, left.count())))) {
+  // A stream's deadline is the progress check's (it ends once the body
+  // streams); a larger buffer keeps a fast body from costing a call per 16 KiB.
+  long whole_call =
+      leg.sink != nullptr ? 0 : static_cast<long>(std::max<std::int64_t>(1, left.count()));
+  if (!set(easy, CURLOPT_TIMEOUT_MS, whole_call) ||
+      (leg.sink != nullptr && !set(easy, CURLOPT_BUFFERSIZE, kStreamBuffer))) {
     return 705;
   }
   bool credentials = on_origin && !request.user.empty() && !request.password.empty();
@@ -667,7 +714,13 @@ class CurlLegs final : public LegTransport {
     }
     if (response.failure != 0) return response;
     capture_.start_transfer();
+    capture_.request = &request_;
+    capture_.leg = leg.sink != nullptr ? &leg : nullptr;
+    capture_.deadline = deadline;
     CURLcode result = run_transfer(slot_, request_, capture_);
+    capture_.leg = nullptr;
+    response.streamed = capture_.streaming;
+    response.streamed_bytes = capture_.streamed;
     response.complete = result == CURLE_OK;
     response.failure = classify(result, capture_);
     if (response.failure != 0) {
@@ -707,7 +760,8 @@ Exchange failed(int number) {
 // The exchange on a slot; the slot's easy handle keeps pointers to what lives
 // here until it is reset or goes.
 Exchange exchange_on(CurlSlot& slot, CURLSH* share, const HttpRequest& request,
-                     std::unique_ptr<CurlAddress> address, const std::string& header_block) {
+                     std::unique_ptr<CurlAddress> address, const std::string& header_block,
+                     const HttpStreamSink* sink) {
   CURL* easy = slot.easy.get();
   if (share != nullptr && !set(easy, CURLOPT_SHARE, share)) return failed(702);
   Capture capture;
@@ -717,10 +771,11 @@ Exchange exchange_on(CurlSlot& slot, CURLSH* share, const HttpRequest& request,
   std::array<char, CURL_ERROR_SIZE> error_buffer{};
   if (!set(easy, CURLOPT_ERRORBUFFER, error_buffer.data())) return failed(704);
   CurlLegs legs(slot, request, capture, error_buffer.data());
-  return follow_redirects(legs, request, std::move(address), header_block);
+  return follow_redirects(legs, request, std::move(address), header_block, sink);
 }
 
-Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block) {
+Exchange perform_exchange_legs(const HttpRequest& request, const std::string& header_block,
+                               const HttpStreamSink* sink) {
   if (!curl_ready()) return failed(700);
   std::unique_ptr<CurlAddress> address = split_address(request.url);
   if (!address) return failed(701);
@@ -729,7 +784,7 @@ Exchange perform_exchange_legs(const HttpRequest& request, const std::string& he
   std::unique_ptr<CurlSlot> slot = pool != nullptr ? pool->take(key) : make_slot();
   if (!slot) return failed(702);
   Exchange exchange = exchange_on(*slot, pool != nullptr ? pool->share() : nullptr, request,
-                                  std::move(address), header_block);
+                                  std::move(address), header_block, sink);
   // What the easy handle points at is gone now: it is reset before the pool
   // hands it out again, and without a pool it goes with the slot, connections
   // and all.
@@ -739,8 +794,9 @@ Exchange perform_exchange_legs(const HttpRequest& request, const std::string& he
 
 }  // namespace
 
-Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
-  Exchange exchange = perform_exchange_legs(request, header_block);
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block,
+                          const HttpStreamSink* sink) {
+  Exchange exchange = perform_exchange_legs(request, header_block, sink);
   if (exchange.failure != 0 && exchange.reason.empty()) {
     exchange.reason = setup_reason(exchange.failure);
   }

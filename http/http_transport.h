@@ -3,10 +3,15 @@
 // The HTTP stack under http_request: the only code that talks to the platform's
 // HTTP library (libcurl, or WinHTTP on Windows).
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "http/http_request.h"
+#include "http/http_stream.h"
 #include "text/local_text.h"
 
 namespace sharelink {
@@ -27,12 +32,42 @@ struct Exchange {
   // caller's cookie text; other origins' cookies live and die with the chain.
   std::vector<std::string> home_cookies;
   bool final_on_home = true;
+  // For a streamed exchange: the final leg's address, and the body bytes its
+  // sink took (body stays empty).
+  std::string final_url;
+  std::uint64_t body_bytes = 0;
 };
 
 // Sends request with header_block (the complete set of request header lines) and
 // receives the final response, following redirects unless the request says not
 // to. With request.cookies present, header_block's Cookie lines go out as one
 // line, last but for the transport's own, joined by the cookies set on the way.
-Exchange perform_exchange(const HttpRequest& request, const std::string& header_block);
+// With a sink, the final response's header block and body go to it as they
+// arrive (see follow_redirects).
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block,
+                          const HttpStreamSink* sink = nullptr);
+
+// What http_request and http_stream make of an exchange alike.
+
+// The kind of the exchange's failure, none without one.
+HttpCause exchange_cause(const Exchange& exchange);
+// Whether the same request may succeed later.
+bool transient_failure(const HttpRequest& request, int failure, HttpCause cause);
+// Merges into cookies (the request's text) what the origin of the request's
+// address set: on the redirects, then in the final response (whose Set-Cookie
+// values set_cookies holds) when it came from there.
+void merge_home_cookies(std::string& cookies, Exchange& exchange, std::string& set_cookies);
+
+using TraceSink = std::function<void(const HttpTraceRecord&)>;
+// The sink installed now: a call reports to the one it started with.
+std::shared_ptr<const TraceSink> current_trace_sink();
+struct TraceFacts {
+  int status = 0;
+  std::uint64_t bytes = 0;
+  int failure = 0;
+  std::string reason;
+};
+void send_trace(const TraceSink& sink, const HttpRequest& request, const TraceFacts& facts,
+                std::chrono::steady_clock::time_point start);
 
 }  // namespace sharelink

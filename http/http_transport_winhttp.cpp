@@ -309,6 +309,7 @@ class WinAddress final : public LegAddress {
       : LegAddress(Origin{parts.scheme, parts.host, std::to_string(parts.port)}),
         parts_(std::move(parts)) {}
   const WebAddress& parts() const { return parts_; }
+  std::string text() const override { return parts_.text(); }
 
  private:
   WebAddress parts_;
@@ -415,6 +416,17 @@ int add_header_lines(HINTERNET handle, const std::string& text, std::string& why
 }
 
 constexpr std::size_t kReadChunk = std::size_t{64} << 10;
+// A streamed body is read in larger pieces, and the worker reads ahead of the
+// receiver by at most a window: a slow receiver holds the body up, it never
+// piles up in memory.
+constexpr std::size_t kStreamChunk = std::size_t{256} << 10;
+constexpr std::size_t kStreamWindow = std::size_t{1} << 20;
+
+// A stream's body has no deadline; a year stands for none, since waits take
+// only a time they can add to the clock's.
+ExchangeClock::time_point no_deadline() {
+  return ExchangeClock::now() + std::chrono::hours(24 * 365);
+}
 
 // What WinHTTP reports of a request as it goes out. Its notifications point
 // here, so it lives until the request handle closed.
@@ -465,6 +477,12 @@ struct BodyStep : BlockingStep {
   // Held here too: the worker may read on after the call returned.
   std::shared_ptr<const HttpCancel> cancel;
   Bytes body;  // guarded by mutex: what the call keeps when it gives up
+  // A streamed body goes to the call in pieces instead (guarded by mutex),
+  // the worker waiting on room while a window's worth waits.
+  bool streaming = false;
+  std::deque<std::string> pieces;
+  std::size_t waiting = 0;
+  std::condition_variable room;
 };
 
 // Runs on a worker. A call that stopped waiting before the worker began gets
@@ -506,6 +524,24 @@ DWORD phase_limit(std::chrono::seconds limit, ExchangeClock::time_point deadline
   return static_cast<DWORD>(std::max<long long>(1, std::min(left, most).count()));
 }
 
+// Queues a piece read for the call; false when the call gave up meanwhile.
+bool hand_over(BodyStep& step, std::unique_lock<std::mutex>& lock, std::string& chunk, DWORD read) {
+  bool waited = false;
+  while (step.waiting >= kStreamWindow && !step.abandoned) {
+    step.room.wait_for(lock, kCancelCheck);
+    waited = true;
+  }
+  if (step.abandoned) return false;
+  chunk.resize(read);
+  step.waiting += read;
+  step.pieces.push_back(std::move(chunk));
+  chunk = std::string();
+  step.finished.notify_all();
+  // The time the receiver took is none of the server's.
+  if (waited) step.pace.moved(0);
+  return true;
+}
+
 void read_body_chunks(RequestHandles& handles, BodyStep& step) {
   HINTERNET handle = handles.request.get();
   std::string chunk;
@@ -531,7 +567,8 @@ void read_body_chunks(RequestHandles& handles, BodyStep& step) {
     DWORD read = 0;
     bool ok = WinHttpQueryDataAvailable(handle, &available) != FALSE;
     if (ok) {
-      chunk.resize(std::clamp<std::size_t>(available, 1, kReadChunk));
+      chunk.resize(
+          std::clamp<std::size_t>(available, 1, step.streaming ? kStreamChunk : kReadChunk));
       ok = WinHttpReadData(handle, chunk.data(), static_cast<DWORD>(chunk.size()), &read) != FALSE;
     }
     if (!ok) {
@@ -541,10 +578,12 @@ void read_body_chunks(RequestHandles& handles, BodyStep& step) {
     }
     if (read == 0) return;
     step.pace.moved(read);
-    std::lock_guard<std::mutex> lock(step.mutex);
+    std::unique_lock<std::mutex> lock(step.mutex);
     // Nobody wants the rest: the connection closes with the handles.
     if (step.abandoned) return;
-    if (!append_within_limit(step.body, chunk.data(), read)) {
+    if (step.streaming) {
+      if (!hand_over(step, lock, chunk, read)) return;
+    } else if (!append_within_limit(step.body, chunk.data(), read)) {
       step.failure = kHttpFailureBodyRead;
       step.reason = kReasonBodyLimit;
       return;
@@ -630,8 +669,8 @@ SendWorkers& send_workers() {
   return *workers;
 }
 
-// The body length the response's Content-Length names (past kBodyLimit: just
-// past it), 0 when it names none, is chunked or has no body.
+// The body length the response's Content-Length names (past 2^60: 2^60),
+// 0 when it names none, is chunked or has no body.
 std::uint64_t declared_length(const std::string& block, long status, bool head) {
   if (head || status < 200 || status == 204 || status == 304) return 0;
   std::uint64_t length = 0;
@@ -646,7 +685,7 @@ std::uint64_t declared_length(const std::string& block, long status, bool head) 
     for (char c : value) {
       if (c < '0' || c > '9') return 0;
       length = std::min<std::uint64_t>(length * 10 + static_cast<std::uint64_t>(c - '0'),
-                                       kBodyLimit + 1);
+                                       std::uint64_t{1} << 60);
     }
   }
   return length;
@@ -786,13 +825,22 @@ class WinLegs final : public LegTransport {
   // One try of send_request; sets stale when it failed on a kept connection
   // before any reply came.
   void try_send(bool body, ExchangeClock::time_point deadline, LegResponse& response, bool& stale);
-  void read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head);
+  void read_body(const Leg& leg, LegResponse& response, ExchangeClock::time_point deadline);
   enum class Waited { kDone, kDeadline, kCancelled, kNoThread };
   // Has a worker do work on the leg's handles and waits for it until the
   // deadline or the request's cancel; giving up lets go of the handles, which
   // close once the worker is done with them.
   Waited await(std::function<void(RequestHandles&)> work, const std::shared_ptr<BlockingStep>& step,
                ExchangeClock::time_point deadline);
+  Waited start(std::function<void(RequestHandles&)> work,
+               const std::shared_ptr<BlockingStep>& step);
+  // Waits, as await does, until woken holds (under the step's lock).
+  Waited wait_on(BlockingStep& step, ExchangeClock::time_point deadline,
+                 const std::function<bool()>& woken);
+  // Hands the pieces the worker reads to the sink, on this thread, until the
+  // body ends, the request's cancel, or the sink refuses one: then response
+  // fails, and the request is given up, its connection with it.
+  Waited stream_pieces(BodyStep& step, const HttpStreamSink& sink, LegResponse& response);
   // Ends response with number, the reason being the system's for error (a
   // timeout past the deadline being the deadline's).
   void fail(LegResponse& response, int number, DWORD error,
@@ -918,7 +966,16 @@ LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<s
   }
   response.status = static_cast<long>(status);
   pace_.moved(response.block.size() + size);
-  read_body(response, deadline, leg.method == kHttpHead);
+  if (streams_to_sink(request_, leg, response.status, response.block)) {
+    response.streamed = true;
+    if (!leg.sink->on_headers(response.status, response.block)) {
+      handles_.reset();  // the body unread, its connection is not kept
+      response.failure = kHttpFailureBodyRead;
+      response.reason = kReasonReceiverStopped;
+      return response;
+    }
+  }
+  read_body(leg, response, deadline);
   return response;
 }
 
@@ -951,21 +1008,33 @@ void WinLegs::send_request(const Leg& leg, bool on_origin, const std::vector<std
 WinLegs::Waited WinLegs::await(std::function<void(RequestHandles&)> work,
                                const std::shared_ptr<BlockingStep>& step,
                                ExchangeClock::time_point deadline) {
+  Waited started = start(std::move(work), step);
+  if (started != Waited::kDone) return started;
+  return wait_on(*step, deadline, [&] { return step->done; });
+}
+
+WinLegs::Waited WinLegs::start(std::function<void(RequestHandles&)> work,
+                               const std::shared_ptr<BlockingStep>& step) {
   if (cancelled(request_)) return Waited::kCancelled;
   if (!send_workers().run([handles = handles_, step, work = std::move(work)]() mutable {
         run_step(std::move(handles), std::move(step), work);
       })) {
     return Waited::kNoThread;
   }
-  std::unique_lock<std::mutex> lock(step->mutex);
+  return Waited::kDone;
+}
+
+WinLegs::Waited WinLegs::wait_on(BlockingStep& step, ExchangeClock::time_point deadline,
+                                 const std::function<bool()>& woken) {
+  std::unique_lock<std::mutex> lock(step.mutex);
   for (;;) {
     // With a cancel token the wait looks at it now and then.
     auto until =
         request_.cancel ? std::min(deadline, ExchangeClock::now() + kCancelCheck) : deadline;
-    if (step->finished.wait_until(lock, until, [&] { return step->done; })) return Waited::kDone;
+    if (step.finished.wait_until(lock, until, woken)) return Waited::kDone;
     bool cancel = cancelled(request_);
     if (!cancel && ExchangeClock::now() < deadline) continue;
-    step->abandoned = true;
+    step.abandoned = true;
     lock.unlock();
     // The worker may be in a call on the request, or about to begin one: the
     // handles close when it lets go of them.
@@ -1013,14 +1082,53 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
   if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) response.reason = kReasonHeaderLimit;
 }
 
-void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadline, bool head) {
+WinLegs::Waited WinLegs::stream_pieces(BodyStep& step, const HttpStreamSink& sink,
+                                       LegResponse& response) {
+  for (;;) {
+    Waited waited = wait_on(step, no_deadline(), [&] { return step.done || !step.pieces.empty(); });
+    if (waited != Waited::kDone) return waited;
+    std::deque<std::string> pieces;
+    bool done = false;
+    {
+      std::lock_guard<std::mutex> lock(step.mutex);
+      pieces.swap(step.pieces);
+      step.waiting = 0;
+      done = step.done;
+    }
+    step.room.notify_all();
+    for (const std::string& piece : pieces) {
+      if (!sink.on_body(piece.data(), piece.size())) {
+        {
+          std::lock_guard<std::mutex> lock(step.mutex);
+          step.abandoned = true;
+        }
+        step.room.notify_all();
+        handles_.reset();
+        response.failure = kHttpFailureBodyRead;
+        response.reason = kReasonReceiverStopped;
+        return Waited::kDone;
+      }
+      response.streamed_bytes += piece.size();
+    }
+    if (done) return Waited::kDone;
+  }
+}
+
+void WinLegs::read_body(const Leg& leg, LegResponse& response, ExchangeClock::time_point deadline) {
   auto step = std::make_shared<BodyStep>();
+  step->streaming = response.streamed;
+  if (step->streaming) deadline = no_deadline();
   step->pace = pace_;
   step->deadline = deadline;
   step->cancel = request_.cancel;
-  switch (
-      await([step](RequestHandles& handles) { read_body_of(handles, *step); }, step, deadline)) {
+  Waited waited = start([step](RequestHandles& handles) { read_body_of(handles, *step); }, step);
+  if (waited == Waited::kDone) {
+    waited = step->streaming ? stream_pieces(*step, *leg.sink, response)
+                             : wait_on(*step, deadline, [&] { return step->done; });
+  }
+  switch (waited) {
     case Waited::kDone:
+      if (response.failure != 0) return;  // the receiver stopped the stream
       break;
     case Waited::kNoThread:
       response.failure = kHttpFailureBodyRead;
@@ -1049,7 +1157,8 @@ void WinLegs::read_body(LegResponse& response, ExchangeClock::time_point deadlin
     return;
   }
   // Some WinHTTP reports a body cut short by the server as its end.
-  if (response.body.size() < declared_length(response.block, response.status, head)) {
+  std::uint64_t received = step->streaming ? response.streamed_bytes : response.body.size();
+  if (received < declared_length(response.block, response.status, leg.method == kHttpHead)) {
     response.failure = kHttpFailureBodyRead;
     response.reason = kReasonShortBody;
     return;
@@ -1087,7 +1196,8 @@ std::shared_ptr<HttpConnectionPool> make_connection_pool() {
   return std::make_shared<HttpConnectionPool>();
 }
 
-Exchange perform_exchange(const HttpRequest& request, const std::string& header_block) {
+Exchange perform_exchange(const HttpRequest& request, const std::string& header_block,
+                          const HttpStreamSink* sink) {
   Exchange exchange;
   std::unique_ptr<WinAddress> address;
   const std::shared_ptr<HttpConnectionPool>& pool = request.connections;
@@ -1107,7 +1217,7 @@ Exchange perform_exchange(const HttpRequest& request, const std::string& header_
   }
   if (session) {
     WinLegs legs(session, request);
-    exchange = follow_redirects(legs, request, std::move(address), header_block);
+    exchange = follow_redirects(legs, request, std::move(address), header_block, sink);
   }
   if (exchange.failure != 0 && exchange.reason.empty()) {
     exchange.reason = setup_reason(exchange.failure);
