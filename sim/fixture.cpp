@@ -11,7 +11,11 @@
 //     "faults": ["list:http500@3", "image:corrupt_captcha@every2", "page:close"],
 //     "hang_ms": 120000,         how long a "hang" fault holds a request
 //     "huge_bytes": 104857600,   size of a "huge" reply
-//     "file_cap_bytes": 1048576, most bytes a download link serves
+//     "content": {                how the content host serves the files (see ContentKnobs)
+//       "rate": "2M",             bytes per second per response (K, M, G suffixes); 0: unthrottled
+//       "connections_per_file": 0, "link_lifetime_seconds": 28800,
+//       "drop_after": 0, "ignore_range": false, "short_by": 0
+//     },
 //     "seed": 0,                 fixed captcha answers when not 0
 //     "quiet": false             no violation lines on stderr
 //   },
@@ -98,6 +102,42 @@ bool read_uint_member(const Json& object, const char* name, std::uint64_t& out,
     return fail(error, where + ": '" + name + "' is not an unsigned integer");
   }
   return true;
+}
+
+// A byte count: a number, or a string with a K, M or G suffix.
+bool read_size_member(const Json& object, const char* name, std::uint64_t& out,
+                      const std::string& where, std::string& error) {
+  if (!object.contains(name)) return true;
+  const Json& value = object[name];
+  if (value.is_number_unsigned() ||
+      (value.is_string() && parse_size(value.get<std::string>(), out))) {
+    if (value.is_number_unsigned()) out = value.get<std::uint64_t>();
+    return true;
+  }
+  return fail(error, where + ": '" + name + "' is not a byte count");
+}
+
+bool read_content(const Json& options, ContentKnobs& knobs, std::string& error) {
+  if (!options.contains("content")) return true;
+  const Json& object = options["content"];
+  const std::string where = "options/content";
+  if (!known_members(object,
+                     {"rate", "connections_per_file", "link_lifetime_seconds", "drop_after",
+                      "ignore_range", "short_by"},
+                     where, error)) {
+    return false;
+  }
+  if (object.contains("ignore_range") && !object["ignore_range"].is_boolean()) {
+    return fail(error, where + ": 'ignore_range' is not true or false");
+  }
+  knobs.ignore_range = object.value("ignore_range", knobs.ignore_range);
+  return read_size_member(object, "rate", knobs.rate, where, error) &&
+         read_uint_member(object, "connections_per_file", knobs.connections_per_file, where,
+                          error) &&
+         read_uint_member(object, "link_lifetime_seconds", knobs.link_lifetime_seconds, where,
+                          error) &&
+         read_size_member(object, "drop_after", knobs.drop_after, where, error) &&
+         read_size_member(object, "short_by", knobs.short_by, where, error);
 }
 
 bool read_policy(const Json& object, const char* name, bool for_download, CaptchaPolicy& policy,
@@ -244,11 +284,11 @@ bool read_share(const Json& object, Fixture& fixture, std::string& error) {
 }
 
 bool read_options(const Json& object, Fixture& fixture, std::string& error) {
-  if (!known_members(object,
-                     {"raw_utf8", "hex_amp", "captcha_format", "latency_ms", "connect_latency_ms",
-                      "endpoint_latency_ms", "faults", "hang_ms", "huge_bytes", "file_cap_bytes",
-                      "seed", "quiet"},
-                     "options", error)) {
+  if (!known_members(
+          object,
+          {"raw_utf8", "hex_amp", "captcha_format", "latency_ms", "connect_latency_ms",
+           "endpoint_latency_ms", "faults", "hang_ms", "huge_bytes", "content", "seed", "quiet"},
+          "options", error)) {
     return false;
   }
   fixture.style.raw_utf8 = object.value("raw_utf8", fixture.style.raw_utf8);
@@ -267,7 +307,7 @@ bool read_options(const Json& object, Fixture& fixture, std::string& error) {
       !read_uint_member(object, "connect_latency_ms", connect_latency, "options", error) ||
       !read_uint_member(object, "hang_ms", hang, "options", error) ||
       !read_uint_member(object, "huge_bytes", knobs.huge_bytes, "options", error) ||
-      !read_uint_member(object, "file_cap_bytes", fixture.file_cap_bytes, "options", error) ||
+      !read_content(object, knobs.content, error) ||
       !read_uint_member(object, "seed", fixture.seed, "options", error)) {
     return false;
   }

@@ -88,9 +88,8 @@ struct Fixture {
   JsonStyle style;
   ImageFormat captcha_format = ImageFormat::png;
   Knobs knobs;
-  std::uint64_t file_cap_bytes = 1ull << 20;  // most bytes a download link serves
-  std::uint64_t seed = 0;                     // 0: captchas differ from run to run
-  bool quiet = false;                         // no violation lines on stderr
+  std::uint64_t seed = 0;  // 0: captchas differ from run to run
+  bool quiet = false;      // no violation lines on stderr
   std::vector<Share> shares;
 
   const Share* find_surl(std::string_view surl) const;

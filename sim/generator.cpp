@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::uint64_t kMostEntries = 10000000;
 
-// Sizes from a few bytes to a few GB, so that the file cap and large numbers
+// Sizes from a few bytes to a few GB, so that small files and large numbers
 // are both exercised.
 std::uint64_t generated_size(std::uint64_t n) {
   std::uint64_t x = n * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;

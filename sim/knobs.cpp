@@ -75,6 +75,45 @@ bool parse_uint(std::string_view text, std::uint64_t& value) {
   return true;
 }
 
+bool parse_size(std::string_view text, std::uint64_t& value) {
+  int shift = 0;
+  if (!text.empty()) {
+    const char unit = text.back();
+    shift = unit == 'K' || unit == 'k'   ? 10
+            : unit == 'M' || unit == 'm' ? 20
+            : unit == 'G' || unit == 'g' ? 30
+                                         : 0;
+  }
+  if (shift > 0) text.remove_suffix(1);
+  if (!parse_uint(text, value) || value > (std::numeric_limits<std::uint64_t>::max() >> shift)) {
+    return false;
+  }
+  value <<= shift;
+  return true;
+}
+
+bool apply_content_option(std::string_view option, std::string_view value, ContentKnobs& knobs,
+                          std::string& error) {
+  error.clear();
+  std::uint64_t* const target = option == "--rate"                   ? &knobs.rate
+                                : option == "--connections-per-file" ? &knobs.connections_per_file
+                                : option == "--link-lifetime"        ? &knobs.link_lifetime_seconds
+                                : option == "--drop-after"           ? &knobs.drop_after
+                                : option == "--short-by"             ? &knobs.short_by
+                                                                     : nullptr;
+  if (option == "--ignore-range") {
+    knobs.ignore_range = true;
+    return true;
+  }
+  if (target == nullptr) return false;
+  if (!parse_size(value, *target)) {
+    error = std::string(option) + " needs a number (K, M or G suffix allowed), not '" +
+            std::string(value) + "'";
+    return false;
+  }
+  return true;
+}
+
 std::optional<FaultRule> parse_fault(std::string_view written, std::string& error) {
   error.clear();
   const std::string text(written);

@@ -46,6 +46,16 @@ struct FaultRule {
 // The longest delay any knob takes: an hour.
 inline constexpr std::uint64_t kLongestDelayMs = 3600000;
 
+// How the content host serves the files behind the download links.
+struct ContentKnobs {
+  std::uint64_t rate = 0;                  // bytes per second per response; 0: as fast as it goes
+  std::uint64_t connections_per_file = 0;  // responses of one file at once, more get 503; 0: any
+  std::uint64_t link_lifetime_seconds = 8 * 3600;  // a link this old gets 403, as does its content
+  std::uint64_t drop_after = 0;  // each body's connection closed after that many bytes; 0: never
+  bool ignore_range = false;     // ranged requests get 200 and the whole file
+  std::uint64_t short_by = 0;    // files hold that many bytes fewer than listed
+};
+
 struct Knobs {
   std::uint32_t latency_ms = 0;  // every counted request
   // Once per new connection, before its first request is read: stands for the
@@ -55,6 +65,7 @@ struct Knobs {
   std::vector<FaultRule> faults;
   std::uint32_t hang_ms = 120000;
   std::uint64_t huge_bytes = 100ull << 20;
+  ContentKnobs content;
 };
 
 const char* endpoint_name(Endpoint endpoint);
@@ -77,5 +88,12 @@ bool parse_latency(std::string_view written, Knobs& knobs, std::string& error);
 
 // Decimal digits only, no sign, no overflow.
 bool parse_uint(std::string_view text, std::uint64_t& value);
+// The same with an optional K, M or G suffix (2M = 2 MiB).
+bool parse_size(std::string_view text, std::uint64_t& value);
+
+// Sets the content knob the option names ("--rate", "--drop-after"...) from
+// its text; empty error when done, false without error for another option.
+bool apply_content_option(std::string_view option, std::string_view value, ContentKnobs& knobs,
+                          std::string& error);
 
 }  // namespace sharelink::sim

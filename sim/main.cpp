@@ -23,10 +23,16 @@ constexpr const char* kHelp = R"(Usage: sharelink-sim [OPTION]... [FIXTURE.json]
 Serves the shares of the fixture files (none given: the demo fixture) over HTTP
 (HTTPS with --tls) on a loopback port, the way the cloud-disk service answers a
 share client: share pages, extraction-code verification, captchas, folder
-listing, download links and the files behind them. Prints the port as the
-first line on stdout, then one line per share; runs until SIGINT or SIGTERM,
-then prints on stderr "connections: N, requests: M": the TCP connections that
-carried a request and the requests, the test hooks left out.
+listing, download links and the files behind them. A download link answers
+302 with an address on a second port, the content host (another origin),
+which serves the file's bytes (made from its fs_id) for GET and HEAD, whole
+or one range "bytes=A-B" or "bytes=A-" (206; 416 past the end), to the
+User-Agent the link was requested with only (403 otherwise).
+Prints the port as the first line on stdout, then one line per share, then
+"content: http://HOST:PORT"; runs until SIGINT or SIGTERM, then prints on
+stderr "connections: N, requests: M, content: C connections, B bytes": the
+TCP connections that carried a request and the requests, the test hooks left
+out, and the connections and body bytes of the content host.
 
 Options (they override the fixtures' options):
   --host ADDR                 listen address (default 127.0.0.1)
@@ -64,7 +70,18 @@ Options (they override the fixtures' options):
   --raw-utf8                  JSON with raw UTF-8 instead of \uXXXX escapes
   --hex-amp                   "&" written as \u0026 in JSON
   --captcha-format png|jpeg   captcha picture format (default png)
-  --file-cap BYTES            most bytes a download link serves (default 1 MiB)
+Content host (sizes take a K, M or G suffix: 2M = 2 MiB):
+  --rate BYTES                each response paced to BYTES per second from its
+                              first body byte (0, the default: unthrottled)
+  --connections-per-file C    a request for a file while C responses of it
+                              are under way gets 503 (0: no limit)
+  --link-lifetime S           a link (and its content address) S seconds old
+                              gets 403 (default 28800, eight hours)
+  --drop-after BYTES          every body's connection closed after BYTES of it
+                              (0: never)
+  --ignore-range              ranged requests get 200 and the whole file
+  --short-by BYTES            files hold BYTES fewer than listed; ranges and
+                              totals say so
   --hang-ms MS                how long a "hang" fault holds a request
   --huge-bytes N              size of a "huge" reply (default 100 MiB)
   --seed N                    fixed secrets and captcha answers (0: random)
@@ -95,8 +112,10 @@ Fixture file (JSON; all members optional unless marked):
                "latency_ms": 0, "connect_latency_ms": 0,
                "endpoint_latency_ms": {"list": 50},
                "faults": ["list:http500@3"], "hang_ms": 120000,
-               "huge_bytes": 104857600, "file_cap_bytes": 1048576,
-               "seed": 0, "quiet": false},
+               "huge_bytes": 104857600, "seed": 0, "quiet": false,
+               "content": {"rate": "2M", "connections_per_file": 0,
+                           "link_lifetime_seconds": 28800, "drop_after": 0,
+                           "ignore_range": false, "short_by": 0}},
    "shares": [{"surl": "1AbC", "shareid": 101, "uk": 202,       (required)
                "code": "ab12",                   (absent: a public share)
                "wrong_code_errno": -9, "empty_code_errno": -12,
@@ -149,6 +168,8 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
     if (rule) fixture.knobs.faults.push_back(*rule);
     return rule || fail(error);
   }
+  if (apply_content_option(option, value, fixture.knobs.content, error)) return true;
+  if (!error.empty()) return fail(error);
   if (option == "--raw-utf8" || option == "--hex-amp" || option == "--quiet") {
     (option == "--raw-utf8" ? fixture.style.raw_utf8
                             : (option == "--hex-amp" ? fixture.style.hex_amp : fixture.quiet)) =
@@ -164,7 +185,6 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
     if (number > kLongestDelayMs) return fail("--connect-latency is at most an hour, not " + value);
     fixture.knobs.connect_latency_ms = static_cast<std::uint32_t>(number);
   }
-  if (option == "--file-cap") fixture.file_cap_bytes = number;
   // As in a fixture: an hour at most, where a 32-bit cut could have made it 0.
   if (option == "--hang-ms") {
     fixture.knobs.hang_ms = static_cast<std::uint32_t>(std::min(number, kLongestDelayMs));
@@ -180,13 +200,25 @@ bool apply(const std::string& option, const std::string& value, Fixture& fixture
 
 // An exit status when the program is done (help shown, bad arguments).
 std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
-  static const char* const kWithValue[] = {
-      "--host",  "--port",           "--generate", "--latency", "--connect-latency",
-      "--fault", "--captcha-format", "--file-cap", "--hang-ms", "--huge-bytes",
-      "--seed",  "--tls-dir"};
+  static const char* const kWithValue[] = {"--host",
+                                           "--port",
+                                           "--generate",
+                                           "--latency",
+                                           "--connect-latency",
+                                           "--fault",
+                                           "--captcha-format",
+                                           "--hang-ms",
+                                           "--huge-bytes",
+                                           "--seed",
+                                           "--tls-dir",
+                                           "--rate",
+                                           "--connections-per-file",
+                                           "--link-lifetime",
+                                           "--drop-after",
+                                           "--short-by"};
   // Each sets a member of every share.
   static const char* const kShareValue[] = {"--sign-expires-after", "--max-download-in-flight"};
-  static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet"};
+  static const char* const kFlags[] = {"--raw-utf8", "--hex-amp", "--quiet", "--ignore-range"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -309,15 +341,20 @@ int main(int argc, char** argv) {
     std::printf("%s%s%s\n", simulator->share_url(surl).c_str(), code.empty() ? "" : " code ",
                 code.c_str());
   }
+  // Last, so that readers of the port and the share links find them where they were.
+  std::printf("content: %s\n", simulator->content_origin().c_str());
   std::fflush(stdout);
 
   int received = 0;
   sigwait(&stop_signals, &received);
   simulator->stop();
   if (!quiet) {
-    std::fprintf(stderr, "connections: %llu, requests: %llu\n",
+    std::fprintf(stderr,
+                 "connections: %llu, requests: %llu, content: %llu connections, %llu bytes\n",
                  static_cast<unsigned long long>(simulator->connections_seen()),
-                 static_cast<unsigned long long>(simulator->requests_seen()));
+                 static_cast<unsigned long long>(simulator->requests_seen()),
+                 static_cast<unsigned long long>(simulator->content_connections_seen()),
+                 static_cast<unsigned long long>(simulator->content_bytes_served()));
   }
   return 0;
 }

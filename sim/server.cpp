@@ -18,6 +18,8 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include "sim/connections.h"
+#include "sim/content_host.h"
 #include "sim/service.h"
 #include "sim/tokens.h"
 
@@ -26,50 +28,10 @@ namespace {
 
 constexpr std::size_t kServingThreads = 32;  // room for held requests besides busy clients
 constexpr std::size_t kStreamPiece = 64 * 1024;
-constexpr int kListenBacklog = 256;
-// A client keeps its connection for as many requests as it likes (cpp-httplib
-// closes after 5 by default); one idle for the keep-alive timeout is closed, and
-// a client back after a pause (a captcha being typed) simply connects again.
-constexpr std::size_t kRequestsPerConnection = std::numeric_limits<int>::max();
-constexpr time_t kKeepAliveSeconds = 1;
-
-// The connection the serving thread works on: cpp-httplib hands its task queue
-// one task per accepted connection and serves all of that connection's
-// requests inside it, on one thread.
-struct ConnectionRecord {
-  bool carried_request = false;
-};
-thread_local ConnectionRecord* current_connection = nullptr;
-
-// The serving threads, with the connect latency paid at the start of each
-// connection's task, before its first request is read.
-class ConnectionQueue : public httplib::TaskQueue {
- public:
-  ConnectionQueue(SimState& state, std::size_t threads) : state_(state), pool_(threads) {}
-
-  void enqueue(std::function<void()> serve_connection) override {
-    pool_.enqueue([this, serve_connection = std::move(serve_connection)] {
-      const std::uint32_t latency_ms = state_.knobs().connect_latency_ms;
-      if (latency_ms > 0) state_.wait_for_stop(latency_ms);
-      ConnectionRecord record;
-      current_connection = &record;
-      serve_connection();  // also closes the socket, so it runs even when stopping
-      current_connection = nullptr;
-    });
-  }
-  void shutdown() override { pool_.shutdown(); }
-
- private:
-  SimState& state_;
-  httplib::ThreadPool pool_;
-};
 
 // Counts a request of a client of the service, and its connection with the first.
 void count_request(SimState& state) {
-  ConnectionRecord* connection = current_connection;
-  const bool first = connection != nullptr && !connection->carried_request;
-  if (connection != nullptr) connection->carried_request = true;
-  state.count_request(first);
+  state.count_request(first_request_on_connection());
 }
 
 // cpp-httplib offers no way to drop a connection unanswered, so the socket is
@@ -181,19 +143,18 @@ extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {  //
 struct Simulator::Impl {
   explicit Impl(Fixture fixture) : service(std::move(fixture)) {}
 
-  void configure();
+  void configure(const std::function<std::unique_ptr<httplib::Server>()>& make);
   void serve(const httplib::Request& req, httplib::Response& res);
   std::uint64_t report(const LogEntry& entry);  // the entry's seq
   void deliver(const httplib::Request& req, httplib::Response& res, Reply& reply,
                std::optional<FaultKind> fault);
 
   Service service;
-  std::unique_ptr<httplib::Server> server;  // an httplib::SSLServer over TLS
+  std::unique_ptr<BackgroundServer> server;  // over an httplib::SSLServer with TLS
+  std::unique_ptr<ContentHost> content;      // the second origin, the same scheme
   bool tls = false;
   std::string tls_error;  // why TLS cannot be served; start() fails with it
   std::string ca_pem;     // the made CA
-  std::thread thread;
-  int listen_socket = -1;
   bool started = false;
   std::string host;
   int port = 0;
@@ -262,20 +223,13 @@ void Simulator::Impl::deliver(const httplib::Request& req, httplib::Response& re
   for (const auto& [name, value] : reply.headers)
     res.set_header(name.c_str(), value);
 
-  std::uint64_t length = reply.streamed_file ? reply.file_length : reply.body.size();
-  std::function<std::string(std::uint64_t, std::size_t)> source;
-  if (reply.streamed_file) {
-    source = [id = reply.file_id](std::uint64_t offset, std::size_t n) {
-      return file_bytes(id, offset, n);
-    };
-  } else {
-    source = [body = std::make_shared<std::string>(std::move(reply.body))](std::uint64_t offset,
-                                                                           std::size_t n) {
-      std::string piece = offset < body->size() ? body->substr(offset, n) : "";
-      piece.resize(n, ' ');  // the "huge" padding: blanks keep a JSON reply valid
-      return piece;
-    };
-  }
+  std::uint64_t length = reply.body.size();
+  auto source = [body = std::make_shared<std::string>(std::move(reply.body))](std::uint64_t offset,
+                                                                              std::size_t n) {
+    std::string piece = offset < body->size() ? body->substr(offset, n) : "";
+    piece.resize(n, ' ');  // the "huge" padding: blanks keep a JSON reply valid
+    return piece;
+  };
   if (fault == FaultKind::huge) length = service.state().knobs().huge_bytes;
   const std::uint64_t cut = fault == FaultKind::truncate ? length / 2 : length;
   if (length == 0) {
@@ -285,35 +239,19 @@ void Simulator::Impl::deliver(const httplib::Request& req, httplib::Response& re
   }
 }
 
-// The same for http and https: cpp-httplib's TLS server runs each
-// connection's handshake inside the connection's task, so the task queue,
-// keep-alive, time limits and socket options all hold for it as they are.
-void Simulator::Impl::configure() {
+// Both origins of one kind: plain, or TLS with the same identity.
+void Simulator::Impl::configure(const std::function<std::unique_ptr<httplib::Server>()>& make) {
+  server = std::make_unique<BackgroundServer>(make(), service.state(), kServingThreads);
   const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     serve(req, res);
   };
-  server->Get(".*", handler);
-  server->Post(".*", handler);
-  server->new_task_queue = [this] { return new ConnectionQueue(service.state(), kServingThreads); };
-  // Without it a reply written in pieces on a kept connection waits for the
-  // client's delayed acknowledgement, some 40 ms each.
-  server->set_tcp_nodelay(true);
-  server->set_keep_alive_max_count(kRequestsPerConnection);
-  server->set_keep_alive_timeout(kKeepAliveSeconds);
-  // Over TLS the read limit also bounds a handshake that never finishes.
-  server->set_read_timeout(10);
-  server->set_write_timeout(10);
-  server->set_payload_max_length(4u << 20);
-  server->set_socket_options([this](int sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listen_socket = sock;
-  });
+  server->server().Get(".*", handler);
+  server->server().Post(".*", handler);
+  content = std::make_unique<ContentHost>(service, make());
 }
 
 Simulator::Simulator(Fixture fixture) : impl_(std::make_unique<Impl>(std::move(fixture))) {
-  impl_->server = std::make_unique<httplib::Server>();
-  impl_->configure();
+  impl_->configure([] { return std::make_unique<httplib::Server>(); });
 }
 
 Simulator::Simulator(Fixture fixture, TlsIdentity identity)
@@ -327,15 +265,17 @@ Simulator::Simulator(Fixture fixture, TlsIdentity identity)
       impl.ca_pem = ca.certificate_pem;
     }
   }
-  std::string error;
-  impl.server = std::make_unique<httplib::SSLServer>([&identity, &error](SSL_CTX& ctx) {
-    return SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
-           use_identity(&ctx, identity, error);
+  impl.configure([&impl, &identity]() -> std::unique_ptr<httplib::Server> {
+    std::string error;
+    auto server = std::make_unique<httplib::SSLServer>([&identity, &error](SSL_CTX& ctx) {
+      return SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
+             use_identity(&ctx, identity, error);
+    });
+    if (!server->is_valid() && impl.tls_error.empty()) {
+      impl.tls_error = error.empty() ? "cannot set up TLS" : error;
+    }
+    return server;
   });
-  if (!impl.server->is_valid() && impl.tls_error.empty()) {
-    impl.tls_error = error.empty() ? "cannot set up TLS" : error;
-  }
-  impl.configure();
 }
 
 Simulator::~Simulator() {
@@ -352,34 +292,28 @@ bool Simulator::start(const std::string& host, int port, std::string& error) {
     return false;
   }
   std::signal(SIGPIPE, SIG_IGN);  // a dropped connection must not end the process
-  httplib::Server& server = *impl_->server;
-  const int bound =
-      port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
-  if (bound <= 0) {
-    error = "cannot listen on " + host + ":" + std::to_string(port);
+  Impl& impl = *impl_;
+  const std::string scheme = impl.tls ? "https://" : "http://";
+  // The content origin first: the links the service hands out name it.
+  if (!impl.content->start(host, error)) return false;
+  impl.service.set_content_origin(scheme + host + ":" + std::to_string(impl.content->port()));
+  const int bound = impl.server->bind(host, port, error);
+  if (bound < 0) {
+    impl.content->stop();
     return false;
   }
-  // cpp-httplib listens with a backlog of 5: a burst of clients would see
-  // their connects dropped and retried a second later. Listening again on
-  // the bound socket raises it.
-  listen(impl_->listen_socket, kListenBacklog);
-  impl_->started = true;
-  impl_->host = host;
-  impl_->port = bound;
-  impl_->thread = std::thread([impl = impl_.get()] { impl->server->listen_after_bind(); });
-  // stop() only reaches a server whose loop has begun.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!server.is_running() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  impl.started = true;
+  impl.host = host;
+  impl.port = bound;
+  impl.server->run();
   return true;
 }
 
 void Simulator::stop() {
-  if (!impl_->thread.joinable()) return;
+  if (!impl_->server->running() && !impl_->content->running()) return;
   impl_->service.state().request_stop();
   impl_->server->stop();
-  impl_->thread.join();
+  impl_->content->stop();
 }
 
 int Simulator::port() const {
@@ -436,6 +370,24 @@ void Simulator::add_fault(const FaultRule& rule) {
 
 void Simulator::reset() {
   impl_->service.state().reset();
+  impl_->content->reset_counters();
+}
+
+std::string Simulator::content_origin() const {
+  return (impl_->tls ? "https://" : "http://") + impl_->host + ":" +
+         std::to_string(impl_->content->port());
+}
+
+int Simulator::content_port() const {
+  return impl_->content->port();
+}
+
+std::uint64_t Simulator::content_bytes_served() const {
+  return impl_->content->bytes_served();
+}
+
+std::uint64_t Simulator::content_connections_seen() const {
+  return impl_->content->connections_seen();
 }
 
 }  // namespace sharelink::sim

@@ -1,7 +1,8 @@
 #pragma once
 
 // The simulator as an HTTP or HTTPS server on a loopback port, for tests
-// in-process and for the sharelink-sim program.
+// in-process and for the sharelink-sim program. A second port is the content
+// host, another origin, that the download links redirect to.
 
 #include <memory>
 #include <optional>
@@ -30,7 +31,8 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
-  // Binds host:port (0: an ephemeral port) and serves on background threads.
+  // Binds host:port (0: an ephemeral port) and an ephemeral port of host for
+  // the content host, and serves on background threads.
   // False with a reason when the port cannot be bound or it already runs.
   bool start(const std::string& host, int port, std::string& error);
   bool start() {
@@ -43,6 +45,16 @@ class Simulator {
   int port() const;
   std::string origin() const;  // "http://127.0.0.1:PORT", "https://..." over TLS
   std::string share_url(const std::string& surl) const;
+
+  // The content host: "http://127.0.0.1:PORT" ("https://..." over TLS). A
+  // download link answers 302 with an address there, whose bytes are made by
+  // fill_file_content (sim/file_content.h), shaped by Knobs::content.
+  std::string content_origin() const;
+  int content_port() const;
+  // Since the start or the last reset: body bytes the content host wrote, and
+  // the connections to it that carried a request.
+  std::uint64_t content_bytes_served() const;
+  std::uint64_t content_connections_seen() const;
 
   bool uses_tls() const;
   // The made CA's certificate; empty over http or with an identity given.
@@ -57,6 +69,8 @@ class Simulator {
   Knobs knobs() const;
   void set_knobs(const Knobs& knobs);
   void add_fault(const FaultRule& rule);
+  // Forgets the request log, counters, captchas and share progress; the
+  // content host's counters start again from 0.
   void reset();
 
  private:

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/checks.h"
 #include "sim/fixture.h"
 #include "sim/knobs.h"
 #include "sim/state.h"
@@ -43,10 +44,13 @@ struct Reply {
   std::optional<nlohmann::ordered_json> json;  // a JSON reply, written out by Service::finish
   std::vector<std::pair<std::string, std::string>> headers;
   std::string violation;
-  // A download link's content is streamed, not held: file_length bytes of file_id.
-  bool streamed_file = false;
-  std::uint64_t file_id = 0;
-  std::uint64_t file_length = 0;
+};
+
+// The file a download link names, checked as the content servers check it.
+struct LinkedFile {
+  const Entry* file = nullptr;  // null when refused
+  std::string violation;        // not a link the service gave, another User-Agent, expired
+  bool expired = false;         // the link was the service's, but is past its lifetime
 };
 
 // A request as it comes in, before its latency. A download-link request of a
@@ -82,6 +86,12 @@ class Service {
   // Writes a JSON reply into its body in the service's style.
   void finish(Reply& reply) const;
 
+  // Where download links send their clients ("http://HOST:PORT"); set before serving.
+  void set_content_origin(std::string origin) { content_origin_ = std::move(origin); }
+  // The link's parameters (fid, sh, time, sign) as the service wrote them and
+  // the User-Agent of the request that holds them.
+  LinkedFile linked_file(const std::vector<Param>& query, const std::string& user_agent);
+
  private:
   Reply page(const Incoming& in, std::optional<FaultKind> fault);
   Reply verify(const Incoming& in);
@@ -103,6 +113,7 @@ class Service {
   Tokens tokens_;
   SimState state_;
   std::vector<std::vector<std::size_t>> sorted_top_;  // per share, by name descending
+  std::string content_origin_;
 };
 
 std::uint64_t unix_seconds();

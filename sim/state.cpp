@@ -277,4 +277,9 @@ bool SimState::wait_for_stop(std::uint32_t ms) {
   return stop_signal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool SimState::wait_for_stop_until(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return stop_signal_.wait_until(lock, deadline, [this] { return stopping_; });
+}
+
 }  // namespace sharelink::sim

@@ -130,6 +130,7 @@ class SimState {
   void request_stop();
   // Waits up to ms; true when the server is stopping.
   bool wait_for_stop(std::uint32_t ms);
+  bool wait_for_stop_until(std::chrono::steady_clock::time_point deadline);
 
  private:
   struct ShareProgress {

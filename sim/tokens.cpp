@@ -72,19 +72,4 @@ std::string Tokens::link_sign(std::uint64_t shareid, std::uint64_t fs_id, std::u
                 28);
 }
 
-std::string file_bytes(std::uint64_t fs_id, std::uint64_t offset, std::size_t count) {
-  std::string out;
-  out.reserve(count);
-  std::uint64_t block = offset / 8;
-  std::uint64_t value = mix(fs_id ^ mix(block));
-  for (std::uint64_t at = offset; out.size() < count; ++at) {
-    if (at / 8 != block) {
-      block = at / 8;
-      value = mix(fs_id ^ mix(block));
-    }
-    out += static_cast<char>((value >> ((at % 8) * 8)) & 0xFF);
-  }
-  return out;
-}
-
 }  // namespace sharelink::sim

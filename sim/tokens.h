@@ -1,9 +1,9 @@
 #pragma once
 
 // The values the service derives from a secret of its own: the page's sign and
-// bdstoken, the BDCLND cookie of an unlocked share, file checksums, download
-// link signatures and the bytes a download link serves. Pure functions of the
-// secret and their inputs, so any thread may call them.
+// bdstoken, the BDCLND cookie of an unlocked share, file checksums and download
+// link signatures. Pure functions of the secret and their inputs, so any thread
+// may call them.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,8 +35,5 @@ class Tokens {
   std::string digest(const std::string& text, std::size_t length) const;
   std::uint64_t secret_;
 };
-
-// count bytes of the deterministic content of a file, from offset on.
-std::string file_bytes(std::uint64_t fs_id, std::uint64_t offset, std::size_t count);
 
 }  // namespace sharelink::sim

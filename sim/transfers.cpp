@@ -12,7 +12,7 @@ namespace sharelink::sim {
 namespace {
 
 constexpr std::uint64_t kMostListPage = 1000;
-constexpr std::uint64_t kSignLifetime = 8 * 3600;
+constexpr std::uint64_t kSignLifetime = 8 * 3600;  // of a page's sign; links have their knob
 
 // The sekey the download body must carry: the decoded BDCLND value for a
 // protected share; nothing or any sekey object for a public one.
@@ -153,12 +153,8 @@ Reply Service::download(const Incoming& in, bool over_limit) {
   return json_reply(0, {{"server_time", now}, {"list", nlohmann::ordered_json::array({item})}});
 }
 
-Reply Service::file(const Incoming& in) {
-  Reply reply;
-  reply.status = 403;
-  reply.content_type = "text/plain; charset=utf-8";
-  reply.body = "link not valid";
-  const std::vector<Param> query = split_params(in.query);
+LinkedFile Service::linked_file(const std::vector<Param>& query, const std::string& user_agent) {
+  LinkedFile linked;
   const std::string fid = param_value(query, "fid");
   std::uint64_t shareid = 0, time = 0, fs_id = 0;
   const auto dash = fid.rfind('-');
@@ -171,23 +167,43 @@ Reply Service::file(const Incoming& in) {
     }
   }
   const Entry* entry = share ? share->find_fs_id(fs_id) : nullptr;
+  const std::uint64_t now = unix_seconds();
   if (!entry || entry->is_dir ||
-      param_value(query, "sign") != tokens_.link_sign(shareid, fs_id, time, in.user_agent)) {
-    reply.violation =
-        "file: the link's fid, sh, time or sign is not one the service gave, or User-Agent '" +
-        in.user_agent + "' is not the one it was requested with";
-  } else if (time + kSignLifetime < unix_seconds()) {
-    reply.violation = "file: the link has expired";
+      param_value(query, "sign") != tokens_.link_sign(shareid, fs_id, time, user_agent)) {
+    linked.violation =
+        "the link's fid, sh, time or sign is not one the service gave, or "
+        "User-Agent '" +
+        user_agent + "' is not the one it was requested with";
+  } else if (now >= time && now - time >= state_.knobs().content.link_lifetime_seconds) {
+    linked.violation = "the link has expired";
+    linked.expired = true;
   } else {
-    reply.status = 200;
-    reply.content_type = "application/octet-stream";
-    reply.body.clear();
-    reply.streamed_file = true;
-    reply.file_id = entry->fs_id;
-    reply.file_length = std::min(entry->size, fixture_.file_cap_bytes);
-    reply.headers.emplace_back("Content-Disposition",
-                               "attachment;filename=\"" + percent_encode(entry->name) + "\"");
+    linked.file = entry;
   }
+  return linked;
+}
+
+// The link itself only sends the client on to the content host, which checks
+// the same parameters again: a client must carry its User-Agent over the hop.
+Reply Service::file(const Incoming& in) {
+  Reply reply;
+  reply.status = 403;
+  reply.content_type = "text/plain; charset=utf-8";
+  reply.body = "link not valid";
+  const LinkedFile linked = linked_file(split_params(in.query), in.user_agent);
+  if (!linked.file) {
+    // An aged link is the service's doing, not the client's: no violation.
+    if (linked.expired) {
+      reply.body = "link expired";
+    } else {
+      reply.violation = "file: " + linked.violation;
+    }
+    return reply;
+  }
+  reply.status = 302;
+  reply.body.clear();
+  reply.headers.emplace_back(
+      "Location", content_origin_ + "/c/" + std::to_string(linked.file->fs_id) + "?" + in.query);
   return reply;
 }
 

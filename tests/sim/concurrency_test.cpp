@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/tokens.h"
+#include "sim/file_content.h"
 #include "sim_test_support.h"
 
 namespace sharelink::sim::testing {
@@ -26,7 +26,9 @@ int walk(Simulator& sim, std::atomic<int>& failures) {
   ++requests;
   check(list.status == 500 || list.json()["list"].size() == 4);
   const Exchange reply = pub.download(top[0]);
-  const Exchange file = fetch(reply.json()["list"][0].value("dlink", ""));
+  Call follow;
+  follow.follow = true;  // on to the content host, which counts apart
+  const Exchange file = fetch(reply.json()["list"][0].value("dlink", ""), follow);
   requests += 2;
   check(file.body == file_bytes(top[0]["fs_id"], 0, 1834));
 

@@ -17,9 +17,9 @@ std::string parse_error(const std::string& text) {
   return error;
 }
 
-TEST(Fixture, DemoHoldsTheFourKindsOfShare) {
+TEST(Fixture, DemoHoldsTheFiveKindsOfShare) {
   const Fixture fixture = testing::demo_fixture();
-  ASSERT_EQ(fixture.shares.size(), 4u);
+  ASSERT_EQ(fixture.shares.size(), 5u);
   const Share* pub = fixture.find_surl("1PubDemoXq7Ra");
   const Share* locked = fixture.find_surl("1LockDemoK3vP");
   const Share* captcha = fixture.find_surl("1CapDemoW9zT");
@@ -36,6 +36,15 @@ TEST(Fixture, DemoHoldsTheFourKindsOfShare) {
   ASSERT_TRUE(big && big->is_dir);
   EXPECT_GT(big->children.size(), 100u);
   EXPECT_TRUE(fixture.style.hex_amp);
+  // The share to download: about 200 MiB, a name Windows cannot take as it is.
+  const Share* down = fixture.find_surl("1DownDemoP5sT");
+  ASSERT_TRUE(down);
+  std::uint64_t total = 0;
+  for (const Entry& entry : down->entries)
+    total += entry.size;
+  EXPECT_GT(total, 180u << 20);
+  EXPECT_LT(total, 220u << 20);
+  EXPECT_TRUE(down->find_path(u8"/下载演示/资料 文档/年度报告: 终稿?.pdf"));
 }
 
 TEST(Fixture, OptionsAndLaterFilesOverride) {
@@ -44,7 +53,8 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   ASSERT_TRUE(parse_fixture(R"({"options": {"raw_utf8": true, "captcha_format": "jpeg",
       "latency_ms": 5, "connect_latency_ms": 9, "endpoint_latency_ms": {"list": 7},
       "faults": ["list:self_loop@2"],
-      "file_cap_bytes": 10}})",
+      "content": {"rate": "2M", "connections_per_file": 3, "drop_after": 7, "short_by": "1K",
+                  "ignore_range": true, "link_lifetime_seconds": 60}}})",
                             fixture, error))
       << error;
   ASSERT_TRUE(parse_fixture(R"({"options": {"raw_utf8": false},
@@ -59,7 +69,13 @@ TEST(Fixture, OptionsAndLaterFilesOverride) {
   EXPECT_EQ(fixture.knobs.endpoint_latency_ms[static_cast<std::size_t>(Endpoint::list)], 7u);
   ASSERT_EQ(fixture.knobs.faults.size(), 1u);
   EXPECT_EQ(fault_text(fixture.knobs.faults[0]), "list:self_loop@2");
-  EXPECT_EQ(fixture.file_cap_bytes, 10u);
+  const ContentKnobs& content = fixture.knobs.content;
+  EXPECT_EQ(content.rate, 2u << 20);
+  EXPECT_EQ(content.connections_per_file, 3u);
+  EXPECT_EQ(content.drop_after, 7u);
+  EXPECT_EQ(content.short_by, 1024u);
+  EXPECT_TRUE(content.ignore_range);
+  EXPECT_EQ(content.link_lifetime_seconds, 60u);
   EXPECT_EQ(fixture.shares.at(0).entries.at(0).path, "/f");
   EXPECT_EQ(fixture.shares.at(0).sign_expires_after, 4u);
   EXPECT_EQ(fixture.shares.at(0).max_download_in_flight, 2u);

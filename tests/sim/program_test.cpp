@@ -105,7 +105,7 @@ TEST(Program, ServesUntilSigterm) {
   EXPECT_EQ(fetch(origin + "/__sim/stats").body, R"({"connections":1,"requests":1})");
   kill(program.pid, SIGTERM);
   EXPECT_EQ(program.wait_exit(), 0);
-  EXPECT_EQ(program.error_text(), "connections: 1, requests: 1\n");
+  EXPECT_EQ(program.error_text(), "connections: 1, requests: 1, content: 0 connections, 0 bytes\n");
 }
 
 TEST(Program, GeneratedShareAndFaultFromTheCommandLine) {
@@ -137,6 +137,29 @@ TEST(Program, ShareSwitchesFromTheCommandLine) {
   EXPECT_EQ(program.wait_exit(), 0);
 }
 
+TEST(Program, ContentHostAndItsKnobsFromTheCommandLine) {
+  Program program({"--generate", "1Gen:1,0,0", "--short-by", "1K", "--ignore-range", "--rate",
+                   "64M", "--quiet"});
+  const std::string origin = "http://127.0.0.1:" + program.read_line();
+  EXPECT_EQ(program.read_line(), origin + "/s/1Gen");
+  const std::string content = program.read_line();
+  ASSERT_EQ(content.rfind("content: http://127.0.0.1:", 0), 0u) << content;
+  Visitor visitor(origin, "1Gen");
+  visitor.page();
+  const nlohmann::json file = visitor.data["file_list"]["list"][0];
+  Call call;
+  call.method = "HEAD";
+  call.follow = true;
+  call.headers = {"Range: bytes=0-9"};
+  const Exchange head = fetch(visitor.download(file).json()["list"][0]["dlink"], call);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.header("Content-Length"),
+            std::to_string(file["size"].get<std::uint64_t>() - 1024));
+  kill(program.pid, SIGTERM);
+  EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(Program({"--rate", "2X"}).wait_exit(), 2);
+}
+
 TEST(Program, TlsServesHttpsWithTheCaItWrote) {
   const std::string folder = ::testing::TempDir() + "sim-program-tls-" + std::to_string(getpid());
   Program program({"--tls", "--tls-dir", folder, "--seed", "3"});
@@ -156,7 +179,8 @@ TEST(Program, TlsServesHttpsWithTheCaItWrote) {
   kill(program.pid, SIGTERM);
   EXPECT_EQ(program.wait_exit(), 0);
   EXPECT_EQ(program.error_text(), "sharelink-sim: test CA certificate in " + by_file.ca_file +
-                                      "\nconnections: 2, requests: 2\n");
+                                      "\nconnections: 2, requests: 2, content: 0 connections, "
+                                      "0 bytes\n");
   std::filesystem::remove_all(absolute, error);
 }
 
@@ -179,11 +203,27 @@ TEST(Program, HelpAndBadArguments) {
     if (text.size() > 20000) break;
   }
   EXPECT_EQ(help.wait_exit(), 0);
-  for (const char* piece :
-       {"--fault ENDPOINT:KIND", "--generate", "corrupt_captcha", "\"shares\"",
-        "--connect-latency MS", "\"connect_latency_ms\"", "/__sim/stats", "--tls-dir DIR",
-        "SSL_CERT_DIR=DIR", "--sign-expires-after N", "\"sign_expires_after\"",
-        "--max-download-in-flight C", "\"max_download_in_flight\"", "start_us"}) {
+  for (const char* piece : {"--fault ENDPOINT:KIND",
+                            "--generate",
+                            "corrupt_captcha",
+                            "\"shares\"",
+                            "--connect-latency MS",
+                            "\"connect_latency_ms\"",
+                            "/__sim/stats",
+                            "--tls-dir DIR",
+                            "SSL_CERT_DIR=DIR",
+                            "--sign-expires-after N",
+                            "\"sign_expires_after\"",
+                            "--max-download-in-flight C",
+                            "\"max_download_in_flight\"",
+                            "start_us",
+                            "--rate BYTES",
+                            "--connections-per-file C",
+                            "--link-lifetime S",
+                            "--drop-after BYTES",
+                            "--ignore-range",
+                            "--short-by BYTES",
+                            "\"link_lifetime_seconds\""}) {
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
   }
   EXPECT_EQ(Program({"--bogus"}).wait_exit(), 2);

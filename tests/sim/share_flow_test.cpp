@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/tokens.h"
+#include "sim/file_content.h"
 #include "sim/wire_format.h"
 #include "sim_test_support.h"
 
@@ -163,13 +163,16 @@ TEST_F(ShareFlow, DownloadLinksServeTheFiles) {
   const std::string link = reply.json()["list"][0]["dlink"];
   EXPECT_NE(link.find('&'), std::string::npos);
   const std::uint64_t fs_id = top(visitor, 0)["fs_id"];
-  const Exchange file = fetch(link);
+  Call follow;
+  follow.follow = true;
+  const Exchange file = fetch(link, follow);
   EXPECT_EQ(file.status, 200);
   EXPECT_EQ(file.body, file_bytes(fs_id, 0, 1834));
 
-  // A 4 GiB file is served up to the cap; a top-level entry's own app_id counts.
+  // A 4 GiB file is served whole; a top-level entry's own app_id counts.
   const Exchange big = visitor.download(top(visitor, 2));
-  EXPECT_EQ(fetch(big.json()["list"][0]["dlink"]).body.size(), 1u << 20);
+  follow.method = "HEAD";
+  EXPECT_EQ(fetch(big.json()["list"][0]["dlink"], follow).header("Content-Length"), "4294967296");
   EXPECT_EQ(visitor.download(top(visitor, 3)).errno_value(), 0);
   nlohmann::json wrong_app = top(visitor, 3);
   wrong_app["app_id"] = "250528";
@@ -200,7 +203,7 @@ TEST_F(ShareFlow, DownloadLinkHoldsToItsUserAgent) {
   ASSERT_EQ(reply.errno_value(), 0) << reply.body;
   const std::string link = reply.json()["list"][0]["dlink"];
   const std::pair<const char*, long> rows[] = {
-      {"User-Agent: agent A", 200}, {"User-Agent: agent B", 403}, {"User-Agent:", 403}};
+      {"User-Agent: agent A", 302}, {"User-Agent: agent B", 403}, {"User-Agent:", 403}};
   for (const auto& [agent, status] : rows) {
     Call call;
     call.headers = {agent};

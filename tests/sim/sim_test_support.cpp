@@ -89,6 +89,7 @@ Exchange fetch(const std::string& url, const Call& call) {
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &call);
   if (!call.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, call.ca_file.c_str());
   if (!call.ca_folder.empty()) curl_easy_setopt(curl, CURLOPT_CAPATH, call.ca_folder.c_str());
+  if (call.method == "HEAD") curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
   if (call.method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(call.body.size()));
     curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, call.body.c_str());
