@@ -36,7 +36,7 @@ endfunction()
 
 file(GLOB _headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}
   ${PROJECT_SOURCE_DIR}/text/*.h ${PROJECT_SOURCE_DIR}/http/*.h ${PROJECT_SOURCE_DIR}/script/*.h
-  ${PROJECT_SOURCE_DIR}/share/*.h ${PROJECT_SOURCE_DIR}/app/*.h ${PROJECT_SOURCE_DIR}/app/desktop/*.h)
+  ${PROJECT_SOURCE_DIR}/share/*.h ${PROJECT_SOURCE_DIR}/download/*.h ${PROJECT_SOURCE_DIR}/app/*.h ${PROJECT_SOURCE_DIR}/app/desktop/*.h)
 set(_copies)
 foreach(header IN LISTS _headers)
   sharelink_local_text_copy(${PROJECT_SOURCE_DIR}/${header} ${SHARELINK_LOCAL_TEXT_HEADERS}/${header})
@@ -67,7 +67,7 @@ endfunction()
 
 include(CTest)
 # Only what a fuzz target links is built.
-foreach(folder text http script share app)
+foreach(folder text http script share download app)
   add_subdirectory(${folder} EXCLUDE_FROM_ALL)
 endforeach()
 add_subdirectory(tests/fuzz)
