@@ -74,6 +74,10 @@ std::string cause_text(const RequestFailure& failure, const std::string& host_po
 
 }  // namespace
 
+std::string failure_cause_text(const RequestFailure& failure) {
+  return cause_text(failure, address_of(failure.url).host_port);
+}
+
 std::string failure_text(const std::optional<RequestFailure>& failure) {
   if (!failure) return {};
   const Address address = address_of(failure->url);

@@ -16,4 +16,7 @@ namespace sharelink {
 // the log's status line.
 std::string failure_text(const std::optional<RequestFailure>& failure);
 
+// The same without the request: "无法连接到 127.0.0.1:9 (拒绝连接)".
+std::string failure_cause_text(const RequestFailure& failure);
+
 }  // namespace sharelink

@@ -9,6 +9,7 @@ std::string* value_slot(const std::string& name, CliOptions& options) {
   if (name == "--code") return &options.code;
   if (name == "--aria2") return &options.aria2_file;
   if (name == "--captcha-file") return &options.captcha_file;
+  if (name == "--download") return &options.download_folder;
   return nullptr;
 }
 
@@ -45,10 +46,11 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
     // Both "--code CODE" and "--code=CODE".
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    std::string selected, parallel;
-    std::string* slot = name == "--select"     ? &selected
-                        : name == "--parallel" ? &parallel
-                                               : value_slot(name, options);
+    std::string selected, parallel, connections;
+    std::string* slot = name == "--select"        ? &selected
+                        : name == "--parallel"    ? &parallel
+                        : name == "--connections" ? &connections
+                                                  : value_slot(name, options);
     if (slot == nullptr) {
       error = "unknown option " + name;
       return ParseOutcome::usage_error;
@@ -66,15 +68,20 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
       return ParseOutcome::usage_error;
     }
     if (slot == &selected) options.select.push_back(selected);
-    if (slot == &parallel) {
+    if (slot == &parallel || slot == &connections) {
+      int& count = slot == &parallel ? options.parallel : options.connections;
       const bool digits =
-          parallel.size() <= 2 && parallel.find_first_not_of("0123456789") == std::string::npos;
-      options.parallel = digits ? std::stoi(parallel) : 0;
-      if (options.parallel < 1 || options.parallel > 16) {
-        error = "--parallel takes a number from 1 to 16";
+          slot->size() <= 2 && slot->find_first_not_of("0123456789") == std::string::npos;
+      count = digits ? std::stoi(*slot) : 0;
+      if (count < 1 || count > 16) {
+        error = name + " takes a number from 1 to 16";
         return ParseOutcome::usage_error;
       }
     }
+  }
+  if (options.list && !options.download_folder.empty()) {
+    error = "--list requests no link, so --download has nothing to fetch";
+    return ParseOutcome::usage_error;
   }
   if (operands.size() != 1) {
     error = operands.empty() ? "no share link given" : "more than one share link given";
@@ -86,7 +93,8 @@ ParseOutcome parse_cli_options(const std::vector<std::string>& args, CliOptions&
 
 const char* cli_help_text() {
   return u8R"(Usage: sharelink-cli [--code CODE] [--links] [--aria2 FILE] [--captcha-file PATH]
-                     [--list] [--select PATTERN]... [--parallel K] [--verbose] LINK
+                     [--list] [--select PATTERN]... [--parallel K] [--verbose]
+                     [--download DIR [--connections N]] LINK
 Resolves a cloud-disk share link into direct download links, the way the
 sharelink window does, and writes the job's log to stdout (UTF-8, CR LF line
 ends, one time-stamped line per step and one report block per share entry).
@@ -116,6 +124,11 @@ Options:
                        1 to 16 (default 4; the window asks 4 at a time). Links
                        land in list order whatever order they come in; each
                        captcha demand halves K for the rest of the job
+  --download DIR       download the files into DIR (made when missing), each
+                       to its path below the share's top, while the links are
+                       still being requested; see "Downloading" below
+  --connections N      connections of the download over all files, 1 to 16
+                       (default 8)
   -v, --verbose        one line per HTTP request on stderr: method, address
                        (extraction code masked), then status, bytes and
                        seconds, or the failure and its cause
@@ -146,11 +159,26 @@ link was requested with, the only one its server serves:
 The file is opened before the first request: one that cannot be written ends
 the program at once.
 
+Downloading: each file is fetched in pieces over up to N connections into
+NAME.part, renamed to NAME once it is whole. DIR/.sharelink-download.json
+records how far each piece has come: run the same command again after a stop,
+a failure or a kill, and finished files are skipped while partial ones go on
+where they stopped. Names are made safe on every system: "_" for characters
+such as : ? * and controls, and a number for names that would meet, as in
+a (1).txt. A file in DIR that the record does not name is never overwritten:
+the download takes the next free number, and the log says so. A link that
+expired is asked for again in the same share session. After the report, the
+log gets one line per file, 下载完成: PATH or 下载失败: PATH (CAUSE), and a
+closing line, 下载结束: N 个文件完成, M 个失败, SIZE, 用时 T; a terminal shows
+the progress on a status line. Nothing starts when the files do not fit on the
+disk of DIR.
+
 When the job fails for a request, the line after the log on stderr says which
 and why, such as: 请求 GET /s/1abc 失败: 无法连接到 127.0.0.1:9 (拒绝连接)
 
-Exit status: 0 when the job succeeded (or --list listed the share), 1 when it
-failed (or the aria2 file could not be written, or --select chose no file), 2
+Exit status: 0 when the job succeeded (or --list listed the share) and, with
+--download, every file is complete, 1 when it failed (or a file of the download
+failed, or the aria2 file could not be written, or --select chose no file), 2
 when a prompt was given up, 130 when Ctrl-C stopped it, 64 for a usage error.
 )";
 }

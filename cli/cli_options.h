@@ -26,6 +26,10 @@ struct CliOptions {
   int parallel = 4;
   // One line per HTTP exchange on stderr.
   bool verbose = false;
+  // The folder the files go to (UTF-8); "" for no download.
+  std::string download_folder;
+  // Connections of the download, over all files, 1 to 16.
+  int connections = 8;
 };
 
 enum class ParseOutcome { run, help, version, usage_error };

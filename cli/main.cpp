@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/download_text.h"
 #include "app/failure_text.h"
 #include "app/http_trace.h"
 #include "app/resolve_job.h"
+#include "app/share_download.h"
+#include "app/share_text.h"
 #include "cli/captcha_file.h"
 #include "cli/cli_options.h"
 #include "cli/console.h"
@@ -90,6 +93,39 @@ int write_outputs(const CliOptions& options, Console& console, const AppState& s
   return status;
 }
 
+// The download of what the job keeps, when the command line asks for one.
+std::unique_ptr<ShareDownload> make_download(const CliOptions& options, AppState& state,
+                                             JobView& view, Console& console) {
+  if (options.download_folder.empty()) return nullptr;
+  DownloadSettings settings;
+  settings.folder = options.download_folder;
+  settings.connections = options.connections;
+  // The record names the share by its link alone, whatever message came with it.
+  settings.share = gbk_to_utf8(parse_share_text(utf8_to_gbk(options.link)).link);
+  settings.user_agent = default_user_agent();
+  auto download = std::make_unique<ShareDownload>(
+      state, view, std::move(settings), [&console](const std::string& line) { console.log(line); },
+      [&console](const DownloadProgress& progress) {
+        if (console.shows_status()) console.status(progress_text(progress));
+      });
+  download->attach();
+  return download;
+}
+
+// The job's status, made worse by the download's outcome.
+int combined_status(int status, DownloadOutcome outcome) {
+  if (status == kExitStopped || outcome == DownloadOutcome::stopped) return kExitStopped;
+  if (status != kExitSuccess) return status;
+  switch (outcome) {
+    case DownloadOutcome::failed:
+      return kExitFailure;
+    case DownloadOutcome::gave_up:
+      return kExitGaveUp;
+    default:
+      return status;
+  }
+}
+
 int run(const CliOptions& options, Console& console) {
   // A file that cannot be written is found before the first request, not
   // after the last one.
@@ -112,33 +148,43 @@ int run(const CliOptions& options, Console& console) {
   ResolveLimits limits;
   limits.parallel = options.parallel;
   state.share_client.set_limits(limits);
+  std::unique_ptr<ShareDownload> download = make_download(options, state, view, console);
   state.try_begin_job();
   // Ctrl-C arrives in a signal handler, where stopping the job is not safe:
-  // it is passed on from here.
-  std::atomic<bool> job_done{false};
-  std::thread watch([&state, &job_done] {
-    while (!job_done) {
+  // it is passed on from here, to the download too.
+  std::atomic<bool> all_done{false};
+  std::thread watch([&state, &all_done, &download] {
+    while (!all_done) {
       if (system_io::interrupted()) {
         state.request_stop();
+        if (download) download->stop();
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
+  struct Done {
+    std::atomic<bool>& flag;
+    std::thread& watch;
+    ~Done() {
+      flag = true;
+      watch.join();
+    }
+  } done{all_done, watch};
   const JobOutcome outcome = ResolveJob(state, view).run();
-  job_done = true;
-  watch.join();
 
   if (outcome == JobOutcome::failure) {
     const std::string cause = failure_text(state.share_client.last_failure());
     if (!cause.empty()) console.message(cause);
   }
+  int status = kExitFailure;
   try {
-    return write_outputs(options, console, state, outcome, aria2);
+    status = write_outputs(options, console, state, outcome, aria2);
   } catch (const std::bad_alloc&) {
     console.message(error_message(kOutOfMemory));
-    return kExitFailure;
   }
+  if (!download) return status;
+  return combined_status(status, download->finish());
 }
 
 int run_program(int argc, char** argv) {

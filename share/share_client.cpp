@@ -121,9 +121,7 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   }
 
   PageData page_data;
-  // The value is a cookie's: whatever it holds stays inside the form value.
-  const std::string sekey = cookie_value(cookies_.text_for(origin_), "BDCLND");
-  if (!sekey.empty()) page_data.sekey_extra = "{\"sekey\":\"" + escape_form_value(sekey) + "\"}";
+  page_data.sekey_extra = sekey_extra();
 
   const bool build = files.empty();
   if (build) {
@@ -156,10 +154,13 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
     return code;
   }
   recount_progress(files, index);
+  if (build && list_observer_) list_observer_(files);
   // A page whose sign went stale is fetched again, once per stale answer that
   // follows a link obtained.
   int expired_at = -1;
   for (;;) {
+    session_link_ = share_link;
+    session_page_ = std::make_shared<PageData>(page_data);
     code = request_links(share_link, page_data, files, index, captcha_answer);
     if (code == kWrongDownloadCaptcha) parallel_now_ = std::max(1, parallel_now_ / 2);
     if (code != kPageExpired || expired_at == progress_.links_obtained) return code;
@@ -318,13 +319,60 @@ int ShareClient::request_link(const std::string& share_link, const PageData& pag
   return link.empty() ? kLinkMissing : 0;
 }
 
-int ShareClient::keep_link(FileEntry& entry, std::string link) {
+int ShareClient::keep_link(FileList& files, std::size_t index, std::string link) {
   if (list_bytes_ + link.size() > limits_.max_list_bytes) return kListTooLarge;
   list_bytes_ += link.size();
-  entry.dlink = std::move(link);
+  files[index].dlink = std::move(link);
   ++progress_.links_obtained;
   report_progress();
+  if (link_observer_) link_observer_(index, files[index]);
   return 0;
+}
+
+std::string ShareClient::sekey_extra() const {
+  // The value is a cookie's: whatever it holds stays inside the form value.
+  const std::string sekey = cookie_value(cookies_.text_for(origin_), "BDCLND");
+  return sekey.empty() ? std::string() : "{\"sekey\":\"" + escape_form_value(sekey) + "\"}";
+}
+
+int ShareClient::renew_link(const FileEntry& entry, const std::string& extraction_code,
+                            const std::string& captcha_answer, std::string& link,
+                            bool& verified_again) {
+  verified_again = false;
+  if (!session_page_) return kPageExpired;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    last_failure_.reset();
+  }
+  const Notify notify = [this](const std::string& line) { notify_here(line); };
+  const std::string vcode = take_vcode_str();
+  int code =
+      request_link(session_link_, *session_page_, entry, captcha_answer, vcode, link, notify);
+  if (code != kPageExpired) return code;
+  PageData page_data;
+  code = refresh_page(session_link_, extraction_code, captcha_answer, page_data, verified_again);
+  if (code != 0) return code;
+  *session_page_ = page_data;
+  return request_link(session_link_, *session_page_, entry, captcha_answer, std::string(), link,
+                      notify);
+}
+
+int ShareClient::refresh_page(std::string& share_link, const std::string& extraction_code,
+                              const std::string& captcha_answer, PageData& page_data,
+                              bool& verified_again) {
+  std::string page;
+  int code = fetch_page(share_link, page);
+  if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
+  if (code != 0) return code;
+  if (contains(page, "链接不存在")) return kLinkInvalid;
+  if (contains(page, "请输入提取密码")) {
+    verified_again = true;
+    code = verify_extraction_code(share_link, extraction_code, captcha_answer);
+    if (code == 0) code = fetch_page(share_link, page);
+    if (code != 0) return code;
+  }
+  page_data.sekey_extra = sekey_extra();
+  return read_page_data(cut_json_object(page, kDataMarker), page_data, nullptr);
 }
 
 int ShareClient::request_links(const std::string& share_link, const PageData& page_data,
@@ -344,7 +392,7 @@ int ShareClient::request_links(const std::string& share_link, const PageData& pa
     std::string link;
     int code = request_link(share_link, page_data, files[todo[0]], captcha_answer, vcode, link,
                             [this](const std::string& line) { notify_here(line); });
-    if (code == 0) code = keep_link(files[todo[0]], std::move(link));
+    if (code == 0) code = keep_link(files, todo[0], std::move(link));
     if (code != 0) {
       index = static_cast<int>(todo[0]) + 1;
       return code;
@@ -404,7 +452,7 @@ int ShareClient::request_batch(const std::string& share_link, const PageData& pa
     // Once the list is full no link is kept, however short.
     if (code == 0 && list_full != 0) code = list_full;
     if (code == 0) {
-      code = keep_link(files[todo[event.id]], std::move(result.link));
+      code = keep_link(files, todo[event.id], std::move(result.link));
       list_full = code;
     }
     running.erase(found);

@@ -83,6 +83,13 @@ class ShareClient {
   // Called on the resolving thread with a line for the log: a request that
   // failed is about to be sent again.
   using NoticeObserver = std::function<void(const std::string&)>;
+  // Called on the resolving thread once a resolve that built the list has it
+  // final (after the chooser) and before any link is requested: a download
+  // can plan every file while the links are still coming.
+  using ListObserver = std::function<void(const FileList&)>;
+  // Called on the resolving thread as each link is kept: the file's position
+  // in the list. A download starts on it at once.
+  using LinkObserver = std::function<void(std::size_t index, const FileEntry&)>;
 
   // The app id the web client identifies itself with.
   static constexpr const char* kWebAppId = "250528";
@@ -98,6 +105,16 @@ class ShareClient {
   // verification.
   int resolve(std::string& share_link, FileList& files, int& index,
               const std::string& extraction_code, const std::string& captcha_answer);
+
+  // A new link for a file of the last resolve's share, in the same session
+  // (its cookies and the page's values), after the one it had expired: 0 and
+  // link, or the code. The page is fetched again only when the service says
+  // its values have aged (errno 112); when that page asks for the extraction
+  // code again, the code is verified once more and verified_again set. A
+  // captcha demand comes back as its code (-20); the next call carries the
+  // answer. Not while a resolve runs: the two share the session.
+  int renew_link(const FileEntry& entry, const std::string& extraction_code,
+                 const std::string& captcha_answer, std::string& link, bool& verified_again);
 
   // Unlocks a protected share: probes the link's redirect for shareid and uk
   // (share_link becomes the redirect target) and posts the code. The service's
@@ -131,6 +148,8 @@ class ShareClient {
 
   void set_list_chooser(ListChooser chooser) { chooser_ = std::move(chooser); }
   void set_notice_observer(NoticeObserver observer) { notices_ = std::move(observer); }
+  void set_list_observer(ListObserver observer) { list_observer_ = std::move(observer); }
+  void set_link_observer(LinkObserver observer) { link_observer_ = std::move(observer); }
   void set_limits(const ResolveLimits& limits) { limits_ = limits; }
 
   // A job's requests reuse the connections of one pool: new_connections
@@ -239,8 +258,14 @@ class ShareClient {
   int request_batch(const std::string& share_link, const PageData& page_data, FileList& files,
                     const std::vector<std::size_t>& todo, std::size_t from,
                     const std::string& captcha_answer, std::size_t& failed);
-  // Takes a link into the list: kListTooLarge when the list has no room left.
-  int keep_link(FileEntry& entry, std::string link);
+  // Takes a link into files[index]: kListTooLarge when the list has no room left.
+  int keep_link(FileList& files, std::size_t index, std::string link);
+  // The sekey member the link requests carry: from the BDCLND cookie, if any.
+  std::string sekey_extra() const;
+  // Reads a page fetched afresh for the session: the extraction code again
+  // when it asks for it. 0, or the code.
+  int refresh_page(std::string& share_link, const std::string& extraction_code,
+                   const std::string& captcha_answer, PageData& page_data, bool& verified_again);
   std::string take_vcode_str();
   // read_list into found with the room the limits leave, used_entries being
   // in the list already; the bytes read count against the list's.
@@ -266,6 +291,11 @@ class ShareClient {
   ProgressObserver observer_;
   ListChooser chooser_;
   NoticeObserver notices_;
+  ListObserver list_observer_;
+  LinkObserver link_observer_;
+  // The share link and page values of the last resolve, for renew_link.
+  std::string session_link_;
+  std::shared_ptr<PageData> session_page_;
   int parallel_now_ = 4;  // ResolveLimits::parallel, halved by captcha demands
   // Guards the cookies, which requests in flight share, and the stop.
   mutable std::mutex mutex_;

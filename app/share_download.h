@@ -1,0 +1,87 @@
+#pragma once
+
+// Downloads what a resolve job keeps, while the job runs: the engine plans
+// every file once the list is chosen, starts on each link as the job keeps
+// it, and an expired link is asked for again in the job's share session,
+// with the job's prompts, once the job has ended.
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/job_view.h"
+#include "download/downloader.h"
+
+namespace sharelink {
+
+enum class DownloadOutcome {
+  complete,    // every file is in the folder
+  failed,      // a file failed, or the download could not start
+  gave_up,     // a prompt for a renewed link was given up
+  stopped,     // stopped: the partial files stay for the next run
+  not_started  // the job kept no file to download
+};
+
+class ShareDownload : private DownloadObserver {
+ public:
+  // A line for the log, local text, with its time stamp and line end.
+  using LineSink = std::function<void(const std::string& line)>;
+  using ProgressSink = std::function<void(const DownloadProgress&)>;
+
+  // prompts shows the prompts of renewals; the state is the job's.
+  ShareDownload(AppState& state, JobView& prompts, DownloadSettings settings, LineSink lines,
+                ProgressSink progress);
+  ~ShareDownload() override;
+  ShareDownload(const ShareDownload&) = delete;
+  ShareDownload& operator=(const ShareDownload&) = delete;
+
+  // Hooks onto the job's share client; the job runs after it.
+  void attach();
+  // After the job has ended (its report written): the lines held back until
+  // now follow it, files that got no link fail, and the download runs to its
+  // end on the calling thread. The closing line ends the log.
+  DownloadOutcome finish();
+  // Any thread: ends the download at once; the partial files stay.
+  void stop();
+
+ private:
+  void on_list(const FileList& files);
+  void on_link(std::size_t list_index, const FileEntry& entry);
+  int renew(std::size_t item, std::string& link);
+  void write_line(const std::string& text);
+
+  void file_done(std::size_t index, const std::string& local_path) override;
+  void file_failed(std::size_t index, const std::string& local_path,
+                   const FileFailure& failure) override;
+  void notice(std::size_t index, const std::string& local_path, DownloadNotice notice) override;
+  void progress(const DownloadProgress& progress) override;
+
+  AppState& state_;
+  JobView& prompts_;
+  DownloadSettings settings_;
+  LineSink lines_;
+  ProgressSink progress_;
+  std::unique_ptr<Downloader> downloader_;
+  std::vector<std::size_t> item_of_list_;  // the item of each list entry; npos for folders
+  std::vector<std::size_t> list_of_item_;
+  std::thread engine_;
+  DownloadSummary summary_;
+  DownloadCheck check_;
+  bool prepared_ = false;
+  bool gave_up_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable job_over_changed_;
+  bool job_over_ = false;  // renewals wait for it: they share the job's session
+  bool stopped_ = false;
+  bool hold_lines_ = true;  // until the job's report is out
+  std::vector<std::string> held_lines_;
+};
+
+}  // namespace sharelink
