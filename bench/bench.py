@@ -17,6 +17,8 @@ sections and writes bench/RESULTS.md:
            resident memory, descriptors and threads after every job
   choice   the window "选择文件" on a share of 20,000 files under Xvfb: opening
            it, checking a folder of 10,000 files, scrolling that folder
+  download the terminal program's download against `--aria2` + aria2c and curl
+           on the simulator's content host (bench/download_bench.py)
 
 Every process it starts (simulator, Xvfb, programs) is ended before it returns,
 on errors and on SIGINT/SIGTERM/SIGHUP too, and dies with it if it is killed.
@@ -40,7 +42,9 @@ import sys
 import tempfile
 import time
 
-SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice")
+import download_bench
+
+SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice", "download")
 
 # 1,000 files over 42 folders (6 + 36, two levels) plus the top level; the same
 # shape for every size, so a bigger share has fuller folders, not more of them.
@@ -993,6 +997,10 @@ def section_choice(ctx):
     return "\n".join(lines + [""] + notes)
 
 
+def section_download(ctx):
+    return download_bench.section(ctx)
+
+
 # --- the results file -------------------------------------------------------------
 
 TITLES = {
@@ -1002,6 +1010,7 @@ TITLES = {
     "micro": "4. Micro benchmarks",
     "soak": "5. Soak: many jobs in one process",
     "choice": "6. The window 选择文件 on 20,000 files",
+    "download": "7. Downloading: ours against aria2c and curl",
 }
 
 
@@ -1063,6 +1072,7 @@ def commands(build, window_sizes):
         "# 6. choice (N: the display Xvfb picked)",
         f"cmake --build {build} -j2 --target sharelink-choice-bench",
         f"DISPLAY=:N {bin_}/sharelink-choice-bench      # {CHOICE_RUNS} runs",
+        *download_bench.commands(build),
         "```",
     ])
 
@@ -1106,13 +1116,15 @@ def machine(repo):
 HEADER = """# sharelink benchmarks
 
 What the program costs on large shares, in the window and on the terminal, how
-close it comes to the latency floor of a slow service, and the micro benchmarks.
+close it comes to the latency floor of a slow service, the micro benchmarks, and
+how its download compares with aria2c and curl.
 Everything runs against the local simulator on 127.0.0.1, built Release.
 
 Rerun all: `scripts/bench` (rewrites this file; a few minutes on two
-cores). One section: `scripts/bench window|cli|latency|micro|soak|choice` replaces only that
-section here (and the machine table, which describes the last run) and prints
-it; each section says when and at which commit it was measured.
+cores). One section: `scripts/bench window|cli|latency|micro|soak|choice|download`
+replaces only that section here (and the machine table, which describes the
+last run) and prints it; each section says when and at which commit it was
+measured.
 `BENCH_SIZES="1000 3000"` limits the window section's share sizes; see
 `scripts/bench` for the other settings.
 """
