@@ -31,7 +31,7 @@ const char* const kFixture =
     u8R"json({
   "options": {"quiet": true},
   "shares": [
-    {"surl": "1DlTestA", "shareid": 51, "uk": 61, "root": "/分享",
+    {"surl": "1DlTestA", "shareid": 51, "uk": 61, "root": "/分享", "sign_expires_after": 4,
      "tree": [
        {"name": "说明.txt", "size": 5000, "fs_id": 701},
        {"name": "资料", "children": [
@@ -128,6 +128,9 @@ TEST_P(CliDownload, FaultsTellTheirCauseAndLoseNothing) {
   ASSERT_NE(report_end, std::string::npos);
   EXPECT_NE(log.find(row.log_part, report_end), std::string::npos) << log.substr(report_end);
   EXPECT_NE(log.find(u8"下载结束: ", report_end), std::string::npos);
+  // The page's values serve four link requests: a renewal fetches the page again.
+  const bool renewed = log.find(u8"已重新获取", report_end) != std::string::npos;
+  EXPECT_EQ(sim.requests("page").size() > 1, renewed);
   if (row.all_files) expect_all_files(folder.path());
   if (row.user_file) {
     EXPECT_EQ(read_file(folder.path() + "/big.bin"), "mine");
