@@ -15,6 +15,7 @@ FileFailure http_failure(DownloadFault fault, const FetchResult& result) {
   failure.http_failure = result.failure;
   failure.http_cause = result.cause;
   failure.reason = result.reason;
+  failure.url = result.final_url;
   failure.served_size = result.served_size;
   failure.disk = result.disk;
   return failure;

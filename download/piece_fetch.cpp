@@ -163,12 +163,16 @@ FetchResult fetch_piece(const FetchTarget& target, std::atomic<std::uint64_t>& f
     return write_body(target, data, length, fetched, result);
   };
   const HttpStreamResponse response = http_stream(piece_request(target, from, to), sink);
-  result.final_url = response.final_url;
-  result.failure = response.failure;
-  result.cause = response.cause;
-  result.reason = response.reason;
+  result.final_url = response.final_url.empty() ? target.url : response.final_url;
   if (response.status != 0) result.status = response.status;
   const bool ended_on_the_way = result.end == FetchEnd::disk || (!checked && response.status != 0);
+  // An answer the check refused failed for its status, not for the stop of
+  // the transfer that the refusal made.
+  if (!(ended_on_the_way && response.reason == kReasonReceiverStopped)) {
+    result.failure = response.failure;
+    result.cause = response.cause;
+    result.reason = response.reason;
+  }
   if (target.piece->complete()) {
     result.end = FetchEnd::complete;
   } else if (response.failure == kHttpFailureCancelled || response.cause == HttpCause::cancelled) {

@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"plain", [](sim::ContentKnobs&) {}, false, 0, u8"下载完成: 资料/a_b_.bin", true},
         FaultCase{"expired",
-                  [](sim::ContentKnobs& k) { k.link_lifetime_seconds = 1, k.rate = 1 << 20; },
+                  [](sim::ContentKnobs& k) { k.link_lifetime_seconds = 2, k.rate = 512 << 10; },
                   false, 0, u8"下载地址已过期, 已重新获取: ", true},
         FaultCase{"dropped", [](sim::ContentKnobs& k) { k.drop_after = 700000; }, false, 0,
                   u8"下载完成: big.bin", true},
@@ -195,7 +195,7 @@ TEST(CliDownloadResume, AfterAStopAndAfterAKillOnlyTheRestIsFetched) {
     EXPECT_LT(sim.sim().content_bytes_served() - first_run, total - (1u << 20))
         << "signal " << signal_number;
     EXPECT_EQ(again.out().find(u8"改存为"), std::string::npos) << again.out();
-    EXPECT_NE(again.out().find(u8"继续上次的下载: big.bin"), std::string::npos) << again.out();
+    EXPECT_NE(again.out().find(u8"继续上次的下载: "), std::string::npos) << again.out();
   }
 }
 

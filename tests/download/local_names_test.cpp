@@ -250,7 +250,8 @@ const std::string kFolder200 = repeat("f", 200);
 TEST_P(Land, WritesTheNameGivenWithBytesAtTheirOffsets) {
   const DiskCase& row = GetParam();
   if (row.local && testing::local_text_lacks_gb18030()) GTEST_SKIP() << testing::kLocalTextIsGbk;
-  testing::ScratchPath scratch("sharelink_land");
+  // ctest runs the rows side by side: each its own folder.
+  testing::ScratchPath scratch("sharelink_land_" + case_name(row.name));
   const std::string folder = scratch.path() + "/dir";
   const Made made(folder);
   LocalNames names(native_name_rules());
