@@ -841,6 +841,9 @@ class WinLegs final : public LegTransport {
   // body ends, the request's cancel, or the sink refuses one: then response
   // fails, and the request is given up, its connection with it.
   Waited stream_pieces(BodyStep& step, const HttpStreamSink& sink, LegResponse& response);
+  // Closes the request with its body unread: its connection must not serve
+  // another request, which would read the rest of this body as its answer.
+  void drop_connection();
   // Ends response with number, the reason being the system's for error (a
   // timeout past the deadline being the deadline's).
   void fail(LegResponse& response, int number, DWORD error,
@@ -969,7 +972,7 @@ LegResponse WinLegs::perform(const Leg& leg, bool on_origin, const std::vector<s
   if (streams_to_sink(request_, leg, response.status, response.block)) {
     response.streamed = true;
     if (!leg.sink->on_headers(response.status, response.block)) {
-      handles_.reset();  // the body unread, its connection is not kept
+      drop_connection();  // the body unread, its connection is not kept
       response.failure = kHttpFailureBodyRead;
       response.reason = kReasonReceiverStopped;
       return response;
@@ -1082,6 +1085,16 @@ void WinLegs::try_send(bool body, ExchangeClock::time_point deadline, LegRespons
   if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) response.reason = kReasonHeaderLimit;
 }
 
+void WinLegs::drop_connection() {
+  // Wine's WinHTTP would keep the connection otherwise; Windows may refuse
+  // the option once the request went out, and closes such a connection anyway.
+  if (handles_ && handles_->request) {
+    DWORD off = WINHTTP_DISABLE_KEEP_ALIVE;
+    WinHttpSetOption(handles_->request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &off, sizeof off);
+  }
+  handles_.reset();
+}
+
 WinLegs::Waited WinLegs::stream_pieces(BodyStep& step, const HttpStreamSink& sink,
                                        LegResponse& response) {
   for (;;) {
@@ -1103,7 +1116,7 @@ WinLegs::Waited WinLegs::stream_pieces(BodyStep& step, const HttpStreamSink& sin
           step.abandoned = true;
         }
         step.room.notify_all();
-        handles_.reset();
+        drop_connection();
         response.failure = kHttpFailureBodyRead;
         response.reason = kReasonReceiverStopped;
         return Waited::kDone;

@@ -161,10 +161,12 @@ TEST(HttpStream, ReceiverStopsItAtOnceAndItsConnectionGoes) {
   const std::string body(std::size_t{4} << 20, 'x');
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    test::KeepAliveServer server([&](const std::string&, int) -> test::KeepAliveServer::Answer {
-      return {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-              body};
-    });
+    test::KeepAliveServer server(
+        [&](const std::string&, int) -> test::KeepAliveServer::Answer {
+          return {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                  body};
+        },
+        true);
     auto pool = make_connection_pool();
     HttpRequest request = stream_request(server.server.url("/file"));
     request.connections = pool;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -176,9 +177,20 @@ class RawConnection {
     return true;
   }
   // False when the peer is gone.
+  // Sends all of text, unless the server stops first: a client that reads
+  // no more (or a socket its client library keeps open unread) cannot hold
+  // the server's end up.
   bool send_text(const std::string& text) {
-    auto size = static_cast<int>(text.size());
-    return static_cast<int>(::send(fd_, text.data(), size, kSendFlags)) == size;
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+      pollfd ready[] = {{fd_, POLLOUT, 0}, {stop_fd_, POLLIN, 0}};
+      if (poll_sockets(ready, 2, -1) < 0 || ready[1].revents != 0) return false;
+      const auto size = static_cast<int>(std::min<std::size_t>(text.size() - sent, 1 << 16));
+      const auto n = ::send(fd_, text.data() + sent, size, kSendFlags);
+      if (n <= 0) return false;
+      sent += static_cast<std::size_t>(n);
+    }
+    return true;
   }
   // Holds the connection open until the server stops (10 s at most).
   void hold() {
@@ -288,19 +300,23 @@ struct KeepAliveServer {
   };
   using Answering = std::function<Answer(const std::string& request, int on_connection)>;
 
-  explicit KeepAliveServer(Answering answer)
-      : server([this, answer](RawConnection& connection) {
-          ++accepted;
-          for (int n = 0;; ++n) {
-            std::string request = connection.read_request();
-            if (request.empty()) return;
-            requests.add(request);
-            Answer reply = answer(request, n);
-            if (reply.response.empty()) return;
-            connection.send_text(reply.response);
-            if (reply.close_after) return;
-          }
-        }) {}
+  // concurrent: each connection served on a thread of its own, so that one a
+  // client left unread cannot hold up the next.
+  explicit KeepAliveServer(Answering answer, bool concurrent = false)
+      : server(
+            [this, answer](RawConnection& connection) {
+              ++accepted;
+              for (int n = 0;; ++n) {
+                std::string request = connection.read_request();
+                if (request.empty()) return;
+                requests.add(request);
+                Answer reply = answer(request, n);
+                if (reply.response.empty()) return;
+                connection.send_text(reply.response);
+                if (reply.close_after) return;
+              }
+            },
+            concurrent) {}
 
   std::atomic<int> accepted{0};
   Recorder requests;
