@@ -16,43 +16,11 @@
 #include <cwchar>
 
 #include "cli/system_io.h"
+#include "text/windows_text.h"
 
 namespace sharelink::system_io {
 
 namespace {
-
-std::string utf8_of(const wchar_t* wide, int length) {
-  if (length <= 0) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-
-std::wstring wide_of(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length = static_cast<int>(utf8.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  if (units <= 0) return {};
-  std::wstring out(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, out.data(), units);
-  return out;
-}
-
-std::string system_message(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = utf8_of(text, static_cast<int>(length));
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 HANDLE handle_of(std::FILE* stream) {
   return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -98,7 +66,7 @@ std::optional<std::string> read_console_line(HANDLE console) {
   }
   // Ctrl-Z at the start of a line ends the input, as the C library reads it.
   if (line.empty() || line.front() == L'\x1a') return std::nullopt;
-  return utf8_of(line.data(), static_cast<int>(line.size()));
+  return utf8_of_wide(line.data(), static_cast<int>(line.size()));
 }
 
 }  // namespace
@@ -109,7 +77,7 @@ std::vector<std::string> arguments(int, char**) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return args;
   for (int i = 1; i < count; ++i) {
-    args.push_back(utf8_of(wide[i], static_cast<int>(std::wcslen(wide[i]))));
+    args.push_back(utf8_of_wide(wide[i], static_cast<int>(std::wcslen(wide[i]))));
   }
   LocalFree(wide);
   return args;
@@ -153,7 +121,7 @@ std::optional<std::string> read_line(std::FILE* in) {
 }
 
 std::FILE* open_for_writing(const std::string& path, std::string& error) {
-  std::FILE* file = _wfopen(wide_of(path).c_str(), L"wb");
+  std::FILE* file = _wfopen(wide_of_utf8(path).c_str(), L"wb");
   if (file == nullptr) error = system_message(GetLastError());
   return file;
 }
@@ -176,7 +144,7 @@ std::FILE* create_temp_file(const std::string& prefix, const std::string& suffix
     }
     wchar_t unique[24];
     std::swprintf(unique, 24, L"%08x%08x", random[0], random[1]);
-    const std::wstring name = folder + wide_of(prefix) + unique + wide_of(suffix);
+    const std::wstring name = folder + wide_of_utf8(prefix) + unique + wide_of_utf8(suffix);
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -197,7 +165,7 @@ std::FILE* create_temp_file(const std::string& prefix, const std::string& suffix
       error = "cannot open the file";
       return nullptr;
     }
-    path = utf8_of(name.data(), static_cast<int>(name.size()));
+    path = utf8_of_wide(name.data(), static_cast<int>(name.size()));
     return stream;
   }
   error = "no free name";
@@ -205,7 +173,7 @@ std::FILE* create_temp_file(const std::string& prefix, const std::string& suffix
 }
 
 void remove_file(const char* path) {
-  DeleteFileW(wide_of(path).c_str());
+  DeleteFileW(wide_of_utf8(path).c_str());
 }
 
 void remove_on_stop(void (*cleanup)()) {

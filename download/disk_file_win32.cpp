@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "download/disk_file.h"
+#include "text/windows_text.h"
 
 namespace sharelink {
 
@@ -16,29 +17,10 @@ namespace {
 // from that length on, paths take the \\?\ form, which has no such limit.
 constexpr std::size_t kLongPath = MAX_PATH - 12;
 
-std::wstring wide_of(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length = static_cast<int>(utf8.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  if (units <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), units);
-  return wide;
-}
-
-std::string utf8_of(const wchar_t* wide, int units) {
-  if (wide == nullptr || units <= 0) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8.data(), bytes, nullptr, nullptr);
-  return utf8;
-}
-
 // The path as the wide calls take it: a long one made absolute (the \\?\ form
 // takes no "/", "." or "..") and prefixed, a UNC one as \\?\UNC\server\share.
 std::wstring native(const std::string& path) {
-  std::wstring wide = wide_of(path);
+  std::wstring wide = wide_of_utf8(path);
   if (wide.size() < kLongPath || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return wide;
@@ -48,20 +30,6 @@ std::wstring native(const std::string& path) {
   full.resize(length);
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
-}
-
-std::string system_message(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = utf8_of(text, static_cast<int>(length));
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "error " + std::to_string(code) : message;
 }
 
 DiskError error_of(DWORD code, const std::string& path) {

@@ -34,11 +34,11 @@ Span pick_span(const std::string& range, std::uint64_t total, bool ignore_range)
   const Span whole{0, total, false, false};
   const std::string prefix = "bytes=";
   if (ignore_range || range.compare(0, prefix.size(), prefix) != 0) return whole;
-  const std::string spec = range.substr(prefix.size());
-  const auto dash = spec.find('-');
+  const std::string asked = range.substr(prefix.size());
+  const auto dash = asked.find('-');
   std::uint64_t first = 0, last = std::numeric_limits<std::uint64_t>::max();
-  if (dash == std::string::npos || !parse_uint(spec.substr(0, dash), first)) return whole;
-  const std::string written_last = spec.substr(dash + 1);
+  if (dash == std::string::npos || !parse_uint(asked.substr(0, dash), first)) return whole;
+  const std::string written_last = asked.substr(dash + 1);
   if (!written_last.empty() && (!parse_uint(written_last, last) || last < first)) return whole;
   if (first >= total) return Span{0, 0, false, true};
   last = std::min(last, total - 1);
