@@ -110,15 +110,9 @@ int ShareClient::resolve(std::string& share_link, FileList& files, int& index,
   // Codes are kStopped only where the stop ended the work: an error that
   // came first stays the resolve's, however soon a stop follows it.
   std::string page;
-  int code = fetch_page(share_link, page);
-  if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
+  bool verified = false;
+  int code = open_page(share_link, extraction_code, captcha_answer, page, verified);
   if (code != 0) return code;
-  if (contains(page, "链接不存在")) return kLinkInvalid;
-  if (contains(page, "请输入提取密码")) {
-    code = verify_extraction_code(share_link, extraction_code, captcha_answer);
-    if (code == 0) code = fetch_page(share_link, page);
-    if (code != 0) return code;
-  }
 
   PageData page_data;
   page_data.sekey_extra = sekey_extra();
@@ -357,20 +351,27 @@ int ShareClient::renew_link(const FileEntry& entry, const std::string& extractio
                       notify);
 }
 
-int ShareClient::refresh_page(std::string& share_link, const std::string& extraction_code,
-                              const std::string& captcha_answer, PageData& page_data,
-                              bool& verified_again) {
-  std::string page;
+int ShareClient::open_page(std::string& share_link, const std::string& extraction_code,
+                           const std::string& captcha_answer, std::string& page, bool& verified) {
+  verified = false;
   int code = fetch_page(share_link, page);
   if (code == 0 && contains(page, "页面不存在")) code = fetch_page(share_link, page);
   if (code != 0) return code;
   if (contains(page, "链接不存在")) return kLinkInvalid;
   if (contains(page, "请输入提取密码")) {
-    verified_again = true;
+    verified = true;
     code = verify_extraction_code(share_link, extraction_code, captcha_answer);
     if (code == 0) code = fetch_page(share_link, page);
-    if (code != 0) return code;
   }
+  return code;
+}
+
+int ShareClient::refresh_page(std::string& share_link, const std::string& extraction_code,
+                              const std::string& captcha_answer, PageData& page_data,
+                              bool& verified_again) {
+  std::string page;
+  const int code = open_page(share_link, extraction_code, captcha_answer, page, verified_again);
+  if (code != 0) return code;
   page_data.sekey_extra = sekey_extra();
   return read_page_data(cut_json_object(page, kDataMarker), page_data, nullptr);
 }

@@ -262,6 +262,11 @@ class ShareClient {
   int keep_link(FileList& files, std::size_t index, std::string link);
   // The sekey member the link requests carry: from the BDCLND cookie, if any.
   std::string sekey_extra() const;
+  // Fetches the share page (twice when it says it is missing), verifies the
+  // extraction code when it asks for one (verified set) and fetches it again.
+  // 0, or the code.
+  int open_page(std::string& share_link, const std::string& extraction_code,
+                const std::string& captcha_answer, std::string& page, bool& verified);
   // Reads a page fetched afresh for the session: the extraction code again
   // when it asks for it. 0, or the code.
   int refresh_page(std::string& share_link, const std::string& extraction_code,
