@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -171,6 +172,23 @@ class TransferPace {
   ExchangeClock::time_point period_start_;
   std::uint64_t period_bytes_ = 0;
 };
+
+// The answer of a call (HttpResponse or HttpStreamResponse) that ran out of
+// memory: nothing of the response, which is what did not fit. Its texts are
+// small, but memory is short: what fits is there.
+template <typename Response>
+Response out_of_memory_answer(const HttpRequest& request) noexcept {
+  Response response;
+  response.failure = kHttpFailureBodyRead;
+  response.cause = HttpCause::out_of_memory;
+  try {
+    response.cookies = request.cookies;
+    response.status_text = http_failure_text(response.failure);
+    response.reason = kReasonNoMemory;
+  } catch (const std::bad_alloc&) {
+  }
+  return response;
+}
 
 // Appends data to body up to kBodyLimit; false when it did not all fit.
 bool append_within_limit(Bytes& body, const char* data, std::size_t length);

@@ -163,26 +163,11 @@ void send_trace(const TraceSink& sink, const HttpRequest& request, const TraceFa
 
 namespace {
 
-// A call that ran out of memory keeps nothing of the response: that is what
-// did not fit. Its texts are small, but memory is short: what fits is there.
-HttpResponse out_of_memory_response(const HttpRequest& request) noexcept {
-  HttpResponse response;
-  response.failure = kHttpFailureBodyRead;
-  response.cause = HttpCause::out_of_memory;
-  try {
-    response.cookies = request.cookies;
-    response.status_text = http_failure_text(response.failure);
-    response.reason = kReasonNoMemory;
-  } catch (const std::bad_alloc&) {
-  }
-  return response;
-}
-
 HttpResponse exchange_response(const HttpRequest& request) {
   std::string block = build_header_block(request.headers, request.cookies.value_or(""));
   Exchange exchange = perform_exchange(request, block);
   const HttpCause cause = exchange_cause(exchange);
-  if (cause == HttpCause::out_of_memory) return out_of_memory_response(request);
+  if (cause == HttpCause::out_of_memory) return out_of_memory_answer<HttpResponse>(request);
   HttpResponse response;
   response.cookies = request.cookies;
   response.failure = exchange.failure;
@@ -225,7 +210,7 @@ HttpResponse http_request(const HttpRequest& request) {
   try {
     response = exchange_response(request);
   } catch (...) {
-    response = out_of_memory_response(request);
+    response = out_of_memory_answer<HttpResponse>(request);
   }
   if (!sink) return response;
   try {

@@ -50,20 +50,6 @@ HttpStreamResponse stream_response(const HttpRequest& request, const HttpStreamS
   return response;
 }
 
-// Its texts are small, but memory is short: what fits is there.
-HttpStreamResponse out_of_memory(const HttpRequest& request) noexcept {
-  HttpStreamResponse response;
-  response.failure = kHttpFailureBodyRead;
-  response.cause = HttpCause::out_of_memory;
-  try {
-    response.cookies = request.cookies;
-    response.status_text = http_failure_text(response.failure);
-    response.reason = kReasonNoMemory;
-  } catch (const std::bad_alloc&) {
-  }
-  return response;
-}
-
 }  // namespace
 
 HttpStreamResponse http_stream(const HttpRequest& request, const HttpStreamSink& sink) {
@@ -73,7 +59,7 @@ HttpStreamResponse http_stream(const HttpRequest& request, const HttpStreamSink&
   try {
     response = stream_response(request, sink);
   } catch (...) {
-    response = out_of_memory(request);
+    response = out_of_memory_answer<HttpStreamResponse>(request);
   }
   if (!trace) return response;
   try {
