@@ -17,7 +17,6 @@ import filecmp
 import json
 import os
 import re
-import selectors
 import shutil
 import signal
 import statistics
@@ -60,29 +59,16 @@ def write_fixture(path, surl, tree, options):
 
 
 def start_sim(ctx, fixture, surl, name):
-    """The simulator serving one fixture; (process, share link, stderr path).
-    Reads its stdout until the share's line, whatever else it prints first."""
+    """The simulator serving one fixture; (process, share link, stderr path)."""
     err_path = os.path.join(ctx.work, f"sim-{name}.stderr")
     argv = [ctx.bin("sharelink-sim"), "--host", "127.0.0.1", fixture]
     with open(err_path, "wb") as err:
         proc = ctx.children.start(argv, stdout=subprocess.PIPE, stderr=err)
-    selector = selectors.DefaultSelector()
-    selector.register(proc.stdout, selectors.EVENT_READ)
-    data, deadline = b"", time.monotonic() + 60
-    try:
-        while time.monotonic() < deadline:
-            for line in data.decode("utf-8", "replace").splitlines():
-                link = line.split(" ")[0]
-                if link.startswith("http") and link.rsplit("/", 1)[-1] == surl:
-                    return proc, link, err_path
-            if not selector.select(max(0.0, deadline - time.monotonic())):
-                break
-            chunk = os.read(proc.stdout.fileno(), 4096)
-            if not chunk:
-                break
-            data += chunk
-    finally:
-        selector.close()
+    # The port, then the one share of the fixture.
+    for line in bench.read_lines(proc, 2, 60.0)[1:]:
+        link = line.split(" ")[0]
+        if link.startswith("http") and link.rsplit("/", 1)[-1] == surl:
+            return proc, link, err_path
     bench.Children.stop(proc)
     with open(err_path, "rb") as err:
         said = err.read().decode("utf-8", "replace").strip()[-300:]
