@@ -50,7 +50,9 @@ struct FileJob {
   bool whole = false;
   bool renew_wanted = false;
   bool renewing = false;
-  bool renewed_unproven = false;  // a new link came and no byte yet
+  // New links that came with no byte since. A new link may age unused while
+  // the connections serve other files, so one refusal is not yet proof.
+  int renewals_unproven = 0;
 };
 
 struct Task {

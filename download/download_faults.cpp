@@ -8,6 +8,10 @@
 namespace sharelink {
 namespace {
 
+// A server that refuses every new link as expired is refusing for another
+// reason: this many new links in a row with no byte end the file.
+constexpr int kRenewalsWithoutBytes = 3;
+
 FileFailure http_failure(DownloadFault fault, const FetchResult& result) {
   FileFailure failure;
   failure.fault = fault;
@@ -40,7 +44,7 @@ void Downloader::Impl::handle(Task& task) {
     slot.reached = reached;
     slot.tries = 0;
   }
-  if (task.result.bytes > 0) file.renewed_unproven = false;
+  if (task.result.bytes > 0) file.renewals_unproven = 0;
   const FetchResult& result = task.result;
   const bool answered = result.status == 206 || (result.status == 200 && file.whole);
   if (task.target.to_link && answered && !result.final_url.empty() &&
@@ -82,7 +86,7 @@ void Downloader::Impl::handle_fetch_fault(Task& task, PieceSlot& slot) {
         file.content_url.clear();
       } else if (old_link || file.renewing || file.renew_wanted) {
         // Sent before the new link came, or one is being asked for.
-      } else if (file.renewed_unproven) {
+      } else if (file.renewals_unproven >= kRenewalsWithoutBytes) {
         fail_file(index, http_failure(DownloadFault::refused, result));
       } else if (!renew_) {
         fail_file(index, http_failure(DownloadFault::http, result));
@@ -154,7 +158,7 @@ void Downloader::Impl::handle_renewal(Task& task) {
   }
   file.link = std::move(task.renew_link);
   file.content_url.clear();
-  file.renewed_unproven = true;
+  ++file.renewals_unproven;
   observer_.notice(index, file.shown, DownloadNotice::link_renewed);
 }
 
