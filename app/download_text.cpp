@@ -47,7 +47,9 @@ std::string http_text(const FileFailure& failure) {
   return failure_cause_text(request);
 }
 
-std::string cause_text(const FileFailure& failure) {
+}  // namespace
+
+std::string file_failure_cause(const FileFailure& failure) {
   switch (failure.fault) {
     case DownloadFault::http:
       return http_text(failure);
@@ -72,14 +74,12 @@ std::string speed_text(double bytes_per_second) {
   return size_text(static_cast<std::uint64_t>(std::max(0.0, bytes_per_second))) + "/s";
 }
 
-}  // namespace
-
 std::string file_done_text(const std::string& local_path) {
   return "下载完成: " + shown_text(local_path);
 }
 
 std::string file_failed_text(const std::string& local_path, const FileFailure& failure) {
-  return "下载失败: " + shown_text(local_path) + " (" + cause_text(failure) + ")";
+  return "下载失败: " + shown_text(local_path) + " (" + file_failure_cause(failure) + ")";
 }
 
 std::string notice_text(const std::string& local_path, DownloadNotice notice) {

@@ -33,6 +33,44 @@ std::vector<std::string> path_below_top(const ShareTree& tree, std::size_t node)
 
 }  // namespace
 
+std::vector<DownloadItem> download_items(const FileList& files,
+                                         std::vector<std::size_t>& list_of_item) {
+  const ShareTree tree(files);
+  std::vector<std::size_t> node_of(files.size());
+  for (std::size_t node = 0; node < tree.size(); ++node)
+    node_of[tree.list_index(node)] = node;
+  std::vector<DownloadItem> items;
+  list_of_item.clear();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (files[i].isdir == "1") continue;
+    list_of_item.push_back(i);
+    items.push_back({files[i].fs_id, path_below_top(tree, node_of[i]), listed_size(files[i].size)});
+  }
+  return items;
+}
+
+int renew_with_prompts(AppState& state, JobView& prompts, const FileEntry& entry, std::string& link,
+                       bool& gave_up, const std::function<void(const std::string&)>& note) {
+  std::string answer;
+  for (int round = 0;; ++round) {
+    bool verified_again = false;
+    const int code =
+        state.share_client.renew_link(entry, state.extraction_code, answer, link, verified_again);
+    if (verified_again) note("下载状态: 页面已过期, 已重新验证提取密码");
+    const bool captcha = code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha;
+    if (!captcha || round == kCaptchaRounds) return code;
+    // The prompt fetches the picture of the kind the status names.
+    state.job_status = code;
+    state.captcha_answer.clear();
+    prompts.show_captcha_prompt();
+    answer = state.captcha_answer;
+    if (answer.empty()) {
+      gave_up = true;
+      return code;
+    }
+  }
+}
+
 ShareDownload::ShareDownload(AppState& state, JobView& prompts, DownloadSettings settings,
                              LineSink lines, ProgressSink progress)
     : state_(state),
@@ -56,18 +94,10 @@ void ShareDownload::attach() {
 
 void ShareDownload::on_list(const FileList& files) {
   if (prepared_) return;
-  const ShareTree tree(files);
-  std::vector<std::size_t> node_of(files.size());
-  for (std::size_t node = 0; node < tree.size(); ++node)
-    node_of[tree.list_index(node)] = node;
-  std::vector<DownloadItem> items;
+  std::vector<DownloadItem> items = download_items(files, list_of_item_);
   item_of_list_.assign(files.size(), kNoItem);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (files[i].isdir == "1") continue;
-    item_of_list_[i] = items.size();
-    list_of_item_.push_back(i);
-    items.push_back({files[i].fs_id, path_below_top(tree, node_of[i]), listed_size(files[i].size)});
-  }
+  for (std::size_t item = 0; item < list_of_item_.size(); ++item)
+    item_of_list_[list_of_item_[item]] = item;
   if (items.empty()) return;
   settings_.cookies = state_.share_client.get_cookies();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -138,24 +168,11 @@ int ShareDownload::renew(std::size_t item, std::string& link) {
   const std::shared_ptr<const FileList> files = state_.published_files();
   const std::size_t index = list_of_item_[item];
   if (index >= files->size()) return kLinkMissing;
-  std::string answer;
-  for (int round = 0;; ++round) {
-    bool verified_again = false;
-    const int code = state_.share_client.renew_link((*files)[index], state_.extraction_code, answer,
-                                                    link, verified_again);
-    if (verified_again) write_line("下载状态: 页面已过期, 已重新验证提取密码");
-    const bool captcha = code == kWrongDownloadCaptcha || code == kWrongVerifyCaptcha;
-    if (!captcha || round == kCaptchaRounds) return code;
-    // The prompt fetches the picture of the kind the status names.
-    state_.job_status = code;
-    state_.captcha_answer.clear();
-    prompts_.show_captcha_prompt();
-    answer = state_.captcha_answer;
-    if (answer.empty()) {
-      gave_up_ = true;
-      return code;
-    }
-  }
+  bool gave_up = false;
+  const int code = renew_with_prompts(state_, prompts_, (*files)[index], link, gave_up,
+                                      [this](const std::string& text) { write_line(text); });
+  if (gave_up) gave_up_ = true;
+  return code;
 }
 
 void ShareDownload::write_line(const std::string& text) {

@@ -28,6 +28,19 @@ enum class DownloadOutcome {
   not_started  // the job kept no file to download
 };
 
+// The files of a list as the downloader takes them, in list order, and the
+// list entry of each.
+std::vector<DownloadItem> download_items(const FileList& files,
+                                         std::vector<std::size_t>& list_of_item);
+
+// A new link for entry in state's share session after its link expired,
+// asking prompts for a captcha when the service demands one: 0 and link, or
+// the code it ended with. gave_up is set when a captcha prompt was given up;
+// note gets the log's line when the extraction code was verified again. Not
+// while a job resolves in that session.
+int renew_with_prompts(AppState& state, JobView& prompts, const FileEntry& entry, std::string& link,
+                       bool& gave_up, const std::function<void(const std::string&)>& note);
+
 class ShareDownload : private DownloadObserver {
  public:
   // A line for the log, local text, with its time stamp and line end.

@@ -19,6 +19,8 @@ sections and writes bench/RESULTS.md:
            it, checking a folder of 10,000 files, scrolling that folder
   download the terminal program's download against `--aria2` + aria2c and curl
            on the simulator's content host (bench/download_bench.py)
+  bigwindow the window and the terminal program on 100,000 files, and the
+           window's peak memory (bench/big_window_bench.py)
 
 Every process it starts (simulator, Xvfb, programs) is ended before it returns,
 on errors and on SIGINT/SIGTERM/SIGHUP too, and dies with it if it is killed.
@@ -42,9 +44,10 @@ import sys
 import tempfile
 import time
 
+import big_window_bench
 import download_bench
 
-SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice", "download")
+SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice", "download", "bigwindow")
 
 # 1,000 files over 42 folders (6 + 36, two levels) plus the top level; the same
 # shape for every size, so a bigger share has fuller folders, not more of them.
@@ -347,7 +350,8 @@ def wait_for_separator(path, proc, start, limit_s):
 def window_run(children, gui, display, link, work, files, limit_s, name=None):
     """One resolve in the window: seconds from the click on 解析 to the end of
     the job, lines in the log, longest stall, how the program ended. name tells
-    its work files apart (default: the number of files)."""
+    its work files apart (default: the number of files); gui is the program, or
+    a command that runs it."""
     name = name or str(files)
     mirror = os.path.join(work, f"mirror-{name}.log")
     stall = os.path.join(work, f"stall-{name}.txt")
@@ -359,7 +363,7 @@ def window_run(children, gui, display, link, work, files, limit_s, name=None):
     tool_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
     result = {"files": files, "window_s": None, "lines": None, "stall_ms": None, "exit": ""}
     with open(os.path.join(work, f"sharelink-{name}.stderr"), "wb") as err:
-        app = children.start([gui], env=env, stdout=subprocess.DEVNULL, stderr=err)
+        app = children.start(gui if isinstance(gui, list) else [gui], env=env, stdout=subprocess.DEVNULL, stderr=err)
     try:
         status, out = run_tool(["xdotool", "search", "--sync", "--onlyvisible", "--name",
                                 TITLE_REGEX], timeout_s=20, env=tool_env)
@@ -1001,6 +1005,10 @@ def section_download(ctx):
     return download_bench.section(ctx)
 
 
+def section_bigwindow(ctx):
+    return big_window_bench.section(ctx)
+
+
 # --- the results file -------------------------------------------------------------
 
 TITLES = {
@@ -1011,6 +1019,7 @@ TITLES = {
     "soak": "5. Soak: many jobs in one process",
     "choice": "6. The window 选择文件 on 20,000 files",
     "download": "7. Downloading: ours against aria2c and curl",
+    "bigwindow": "8. Window and terminal at 100,000 files",
 }
 
 
@@ -1073,6 +1082,7 @@ def commands(build, window_sizes):
         f"cmake --build {build} -j2 --target sharelink-choice-bench",
         f"DISPLAY=:N {bin_}/sharelink-choice-bench      # {CHOICE_RUNS} runs",
         *download_bench.commands(build),
+        *big_window_bench.commands(build),
         "```",
     ])
 

@@ -328,11 +328,14 @@ void Downloader::Impl::report_progress(bool final) {
   progress.files_done = files_done_;
   progress.files_failed = files_failed_;
   std::uint64_t total_kept = 0;
-  for (const FileJob& file : files_) {
+  for (std::size_t index = 0; index < files_.size(); ++index) {
+    const FileJob& file = files_[index];
     progress.bytes_total += file.item.size;
     if (file.state == FileJob::State::failed) continue;
     total_kept += file.item.size;
     progress.bytes_done += file.state == FileJob::State::done ? file.item.size : file.plan->done();
+    if (file.state == FileJob::State::waiting && file.running > 0)
+      progress.under_way.push_back({index, file.plan->done()});
   }
   const double seconds = std::chrono::duration<double>(now - speed_samples_.front().first).count();
   if (seconds > 0.2)

@@ -91,6 +91,12 @@ struct DownloadProgress {
   int files_done = 0;
   int files_failed = 0;
   int files_total = 0;
+  // The files with a transfer under way, in list order: their bytes on disk.
+  struct FileBytes {
+    std::size_t index = 0;
+    std::uint64_t bytes_done = 0;
+  };
+  std::vector<FileBytes> under_way;
 };
 
 // Told what happens, from the downloader's threads, one call at a time. The

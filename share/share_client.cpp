@@ -329,6 +329,14 @@ std::string ShareClient::sekey_extra() const {
   return sekey.empty() ? std::string() : "{\"sekey\":\"" + escape_form_value(sekey) + "\"}";
 }
 
+void ShareClient::adopt_session(const ShareClient& other) {
+  cookies_ = other.cookies_;
+  origin_ = other.origin_;
+  limits_ = other.limits_;
+  session_link_ = other.session_link_;
+  session_page_ = other.session_page_ ? std::make_shared<PageData>(*other.session_page_) : nullptr;
+}
+
 int ShareClient::renew_link(const FileEntry& entry, const std::string& extraction_code,
                             const std::string& captcha_answer, std::string& link,
                             bool& verified_again) {

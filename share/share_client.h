@@ -158,6 +158,11 @@ class ShareClient {
   void new_connections();
   void drop_connections() { connections_.reset(); }
 
+  // Takes over the session of other's last resolve (its cookies, the share
+  // and the page's values, its limits) as a copy: renew_link then works here
+  // while other goes on with new jobs. Neither may be resolving.
+  void adopt_session(const ShareClient& other);
+
   // The cookies of the service's origin.
   std::string get_cookies() const { return cookies_.text_for(origin_); }
   bool clear_cookies() {

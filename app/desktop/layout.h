@@ -19,6 +19,31 @@ constexpr Box kClearButton{470, 9, 56, 32};
 constexpr Box kCopyButton{532, 9, 56, 32};
 constexpr Box kLogBox{10, 50, 579, 337};
 constexpr Box kChooseFirstBox{10, 392, 160, 24};
+// On the check box's row, at its right end, under 复制.
+constexpr Box kDownloadButton{532, 390, 56, 28};
+// The status bar below that row: the window opens this much taller than the
+// size above, which stays its smallest (the log box then gives up the room).
+constexpr int kStatusHeight = 22;
+constexpr int kMainOpenHeight = kMainHeight + kStatusHeight;
+constexpr Box kStatusBar{0, 420, 598, kStatusHeight};
+
+// Where the main window's controls go in a client area dw wider and dh
+// taller than the one the boxes above are for (the window opened at
+// kMainWidth by kMainOpenHeight); either may be negative. The log box takes
+// the room; the buttons keep their distance from the right edge; the check
+// box's row and the status bar keep theirs from the bottom.
+struct MainBoxes {
+  Box url, parse, clear, copy, log, choose_first, download, status;
+};
+constexpr MainBoxes main_boxes(int dw, int dh) {
+  auto moved = [](Box box, int dx, int dy, int grow_w, int grow_h) {
+    return Box{box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
+  };
+  return {moved(kUrlBox, 0, 0, dw, 0),          moved(kParseButton, dw, 0, 0, 0),
+          moved(kClearButton, dw, 0, 0, 0),     moved(kCopyButton, dw, 0, 0, 0),
+          moved(kLogBox, 0, 0, dw, dh),         moved(kChooseFirstBox, 0, dh, 0, 0),
+          moved(kDownloadButton, dw, dh, 0, 0), moved(kStatusBar, 0, dh, dw, 0)};
+}
 
 constexpr int kPromptHeight = 89;
 // An answer holds this many characters.
@@ -42,5 +67,25 @@ constexpr int kChoiceSizeColumn = 110;
 constexpr int kChoiceIndent = 18;
 constexpr Box kChoiceSummary{10, 437, 480, 28};
 constexpr Box kChoiceOk{516, 435, 84, 32};
+// The choice window grows the same way: the list takes the room, the summary
+// and 确定 keep their distance from the bottom, 确定 from the right edge.
+
+// The window "下载": the list of files, the total line, then the buttons
+// 开始, 停止, 继续 and 打开文件夹 on the bottom row. The list takes the room
+// of a larger window; the rest keeps its distance from the bottom.
+constexpr int kDownloadWidth = 720;
+constexpr int kDownloadHeight = 480;
+constexpr Box kDownloadList{10, 10, 692, 362};
+// The list's columns after the path, right to left from the list's right edge.
+constexpr int kDownloadSizeColumn = 80;
+constexpr int kDownloadProgressColumn = 90;
+constexpr int kDownloadSpeedColumn = 80;
+constexpr int kDownloadStateColumn = 150;
+constexpr int kDownloadRowHeight = 20;
+constexpr Box kDownloadTotal{10, 378, 692, 24};
+constexpr Box kDownloadStart{10, 408, 84, 30};
+constexpr Box kDownloadStop{100, 408, 84, 30};
+constexpr Box kDownloadResume{190, 408, 84, 30};
+constexpr Box kDownloadOpenFolder{586, 408, 116, 30};
 
 }  // namespace sharelink::layout

@@ -34,29 +34,29 @@ LogQueue::Batch LogQueue::take() {
 }
 
 void LogBacklog::add(std::string text) {
-  if (empty()) {
-    text_ = std::move(text);
-    start_ = 0;
-  } else {
-    text_ += text;
-  }
+  if (!text.empty()) parts_.push_back(std::move(text));
 }
 
 std::string LogBacklog::next_slice() {
   constexpr std::size_t kSlice = 16 * 1024;
-  std::size_t end = text_.size();
+  if (parts_.empty()) return {};
+  const std::string& text = parts_.front();
+  std::size_t end = text.size();
   if (end - start_ > kSlice) {
-    const std::size_t line_end = text_.find('\n', start_ + kSlice);
+    const std::size_t line_end = text.find('\n', start_ + kSlice);
     if (line_end != std::string::npos) end = line_end + 1;
   }
-  std::string slice = text_.substr(start_, end - start_);
+  std::string slice = text.substr(start_, end - start_);
   start_ = end;
-  if (empty()) clear();
+  if (start_ == text.size()) {
+    parts_.pop_front();
+    start_ = 0;
+  }
   return slice;
 }
 
 void LogBacklog::clear() {
-  text_.clear();
+  parts_.clear();
   start_ = 0;
 }
 

@@ -5,6 +5,7 @@
 // the main thread takes everything at once and shows it in one append.
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -46,14 +47,17 @@ class LogQueue {
 class LogBacklog {
  public:
   void add(std::string text);
-  bool empty() const { return start_ == text_.size(); }
+  bool empty() const { return parts_.empty(); }
   // The next slice, oldest first; empty once everything was handed out.
   std::string next_slice();
   void clear();
 
  private:
-  std::string text_;  // local text
-  std::size_t start_ = 0;
+  // Each take apart, oldest first: a report that arrives while an earlier
+  // one is still going in is not copied onto its end (with a 56 MB report,
+  // two copies of it at once).
+  std::deque<std::string> parts_;  // local text
+  std::size_t start_ = 0;          // in the first part
 };
 
 // Moves what the job queued into a window's log box, on the main thread, the

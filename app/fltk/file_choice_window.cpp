@@ -31,6 +31,42 @@ constexpr int kWheelRows = 3;
 // However deep a share nests, the name keeps this much of the row.
 constexpr int kLeastNameWidth = 120;
 
+// The filter box, showing what a filter looks like in grey while it is empty
+// and the keyboard is elsewhere.
+class CueInput : public Fl_Input {
+ public:
+  CueInput(int x, int y, int w, int h, const std::string& cue)
+      : Fl_Input(x, y, w, h), cue_(gbk_to_utf8(cue)) {}
+
+ protected:
+  void draw() override {
+    Fl_Input::draw();
+    if (size() > 0 || Fl::focus() == this) return;
+    const Fl_Boxtype frame = box();
+    constexpr int kIndent = 3;  // where the toolkit starts the text
+    fl_font(textfont(), textsize());
+    fl_color(FL_INACTIVE_COLOR);
+    fl_draw(cue_.c_str(), x() + Fl::box_dx(frame) + kIndent, y() + Fl::box_dy(frame),
+            w() - Fl::box_dw(frame) - 2 * kIndent, h() - Fl::box_dh(frame),
+            FL_ALIGN_LEFT | FL_ALIGN_CLIP, nullptr, 0);
+  }
+  int handle(int event) override {
+    if (event == FL_FOCUS || event == FL_UNFOCUS) redraw();
+    return Fl_Input::handle(event);
+  }
+
+ private:
+  std::string cue_;
+};
+
+layout::Box moved(layout::Box box, int dx, int dy, int grow_w, int grow_h) {
+  return {box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
+}
+
+void place(Fl_Widget& widget, const layout::Box& box) {
+  widget.resize(box.x, box.y, box.w, box.h);
+}
+
 // Only the close box closes the window; Escape does nothing, as in the
 // layout's windows.
 void close_box(Fl_Widget* widget, void*) {
@@ -49,30 +85,6 @@ Fl_Button* make_button(const layout::Box& box, const char* caption, Fl_Callback*
   button->copy_label(gbk_to_utf8(caption).c_str());
   button->callback(handler, &presenter);
   return button;
-}
-
-// The text cut at a character so that it fits width with "…" after it.
-std::string fitted(const std::string& text, int width) {
-  if (fl_width(text.c_str(), static_cast<int>(text.size())) <= width) return text;
-  static const char kEllipsis[] = u8"\u2026";
-  const double room = width - fl_width(kEllipsis);
-  std::vector<int> ends;  // byte counts that end a character
-  for (std::size_t at = 1; at <= text.size(); ++at) {
-    if (at == text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
-      ends.push_back(static_cast<int>(at));
-    }
-  }
-  // The widths grow with the length: the longest prefix that fits.
-  std::size_t low = 0, high = ends.size();
-  while (low < high) {
-    const std::size_t middle = (low + high) / 2;
-    if (fl_width(text.c_str(), ends[middle]) <= room) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  return text.substr(0, low == 0 ? 0 : ends[low - 1]) + kEllipsis;
 }
 
 // A right-pointing triangle for a closed folder, a down-pointing one for an
@@ -196,7 +208,7 @@ void ChoiceList::draw_row(std::size_t index, int top) {
   const std::string size = gbk_to_utf8(row.size);
   const int size_width = static_cast<int>(fl_width(size.c_str(), static_cast<int>(size.size())));
   fl_draw(size.c_str(), static_cast<int>(size.size()), right - kPad - size_width, baseline);
-  const std::string name = fitted(gbk_to_utf8(row.name), at.size - kGap - at.name);
+  const std::string name = fitted_text(gbk_to_utf8(row.name), at.size - kGap - at.name);
   fl_draw(name.c_str(), static_cast<int>(name.size()), at.name, baseline);
 }
 
@@ -253,10 +265,6 @@ int ChoiceList::handle_key() {
   const long page = std::max(1, page_rows() - 1);
   const std::size_t count = presenter_.row_count();
   switch (Fl::event_key()) {
-    case FL_Enter:
-    case FL_KP_Enter:
-      presenter_.ok_clicked();
-      return 1;
     case FL_Up:
       go_to(current - 1);
       return 1;
@@ -280,6 +288,16 @@ int ChoiceList::handle_key() {
   }
   if (current_ >= count) return 0;
   switch (Fl::event_key()) {
+    case FL_Enter:
+    case FL_KP_Enter:
+      // Only 确定 confirms: Enter opens or closes a folder, and checks or
+      // unchecks a file.
+      if (presenter_.row(current_).folder) {
+        toggle_open(current_);
+      } else {
+        presenter_.check_clicked(current_);
+      }
+      return 1;
     case ' ':
       presenter_.check_clicked(current_);
       return 1;
@@ -341,6 +359,16 @@ void ChoiceList::update_scrollbar() {
                     static_cast<int>(presenter_.row_count()));
 }
 
+void ChoiceList::resize(int x, int y, int w, int h) {
+  // The group would move its scroll bar in proportion.
+  Fl_Widget::resize(x, y, w, h);
+  const Fl_Boxtype frame = box();
+  const int bar = Fl::scrollbar_size();
+  scrollbar_->resize(x + w - Fl::box_dx(frame) - bar, y + Fl::box_dy(frame), bar,
+                     h - Fl::box_dh(frame));
+  rows_changed();
+}
+
 void ChoiceList::rows_changed() {
   const std::size_t count = presenter_.row_count();
   if (current_ >= count) current_ = count == 0 ? 0 : count - 1;
@@ -358,8 +386,11 @@ FileChoiceWindow::FileChoiceWindow(std::unique_ptr<ShareTree> tree,
   const layout::Box list = layout::kChoiceList;
   列表框_文件 = new ChoiceList(list.x, list.y, list.w, list.h, presenter_);
   const layout::Box filter = layout::kFilterBox;
-  编辑框_筛选 = new Fl_Input(filter.x, filter.y, filter.w, filter.h);
+  编辑框_筛选 = new CueInput(filter.x, filter.y, filter.w, filter.h, kFilterCue);
   style_edit_box(*编辑框_筛选);
+  // Enter applies the filter as 选中 does, and resolves nothing.
+  编辑框_筛选->when(FL_WHEN_ENTER_KEY_ALWAYS);
+  编辑框_筛选->callback(on_click<&FileChoicePresenter::check_matching_clicked>, &presenter_);
   按钮1 = make_button(layout::kCheckMatching, kCheckMatchingLabel,
                       on_click<&FileChoicePresenter::check_matching_clicked>, presenter_);
   按钮2 = make_button(layout::kUncheckMatching, kUncheckMatchingLabel,
@@ -370,9 +401,21 @@ FileChoiceWindow::FileChoiceWindow(std::unique_ptr<ShareTree> tree,
   set_summary(presenter_.summary());
   按钮3 = make_button(layout::kChoiceOk, kChoiceOkLabel, on_click<&FileChoicePresenter::ok_clicked>,
                       presenter_);
-  按钮3->shortcut(FL_Enter);
   end();
+  size_range(w(), h());
   callback(close_box);
+}
+
+// The list takes the room; the summary and 确定 keep their distance from the
+// bottom, 确定 also from the right edge.
+void FileChoiceWindow::resize(int x, int y, int w, int h) {
+  Fl_Double_Window::resize(x, y, w, h);
+  const int dw = w - (layout::kChoiceWidth - kFrameWidth);
+  const int dh = h - (layout::kChoiceHeight - kFrameHeight);
+  place(*列表框_文件, moved(layout::kChoiceList, 0, 0, dw, dh));
+  place(*标签_统计, moved(layout::kChoiceSummary, 0, dh, dw, 0));
+  place(*按钮3, moved(layout::kChoiceOk, dw, dh, 0, 0));
+  redraw();
 }
 
 void FileChoiceWindow::hide() {

@@ -33,6 +33,7 @@ class ChoiceList : public Fl_Group {
   // Rows that fit whole, at least one: a page.
   int page_rows() const;
   Fl_Scrollbar& scrollbar() { return *scrollbar_; }
+  void resize(int x, int y, int w, int h) override;
 
  protected:
   void draw() override;
@@ -69,6 +70,7 @@ class FileChoiceWindow : public Fl_Double_Window, public FileChoiceView {
   // Tells the presenter the window has closed, by either way, and then lets
   // the toolkit delete the window.
   void hide() override;
+  void resize(int x, int y, int w, int h) override;
 
   std::string filter_text() const override;
   void rows_changed() override;

@@ -8,6 +8,8 @@
 // ("longest_stall_ms N"): the benchmarks judge the window's answering by it.
 // SHARELINK_TRACE names a file that receives one line per HTTP exchange
 // (UTF-8, appended and flushed line by line), the lines of sharelink-cli -v.
+// SHARELINK_CHOOSE_FOLDER answers the folder chooser of 下载 (settings.h).
+// The settings are kept in $XDG_CONFIG_HOME/sharelink/settings.ini.
 
 #include <chrono>
 #include <clocale>
@@ -21,7 +23,9 @@
 #include <FL/x.H>
 
 #include "app/desktop/desktop_session.h"
+#include "app/desktop/settings.h"
 #include "app/fltk/main_window.h"
+#include "app/fltk/program_icon.h"
 #include "http/http_request.h"
 
 namespace {
@@ -92,6 +96,7 @@ int main() {
   Fl::lock();
   Fl::scheme("gtk+");
   Fl_Window::default_xclass("sharelink");
+  set_program_icon();
   fl_close = u8"确定";
   fl_ok = u8"确定";
 
@@ -101,9 +106,11 @@ int main() {
   session = new DesktopSession(
       [](void (*handler)(void*), void* data) { return Fl::awake(handler, data) == 0; });
   auto window = std::make_unique<MainWindow>(session->state, session->jobs, session->bridge,
-                                             session->log, log_mirror);
+                                             session->log, log_mirror, settings_path());
   session->view.set_window(&window->job_window());
+  window->apply_settings();
   window->show();
+  window->presenter().started();
   const char* stall_log = std::getenv("SHARELINK_STALL_LOG");
   StallProbe probe;
   if (stall_log) probe.start();
@@ -118,6 +125,8 @@ int main() {
     std::quick_exit(0);
   }
   window.reset();
+  // The window 下载, closed as the main window went.
+  Fl::do_widget_deletion();
   if (log_mirror) std::fclose(log_mirror);
   return 0;
 }

@@ -1,11 +1,14 @@
 #include "app/fltk/main_window.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Native_File_Chooser.H>
 
 #include "app/app_texts.h"
 #include "app/desktop/layout.h"
+#include "app/fltk/download_window.h"
 #include "app/fltk/file_choice_window.h"
 #include "app/fltk/prompt_windows.h"
 #include "app/fltk/widgets.h"
@@ -29,20 +32,40 @@ Fl_Button* make_button(const layout::Box& box, const char* caption, Fl_Callback*
   return button;
 }
 
+void place(Fl_Widget& widget, const layout::Box& box) {
+  widget.resize(box.x, box.y, box.w, box.h);
+}
+
+// Whether some screen shows the top-left part of a window placed there: its
+// caption, where the user takes hold of it.
+bool on_a_screen(const WindowPlace& place) {
+  constexpr int kVisibleWidth = 100, kVisibleHeight = 30;
+  for (int screen = 0; screen < Fl::screen_count(); ++screen) {
+    int x = 0, y = 0, w = 0, h = 0;
+    Fl::screen_xywh(x, y, w, h, screen);
+    if (place.x >= x && place.y >= y && place.x + kVisibleWidth <= x + w &&
+        place.y + kVisibleHeight <= y + h) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
-                       std::FILE* log_mirror)
+                       std::FILE* log_mirror, std::string settings_file)
     : Fl_Double_Window(50, 50, layout::kMainWidth - kFrameWidth,
-                       layout::kMainHeight - kFrameHeight),
+                       layout::kMainOpenHeight - kFrameHeight),
       state_(state),
-      presenter_(state, jobs, bridge, log, *this, log_mirror),
-      log_text_(std::make_unique<Fl_Text_Buffer>()) {
+      presenter_(state, jobs, bridge, log, *this, log_mirror, std::move(settings_file)) {
   copy_label(gbk_to_utf8(kMainCaption).c_str());
   const layout::Box url = layout::kUrlBox;
   编辑框_URL = new Fl_Input(url.x, url.y, url.w, url.h);
   编辑框_URL->value(gbk_to_utf8(kUrlPlaceholder).c_str());
   style_edit_box(*编辑框_URL);
+  编辑框_URL->when(FL_WHEN_ENTER_KEY_ALWAYS);
+  编辑框_URL->callback(on_click<&MainPresenter::url_entered>, &presenter_);
   按钮1 = make_button(layout::kParseButton, u8"解析", on_click<&MainPresenter::parse_clicked>,
                       &presenter_);
   按钮2 = make_button(layout::kClearButton, u8"清空", on_click<&MainPresenter::clear_clicked>,
@@ -50,16 +73,22 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
   按钮3 = make_button(layout::kCopyButton, u8"复制", on_click<&MainPresenter::copy_clicked>,
                       &presenter_);
   const layout::Box log_box = layout::kLogBox;
-  编辑框_日志 = new Fl_Text_Editor(log_box.x, log_box.y, log_box.w, log_box.h);
-  编辑框_日志->buffer(log_text_.get());
-  编辑框_日志->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
+  编辑框_日志 = new LogBox(log_box.x, log_box.y, log_box.w, log_box.h);
   编辑框_日志->textsize(13);
   编辑框_日志->textcolor(FL_BLACK);
   style_edit_box(*编辑框_日志);
   const layout::Box choose = layout::kChooseFirstBox;
   选择框_先选择文件 = new Fl_Check_Button(choose.x, choose.y, choose.w, choose.h);
   选择框_先选择文件->copy_label(gbk_to_utf8(kChooseFirstLabel).c_str());
+  按钮_下载 = make_button(layout::kDownloadButton, gbk_to_utf8(kDownloadLabel).c_str(),
+                          on_click<&MainPresenter::download_clicked>, &presenter_);
+  按钮_下载->deactivate();
+  const layout::Box status = layout::kStatusBar;
+  状态栏 = new TextLine(status.x, status.y, status.w, status.h);
   end();
+  // The smallest size is the layout's; the window opens taller by the status
+  // bar.
+  size_range(layout::kMainWidth - kFrameWidth, layout::kMainHeight - kFrameHeight);
   callback(
       [](Fl_Widget*, void* presenter) {
         // Escape closes a toolkit window by default; this window closes only
@@ -72,8 +101,37 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
 
 MainWindow::~MainWindow() {
   Fl::remove_timeout(on_timer, this);
-  // The log box detaches from its buffer when it is deleted: delete it first.
-  clear();
+}
+
+void MainWindow::apply_settings() {
+  const Settings& settings = presenter_.settings();
+  set_choose_first(settings.choose_first);
+  if (!settings.main_window || !on_a_screen(*settings.main_window)) return;
+  // FLTK's pixels are taken as 96-DPI pixels; the frame is the layout's.
+  const WindowPlace& place = *settings.main_window;
+  resize(place.x, place.y, std::max(place.w, layout::kMainWidth) - kFrameWidth,
+         std::max(place.h, layout::kMainHeight) - kFrameHeight);
+}
+
+void MainWindow::resize(int x, int y, int w, int h) {
+  Fl_Double_Window::resize(x, y, w, h);
+  place_controls();
+}
+
+// The toolkit's proportional resizing would stretch every control: the log
+// box takes the room, the buttons keep their distance from the right edge.
+void MainWindow::place_controls() {
+  const layout::MainBoxes boxes = layout::main_boxes(
+      w() - (layout::kMainWidth - kFrameWidth), h() - (layout::kMainOpenHeight - kFrameHeight));
+  place(*编辑框_URL, boxes.url);
+  place(*按钮1, boxes.parse);
+  place(*按钮2, boxes.clear);
+  place(*按钮3, boxes.copy);
+  place(*编辑框_日志, boxes.log);
+  place(*选择框_先选择文件, boxes.choose_first);
+  place(*按钮_下载, boxes.download);
+  place(*状态栏, boxes.status);
+  redraw();
 }
 
 std::string MainWindow::url_text() const {
@@ -81,11 +139,7 @@ std::string MainWindow::url_text() const {
 }
 
 void MainWindow::set_input_enabled(bool enabled) {
-  if (enabled) {
-    编辑框_URL->activate();
-  } else {
-    编辑框_URL->deactivate();
-  }
+  enable(*编辑框_URL, enabled);
   按钮1->copy_label(enabled ? u8"解析" : u8"停止");
 }
 
@@ -95,14 +149,11 @@ void MainWindow::set_caption(const std::string& caption) {
 
 void MainWindow::append_log(const std::string& text) {
   // The box shows lines ended by LF alone; a CR would be drawn as a glyph.
-  const std::string shown = replace_all(gbk_to_utf8(text), "\r", "");
-  log_text_->append(shown.c_str());
-  编辑框_日志->insert_position(log_text_->length());
-  编辑框_日志->show_insert_position();
+  编辑框_日志->append(replace_all(gbk_to_utf8(text), "\r", ""));
 }
 
 void MainWindow::clear_log() {
-  log_text_->text("");
+  编辑框_日志->clear();
 }
 
 bool MainWindow::schedule(std::chrono::milliseconds delay) {
@@ -127,12 +178,60 @@ void MainWindow::open_extraction_code_prompt(std::function<void()> on_closed) {
   open_extraction_code_window(state_, std::move(on_closed));
 }
 
-void MainWindow::open_captcha_prompt(std::function<void()> on_closed) {
-  open_captcha_window(state_, std::move(on_closed));
+void MainWindow::open_captcha_prompt(AppState& state, std::function<void()> on_closed) {
+  open_captcha_window(state, std::move(on_closed));
 }
 
 bool MainWindow::choose_first() const {
   return 选择框_先选择文件->value() != 0;
+}
+
+void MainWindow::set_choose_first(bool on) {
+  选择框_先选择文件->value(on ? 1 : 0);
+}
+
+void MainWindow::set_download_enabled(bool enabled) {
+  enable(*按钮_下载, enabled);
+}
+
+void MainWindow::set_status(const std::string& text) {
+  状态栏->set_text(text);
+}
+
+std::string MainWindow::choose_folder(const std::string& start) {
+  if (std::optional<std::string> scripted = scripted_folder_choice()) return *scripted;
+  Fl_Native_File_Chooser chooser(Fl_Native_File_Chooser::BROWSE_DIRECTORY);
+  const std::string title = gbk_to_utf8(kChooseFolderTitle);
+  chooser.title(title.c_str());
+  chooser.directory(start.c_str());
+  if (chooser.show() != 0 || !chooser.filename()) return "";
+  return chooser.filename();
+}
+
+DownloadView* MainWindow::open_download_window(DownloadPresenter& presenter) {
+  if (download_window_) {
+    download_window_->hide();
+    Fl::delete_widget(download_window_.release());
+  }
+  // The window says when it goes for good; the toolkit deletes it then.
+  auto* window = new DownloadWindow(presenter, [this](Fl_Window* closing) {
+    if (download_window_.get() == closing) download_window_.release();
+  });
+  download_window_.reset(window);
+  window->set_non_modal();
+  window->show();
+  return window;
+}
+
+bool MainWindow::ask(const std::string& question, const std::string& caption) {
+  return ask_question(question, caption);
+}
+
+std::optional<WindowPlace> MainWindow::window_place() const {
+  if (!visible()) return std::nullopt;
+  // FLTK's pixels are taken as 96-DPI pixels; the frame is the layout's, so
+  // that a place kept opens the same size again.
+  return WindowPlace{x(), y(), w() + kFrameWidth, h() + kFrameHeight};
 }
 
 void MainWindow::open_file_choice(std::unique_ptr<ShareTree> tree,

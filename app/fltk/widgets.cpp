@@ -1,6 +1,8 @@
 #include "app/fltk/widgets.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
@@ -13,6 +15,65 @@ namespace sharelink {
 void show_message(const std::string& text, const std::string& caption) {
   fl_message_title(gbk_to_utf8(caption).c_str());
   fl_message("%s", gbk_to_utf8(text).c_str());
+}
+
+bool ask_question(const std::string& question, const std::string& caption) {
+  fl_message_title(gbk_to_utf8(caption).c_str());
+  // The first button stands at the right and answers Escape and the close box.
+  return fl_choice("%s", u8"否", u8"是", nullptr, gbk_to_utf8(question).c_str()) == 1;
+}
+
+std::string fitted_text(const std::string& text, int width) {
+  if (fl_width(text.c_str(), static_cast<int>(text.size())) <= width) return text;
+  static const char kEllipsis[] = u8"\u2026";
+  const double room = width - fl_width(kEllipsis);
+  std::vector<int> ends;  // byte counts that end a character
+  for (std::size_t at = 1; at <= text.size(); ++at) {
+    if (at == text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
+      ends.push_back(static_cast<int>(at));
+    }
+  }
+  // The widths grow with the length: the longest prefix that fits.
+  std::size_t low = 0, high = ends.size();
+  while (low < high) {
+    const std::size_t middle = (low + high) / 2;
+    if (fl_width(text.c_str(), ends[middle]) <= room) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return text.substr(0, low == 0 ? 0 : ends[low - 1]) + kEllipsis;
+}
+
+TextLine::TextLine(int x, int y, int w, int h) : Fl_Box(x, y, w, h) {
+  box(FL_FLAT_BOX);
+}
+
+void TextLine::set_text(const std::string& text, Fl_Color colour) {
+  std::string utf8 = gbk_to_utf8(text);
+  if (utf8 == text_ && colour == colour_) return;
+  text_ = std::move(utf8);
+  colour_ = colour;
+  redraw();
+}
+
+void TextLine::draw() {
+  draw_box();
+  constexpr int kPad = 4;
+  fl_font(labelfont(), labelsize());
+  fl_color(active_r() ? colour_ : fl_inactive(colour_));
+  const std::string shown = fitted_text(text_, w() - 2 * kPad);
+  fl_draw(shown.c_str(), x() + kPad, y(), w() - 2 * kPad, h(), FL_ALIGN_LEFT | FL_ALIGN_CLIP,
+          nullptr, 0);
+}
+
+void enable(Fl_Widget& widget, bool enabled) {
+  if (enabled) {
+    widget.activate();
+  } else {
+    widget.deactivate();
+  }
 }
 
 void style_edit_box(Fl_Widget& box, Fl_Color text_colour) {

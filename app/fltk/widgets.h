@@ -1,8 +1,8 @@
 #pragma once
 
-// Small pieces the three windows share: the toolkit's text encoding at the
-// boundary, message boxes, the centred four-character answer box and the
-// clickable picture box.
+// Small pieces the windows share: the toolkit's text encoding at the
+// boundary, message boxes and questions, text cut to fit, a line of text, the
+// centred four-character answer box and the clickable picture box.
 
 #include <functional>
 #include <memory>
@@ -24,6 +24,33 @@ constexpr int kFrameHeight = 29;
 // A message box with one OK button, modal for all windows of the program.
 // Both texts are local text.
 void show_message(const std::string& text, const std::string& caption);
+
+// A question with 是 and 否, modal for all windows of the program; true for
+// 是. Both texts are local text.
+bool ask_question(const std::string& question, const std::string& caption);
+
+// text (UTF-8) cut at a character so that it fits width pixels in the current
+// font, with "…" after it when it was cut.
+std::string fitted_text(const std::string& text, int width);
+
+// A line of text drawn as it is: no "@" symbols, no "&" shortcuts, which a
+// label would draw from a file name or a server's cause. Cut to fit.
+class TextLine : public Fl_Box {
+ public:
+  TextLine(int x, int y, int w, int h);
+  // Local text.
+  void set_text(const std::string& text, Fl_Color colour = FL_FOREGROUND_COLOR);
+
+ protected:
+  void draw() override;
+
+ private:
+  std::string text_;  // UTF-8
+  Fl_Color colour_ = FL_FOREGROUND_COLOR;
+};
+
+// Activates or deactivates a control.
+void enable(Fl_Widget& widget, bool enabled);
 
 // Gives an edit box the look of the layout: black text on white.
 void style_edit_box(Fl_Widget& box, Fl_Color text_colour = FL_BLACK);

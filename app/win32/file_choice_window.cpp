@@ -16,7 +16,18 @@ namespace sharelink {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"sharelink.choice";
-enum ControlId : int { kFilterId = 100, kCheckMatchingId, kUncheckMatchingId, kListId, kSummaryId };
+enum ControlId : int {
+  kFilterId = 100,
+  kCheckMatchingId,
+  kUncheckMatchingId,
+  kListId,
+  kSummaryId,
+  // What Enter does in the filter box and in the list: no control has these.
+  kFilterEnterId,
+  kListEnterId,
+  kOtherEnterId
+};
+constexpr DWORD kChoiceStyle = WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX;
 
 // The row's parts left to right: the indent, the folder's sign (the list's
 // state image), the check box (its small image, whose width is also the
@@ -135,9 +146,9 @@ void FileChoiceWindow::open(HWND owner, std::unique_ptr<ShareTree> tree,
   auto* self = new FileChoiceWindow(std::move(tree), std::move(on_closed));
   // Owned by the main window, as the prompts are: always above it, and gone
   // with it, while the main window's close box still ends the program. The
-  // close box is the way to give up; there is nothing to resize.
-  if (!make_top_window(kWindowClass, kChoiceTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                       layout::kChoiceWidth, layout::kChoiceHeight, owner, self)) {
+  // close box is the way to give up.
+  if (!make_top_window(kWindowClass, kChoiceTitle, kChoiceStyle, layout::kChoiceWidth,
+                       layout::kChoiceHeight, owner, self)) {
     self->presenter_.closed();
     delete self;
     return;
@@ -170,14 +181,31 @@ LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (message == WM_DPICHANGED) scale_list();
       return result;
     }
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED && 按钮_确定) arrange();
+      return 0;
+    case WM_GETMINMAXINFO:
+      controls_.limit(*reinterpret_cast<MINMAXINFO*>(lparam), layout::kChoiceWidth,
+                      layout::kChoiceHeight);
+      return 0;
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) command(LOWORD(wparam));
       return 0;
     case DM_GETDEFID: {
-      // Enter presses the button that has the focus, else 确定.
+      // Enter presses the button that has the focus; in the filter box it
+      // applies the filter, in the list it works the current row. Only 确定
+      // itself confirms: a share resolved whole by a stray Enter costs a
+      // request per file.
       const HWND focus = GetFocus();
-      const bool button = focus == 按钮_选中 || focus == 按钮_取消选中;
-      return MAKELRESULT(button ? GetDlgCtrlID(focus) : IDOK, DC_HASDEFID);
+      int id = kOtherEnterId;
+      if (focus == 按钮_选中 || focus == 按钮_取消选中 || focus == 按钮_确定) {
+        id = GetDlgCtrlID(focus);
+      } else if (focus == 编辑框_筛选) {
+        id = kFilterEnterId;
+      } else if (focus == 列表_文件) {
+        id = kListEnterId;
+      }
+      return MAKELRESULT(id, DC_HASDEFID);
     }
     case WM_NOTIFY:
       return notified(*reinterpret_cast<NMHDR*>(lparam));
@@ -221,6 +249,9 @@ void FileChoiceWindow::make_controls() {
   编辑框_筛选 = control(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
                         layout::kFilterBox, kFilterId);
   take_pastes_on_one_line(编辑框_筛选);
+  // Shown while the box is empty, also when it has the keyboard.
+  const std::wstring cue = to_wide(kFilterCue);
+  SendMessageW(编辑框_筛选, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
   按钮_选中 = control(L"BUTTON", kCheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
                       layout::kCheckMatching, kCheckMatchingId);
   按钮_取消选中 = control(L"BUTTON", kUncheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
@@ -252,6 +283,24 @@ void FileChoiceWindow::make_controls() {
   SetWindowSubclass(列表_文件, list_proc, 1, reinterpret_cast<DWORD_PTR>(this));
   rows_changed();
   last_focus_ = 列表_文件;
+  arrange();
+}
+
+void FileChoiceWindow::arrange() {
+  // The list takes the room; the count line and 确定 keep their distance
+  // from the bottom, 确定 from the right edge too.
+  const SIZE grown = controls_.growth();
+  const int dw = grown.cx, dh = grown.cy;
+  const auto moved = [](layout::Box box, int dx, int dy, int grow_w, int grow_h) {
+    return layout::Box{box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
+  };
+  controls_.place(列表_文件, moved(layout::kChoiceList, 0, 0, dw, dh));
+  controls_.place(标签_统计, moved(layout::kChoiceSummary, 0, dh, dw, 0));
+  controls_.place(按钮_确定, moved(layout::kChoiceOk, dw, dh, 0, 0));
+  // Controls that moved leave their old places to the window's face, which
+  // the system does not paint again on its own.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  if (列表_文件) fit_name_column();
 }
 
 void FileChoiceWindow::scale_list() {
@@ -286,6 +335,19 @@ void FileChoiceWindow::command(int id) {
     case IDOK:
       presenter_.ok_clicked();
       return;
+    case kFilterEnterId:
+      presenter_.check_matching_clicked();
+      return;
+    case kListEnterId: {
+      const std::size_t row = current_row();
+      if (row >= presenter_.row_count()) return;
+      if (presenter_.row(row).folder) {
+        presenter_.toggle_open(row);
+      } else {
+        presenter_.check_clicked(row);
+      }
+      return;
+    }
   }
 }
 

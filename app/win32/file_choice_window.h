@@ -44,6 +44,8 @@ class FileChoiceWindow : public FileChoiceView {
                                     UINT_PTR id, DWORD_PTR self);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
   void make_controls();
+  // The controls at their boxes for the client area's size.
+  void arrange();
   void command(int id);
   LRESULT notified(NMHDR& header);
   LRESULT custom_draw(const NMLVCUSTOMDRAW& draw);

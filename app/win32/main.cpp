@@ -3,7 +3,8 @@
 //
 // Environment, as on Linux: SHARELINK_LOG_MIRROR names a file that receives the
 // log box's text as the job writes it (local text, CR LF line ends) and is
-// emptied with the box; the window tests read the log there. SHARELINK_TRACE
+// emptied with the box; the window tests read the log there.
+// SHARELINK_CHOOSE_FOLDER answers the folder dialog of 下载. SHARELINK_TRACE
 // names a file that receives one line per HTTP exchange (UTF-8, appended and
 // flushed line by line), the lines of sharelink-cli -v.
 
@@ -19,6 +20,7 @@
 
 #include "app/app_texts.h"
 #include "app/desktop/desktop_session.h"
+#include "app/desktop/settings.h"
 #include "app/win32/main_window.h"
 #include "app/win32/win_support.h"
 #include "http/http_request.h"
@@ -124,8 +126,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
   std::FILE* log_mirror = open_named_file(L"SHARELINK_LOG_MIRROR", L"wb");
 
   auto* session = new DesktopSession(post_request);
+  // The settings file: the last download folder, 先选择文件 and the window's
+  // place, read by the window before it shows.
   auto window = std::make_unique<MainWindow>(session->state, session->jobs, session->bridge,
-                                             session->log, log_mirror);
+                                             session->log, log_mirror, settings_path());
   session->view.set_window(&window->job_window());
   if (!window->open(show_command)) return cannot_start();
   run_message_loop();

@@ -1,8 +1,8 @@
 #pragma once
 
 // The program's main window on Win32: the URL box, the parse, clear and copy
-// buttons, the log box and the check box 先选择文件, drawn here and run by a
-// MainPresenter.
+// buttons, the log box, the check box 先选择文件 with 下载 on its row and the
+// status strip, drawn here and run by a MainPresenter.
 
 #include <windows.h>
 
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/desktop/main_presenter.h"
@@ -20,12 +21,13 @@ namespace sharelink {
 class MainWindow : public MainView {
  public:
   MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
-             std::FILE* log_mirror);
+             std::FILE* log_mirror, std::string settings_file);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Creates and shows the window; false when the system refused. Once it has
-  // been closed, handle() is null.
+  // Creates the window, puts it where the settings kept it when a monitor
+  // shows that place, and shows it; false when the system refused. Once it
+  // has been closed, handle() is null.
   bool open(int show_command);
   HWND handle() const { return window_; }
   // What the job's view talks to.
@@ -47,10 +49,19 @@ class MainWindow : public MainView {
   void clear_log() override;
   // The prompts are owned by this window: above it, and gone with it.
   void open_extraction_code_prompt(std::function<void()> on_closed) override;
-  void open_captcha_prompt(std::function<void()> on_closed) override;
-  // By the message of their close boxes.
+  void open_captcha_prompt(AppState& state, std::function<void()> on_closed) override;
+  // By the message of their close boxes; the window 下载 is no prompt.
   void close_prompts() override;
   bool choose_first() const override;
+  void set_choose_first(bool on) override;
+  void set_download_enabled(bool enabled) override;
+  void set_status(const std::string& text) override;
+  // The system's folder dialog, owned by this window.
+  std::string choose_folder(const std::string& start) override;
+  // Owned, like the prompts, but modeless and resizable.
+  DownloadView* open_download_window(DownloadPresenter& presenter) override;
+  bool ask(const std::string& question, const std::string& caption) override;
+  std::optional<WindowPlace> window_place() const override;
   // Owned too, like the prompts.
   void open_file_choice(std::unique_ptr<ShareTree> tree,
                         FileChoicePresenter::OnClosed on_closed) override;
@@ -59,6 +70,9 @@ class MainWindow : public MainView {
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
   void make_controls();
+  // The controls at their boxes for the client area's size.
+  void arrange();
+  void put_at_kept_place();
 
   AppState& state_;
   MainPresenter presenter_;
@@ -71,6 +85,8 @@ class MainWindow : public MainView {
   HWND 按钮3 = nullptr;
   HWND 编辑框_日志 = nullptr;
   HWND 选择框_先选择文件 = nullptr;
+  HWND 按钮_下载 = nullptr;
+  HWND 标签_状态 = nullptr;
 };
 
 }  // namespace sharelink

@@ -131,11 +131,15 @@ int scale(int value, UINT dpi) {
   return MulDiv(value, static_cast<int>(dpi), static_cast<int>(kLayoutDpi));
 }
 
+SIZE layout_client(int outer_width, int outer_height, DWORD style, DWORD ex_style) {
+  const SIZE layout_frame = frame_size(style & ~WS_THICKFRAME, ex_style, kLayoutDpi);
+  return {outer_width - layout_frame.cx, outer_height - layout_frame.cy};
+}
+
 SIZE outer_size(int outer_width, int outer_height, DWORD style, DWORD ex_style, UINT dpi) {
-  const SIZE layout_frame = frame_size(style, ex_style, kLayoutDpi);
-  const SIZE frame = frame_size(style, ex_style, dpi);
-  return {scale(outer_width - layout_frame.cx, dpi) + frame.cx,
-          scale(outer_height - layout_frame.cy, dpi) + frame.cy};
+  const SIZE client = layout_client(outer_width, outer_height, style, ex_style);
+  const SIZE frame = frame_size(style & ~WS_THICKFRAME, ex_style, dpi);
+  return {scale(client.cx, dpi) + frame.cx, scale(client.cy, dpi) + frame.cy};
 }
 
 WindowFonts::WindowFonts(UINT dpi) {
@@ -241,8 +245,16 @@ bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRES
     // by proportion, so the suggested rectangle of WM_DPICHANGED is exact.
     const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
     const DWORD ex_style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
-    *reinterpret_cast<SIZE*>(lparam) =
-        outer_size(outer_width_, outer_height_, style, ex_style, static_cast<UINT>(wparam));
+    const auto new_dpi = static_cast<UINT>(wparam);
+    SIZE size = outer_size(outer_width_, outer_height_, style, ex_style, new_dpi);
+    if (style & WS_THICKFRAME) {
+      const SIZE grown = growth();
+      const SIZE frame = frame_size(style, ex_style, new_dpi);
+      const SIZE client = layout_client(outer_width_, outer_height_, style, ex_style);
+      size = {sharelink::scale(client.cx + grown.cx, new_dpi) + frame.cx,
+              sharelink::scale(client.cy + grown.cy, new_dpi) + frame.cy};
+    }
+    *reinterpret_cast<SIZE*>(lparam) = size;
     result = TRUE;
     return true;
   }
@@ -269,9 +281,47 @@ bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRES
   return true;
 }
 
+void ScaledControls::place(HWND control, const layout::Box& box) {
+  for (Placed& placed : controls_) {
+    if (placed.control != control) continue;
+    placed.box = box;
+    const RECT at = this->box(box);
+    SetWindowPos(control, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return;
+  }
+}
+
+SIZE ScaledControls::growth() const {
+  if (!window_) return {0, 0};
+  RECT client{};
+  GetClientRect(window_, &client);
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
+  const SIZE layout = layout_client(outer_width_, outer_height_, style, ex_style);
+  const auto at_layout = [this](LONG pixels) {
+    return MulDiv(static_cast<int>(pixels), static_cast<int>(kLayoutDpi), static_cast<int>(dpi_));
+  };
+  return {at_layout(client.right) - layout.cx, at_layout(client.bottom) - layout.cy};
+}
+
+void ScaledControls::limit(MINMAXINFO& info, int outer_width, int outer_height) const {
+  // It comes before WM_CREATE, when the window's DPI is not known yet.
+  if (!window_) return;
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
+  const SIZE smallest = outer_size(outer_width, outer_height, style, ex_style, dpi_);
+  info.ptMinTrackSize = {smallest.cx, smallest.cy};
+}
+
 void show_message(const std::string& text, const std::string& caption) {
   MessageBoxW(nullptr, to_wide(text).c_str(), to_wide(caption).c_str(),
               MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+bool ask_yes_no(const std::string& question, const std::string& caption) {
+  return MessageBoxW(nullptr, to_wide(question).c_str(), to_wide(caption).c_str(),
+                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND) == IDYES;
 }
 
 bool put_on_clipboard(HWND owner, const std::string& text) {

@@ -34,8 +34,12 @@ UINT window_dpi(HWND window);
 int scale(int value, UINT dpi);
 // The outer size of a window of this style whose layout gives outer_width
 // and outer_height at 96 DPI: the client area the 96-DPI frame leaves,
-// scaled, in the frame of dpi.
+// scaled, in the frame of dpi. The layout's sizes are those of a fixed frame:
+// a window that can be resized opens at the same outer size, and its wider
+// frame takes from the client area, which its controls give up (growth()).
 SIZE outer_size(int outer_width, int outer_height, DWORD style, DWORD ex_style, UINT dpi);
+// The client area of that layout in a fixed frame, at 96 DPI.
+SIZE layout_client(int outer_width, int outer_height, DWORD style, DWORD ex_style);
 
 // The kinds of text of the layout's controls: button and box captions, the
 // log box, the short answer boxes.
@@ -77,10 +81,23 @@ class ScaledControls {
   HWND make(const wchar_t* window_class, const wchar_t* text, DWORD style, DWORD ex_style,
             const layout::Box& box, int id, FontKind font = FontKind::label);
   // WM_GETDPISCALEDSIZE and WM_DPICHANGED; true when message was one of them.
+  // A window that can be resized keeps its client area's size in 96-DPI
+  // pixels across a DPI change, one of a fixed frame its layout's.
   bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+
+  // Moves a control made here to another box of the layout, which it keeps
+  // when the DPI changes.
+  void place(HWND control, const layout::Box& box);
+  // How much wider and taller than the layout's the client area is now, in
+  // 96-DPI pixels; negative when smaller.
+  SIZE growth() const;
+  // WM_GETMINMAXINFO: the window is never smaller than this outer size of
+  // the layout.
+  void limit(MINMAXINFO& info, int outer_width, int outer_height) const;
 
   // value pixels of the layout at the window's DPI.
   int scale(int value) const { return sharelink::scale(value, dpi_); }
+  UINT dpi() const { return dpi_; }
 
  private:
   RECT box(const layout::Box& box) const;
@@ -104,6 +121,10 @@ class ScaledControls {
 // A message box with one OK button and no owner, modal for all windows of the
 // program. Both texts are local text.
 void show_message(const std::string& text, const std::string& caption);
+
+// A question with 是 and 否, modal for all windows of the program as
+// show_message is; true for 是.
+bool ask_yes_no(const std::string& question, const std::string& caption);
 
 // Puts text (local) on the clipboard as Unicode text; false when the clipboard
 // could not be opened, which leaves it as it was.

@@ -14,166 +14,39 @@
 #include <vector>
 
 #include "app/app_texts.h"
-#include "app/desktop/desktop_job_view.h"
-#include "desktop/fake_loop.h"
-#include "e2e/sim_harness.h"
+#include "desktop/presenter_run.h"
 
 namespace sharelink {
 namespace {
-
-class FakeMainView;
-
-// The window "选择文件" played from a script.
-class FakeChoiceView : public FileChoiceView {
- public:
-  explicit FakeChoiceView(FakeMainView& main) : main_(main) {}
-  std::string filter;
-  bool closed = false;
-  std::string filter_text() const override { return filter; }
-  void rows_changed() override {}
-  void set_summary(const std::string& text) override;
-  void show_message(const std::string& text, const std::string&) override;
-  void close() override { closed = true; }
-
- private:
-  FakeMainView& main_;
-};
-
-// What the presenter told the window, in order.
-class FakeMainView : public MainView {
- public:
-  explicit FakeMainView(const AppState& state) : state_(state) {}
-
-  std::string url;
-  std::vector<std::string> events;
-  std::string log;
-  bool timer = false;
-  std::string last_caption;
-
-  std::string url_text() const override { return url; }
-  void set_input_enabled(bool enabled) override {
-    // A press on an enabled 解析 must find the job slot free.
-    events.push_back(std::string(enabled ? "enable" : "disable") +
-                     (enabled && state_.job_running ? " while claimed" : ""));
-  }
-  void set_caption(const std::string& caption) override { last_caption = caption; }
-  void append_log(const std::string& text) override { log += text; }
-  void clear_log() override {
-    log.clear();
-    events.push_back("clear");
-  }
-  bool schedule(std::chrono::milliseconds) override { return timer = true; }
-  void put_on_clipboard(const std::string& text) override { events.push_back("clipboard " + text); }
-  void show_message(const std::string& text, const std::string&) override {
-    events.push_back("message " + text);
-  }
-  // Every prompt is closed by its close box at once, or kept open until
-  // close_prompts.
-  bool keep_prompts = false;
-  std::vector<std::function<void()>> prompts;
-  void open_extraction_code_prompt(std::function<void()> on_closed) override {
-    open_captcha_prompt(std::move(on_closed));
-  }
-  void open_captcha_prompt(std::function<void()> on_closed) override {
-    if (!keep_prompts) return on_closed();
-    events.push_back("prompt");
-    prompts.push_back(std::move(on_closed));
-  }
-  void close_prompts() override {
-    events.push_back("close prompts");
-    for (const auto& closed : std::exchange(prompts, {}))
-      closed();
-  }
-  void close_all() override { events.push_back("close"); }
-
-  // The check box 先选择文件, and what the user does in the window it opens,
-  // a step a string: "check N" (the box of row N), "open N", "filter TEXT",
-  // "select", "unselect", "ok" or "close" (the close box).
-  bool choose = false;
-  std::vector<std::string> steps;
-  std::string summary;
-  bool choose_first() const override { return choose; }
-  void open_file_choice(std::unique_ptr<ShareTree> tree,
-                        FileChoicePresenter::OnClosed on_closed) override {
-    FakeChoiceView window(*this);
-    FileChoicePresenter choice(std::move(tree), window, std::move(on_closed));
-    summary = choice.summary();
-    for (const std::string& step : steps) {
-      const std::string verb = step.substr(0, step.find(' '));
-      const std::string rest = step.size() > verb.size() ? step.substr(verb.size() + 1) : "";
-      const std::size_t row = rest.empty() || !std::isdigit(rest[0]) ? 0 : std::stoul(rest);
-      if (verb == "check") choice.check_clicked(row);
-      if (verb == "open") choice.toggle_open(row);
-      if (verb == "filter") window.filter = rest;
-      if (verb == "select") choice.check_matching_clicked();
-      if (verb == "unselect") choice.uncheck_matching_clicked();
-      if (verb == "ok") choice.ok_clicked();
-      if (verb == "close" || window.closed) break;
-    }
-    choice.closed();
-  }
-
- private:
-  const AppState& state_;
-};
-
-void FakeChoiceView::set_summary(const std::string& text) {
-  main_.summary = text;
-}
-
-void FakeChoiceView::show_message(const std::string& text, const std::string&) {
-  main_.events.push_back("message " + text);
-}
 
 struct JobCase {
   const char* name;
   const char* surl;  // nullptr: an empty box
   const char* status;
   int links;
+  const char* status_bar;  // how the status bar begins after the job
 };
 
 void PrintTo(const JobCase& row, std::ostream* out) {
   *out << row.name;
 }
 
-// The presenter with a fake window and the job's thread against the demo shares.
-class PresenterRun : public ::testing::Test {
- protected:
-  // Plays the main thread until the view has seen what it waits for.
-  bool run_until(const std::function<bool()>& seen) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!seen()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      if (view.timer) {
-        view.timer = false;
-        presenter.timer_fired();
-      }
-      loop.run_one(std::chrono::milliseconds(10));
-    }
-    return true;
-  }
-  bool ended() { return !view.events.empty() && view.events.back().rfind("enable", 0) == 0; }
-
-  testing::SimHarness sim{testing::SimHarness::demo_fixture()};
-  AppState state;
-  FakeLoop loop;
-  UiBridge bridge{loop.post()};
-  LogQueue queue;
-  DesktopJobView job_view{bridge, queue};
-  JobLauncher jobs{state, job_view};
-  FakeMainView view{state};
-  MainPresenter presenter{state, jobs, bridge, queue, view, nullptr};
-};
-
 class MainPresenterJob : public PresenterRun, public ::testing::WithParamInterface<JobCase> {};
 
 TEST_P(MainPresenterJob, RunsWithTheControlsOffAndCopiesWhatItFound) {
   const JobCase& row = GetParam();
   job_view.set_window(&presenter);
-  view.url = row.surl ? sim.link(row.surl) : "";
-  presenter.parse_clicked();
+  view.url = !row.surl          ? ""
+             : *row.surl == ':' ? "http://127.0.0.1" + std::string(row.surl)
+                                : sim.link(row.surl);
+  ResolveLimits quick;
+  quick.retry_delays_ms = {0, 0};
+  state.share_client.set_limits(quick);
+  presenter.url_entered();    // Enter in the URL box
   presenter.parse_clicked();  // the job holds its slot: no second one
+  EXPECT_EQ(view.status, "解析中 0/0");
   ASSERT_TRUE(run_until([&] { return ended(); })) << ::testing::PrintToString(view.events);
+  EXPECT_EQ(view.status.rfind(row.status_bar, 0), 0u) << view.status;
   EXPECT_EQ(view.events.front(), "disable");
   EXPECT_EQ(view.events.back(), "enable");
   EXPECT_TRUE(view.last_caption.empty() || view.last_caption == kMainCaption);
@@ -182,17 +55,25 @@ TEST_P(MainPresenterJob, RunsWithTheControlsOffAndCopiesWhatItFound) {
   EXPECT_EQ(view.log.find("解析URL: "), 22u);
   EXPECT_EQ(view.log.rfind(std::string(88, '-')) + 88 + 4, view.log.size());
 
-  // 复制 once every line is shown: the links, one a line, and the message.
+  // 复制 once every line is shown: the links, one a line, and the message;
+  // with none the clipboard is left alone and the message says so.
   const std::size_t shown = view.events.size();
   presenter.copy_clicked();
-  ASSERT_EQ(view.events.size(), shown + 2);
-  const std::string copied = view.events[shown];
+  if (row.links == 0) {
+    ASSERT_EQ(view.events.size(), shown + 1);
+    EXPECT_EQ(view.events[shown], std::string("message ") + kNothingToCopyMessage);
+    EXPECT_FALSE(view.download_enabled);
+  } else {
+    ASSERT_EQ(view.events.size(), shown + 2);
+    EXPECT_EQ(view.events[shown + 1], std::string("message ") + kCopiedMessage);
+    EXPECT_TRUE(view.download_enabled);
+  }
+  const std::string copied = row.links == 0 ? "" : view.events[shown];
   int lines = 0;
   for (std::size_t at = copied.find("\r\n"); at != std::string::npos;
        at = copied.find("\r\n", at + 2))
     ++lines;
   EXPECT_EQ(lines, row.links) << copied;
-  EXPECT_EQ(view.events[shown + 1], std::string("message ") + kCopiedMessage);
 
   presenter.clear_clicked();
   EXPECT_EQ(view.log, "");
@@ -204,10 +85,14 @@ TEST_P(MainPresenterJob, RunsWithTheControlsOffAndCopiesWhatItFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, MainPresenterJob,
-    ::testing::Values(JobCase{"empty_box", nullptr, "自定义错误代码,网络请求失败", 0},
-                      JobCase{"public_share", "1PubDemoXq7Ra", "成功", 8},
-                      JobCase{"code_prompt_closed", "1LockDemoK3vP", "用户主动放弃,输入提取密码",
-                              0}),
+    ::testing::Values(JobCase{"empty_box", nullptr, "自定义错误代码,网络请求失败", 0,
+                              "网络请求失败: 地址无效"},
+                      JobCase{"refused", ":9/s/1PubDemoXq7Ra", "自定义错误代码,网络请求失败", 0,
+                              "网络请求失败: 无法连接到 127.0.0.1:9"},
+                      JobCase{"public_share", "1PubDemoXq7Ra", "成功", 8,
+                              "共 8 个文件, 已获取 8 个下载地址, 用时 "},
+                      JobCase{"code_prompt_closed", "1LockDemoK3vP", "用户主动放弃,输入提取密码", 0,
+                              "用户主动放弃,输入提取密码"}),
     [](const ::testing::TestParamInfo<JobCase>& info) { return std::string(info.param.name); });
 
 // 停止 pressed as the job starts, and while it waits on its prompt.

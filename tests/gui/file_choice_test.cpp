@@ -9,12 +9,7 @@
 namespace sharelink::gui_testing {
 namespace {
 
-const std::string kChoiceTitle = u8"选择文件";
 constexpr auto npos = std::string::npos;
-
-Spot centre(const layout::Box& box) {
-  return {box.x + box.w / 2, box.y + box.h / 2};
-}
 
 // The demo share: at the top 说明 readme.txt, the folder 照片 & 视频 #1 (five
 // files below it), big 64bit id.bin and 工具 tool.exe.

@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -45,16 +46,20 @@ std::string wine_prefix() {
   return SHARELINK_BINARY_DIR "/gui-wineprefix" + (dpi == "96" ? "" : "-" + dpi);
 }
 
+// Wine sets APPDATA from the prefix's profile whatever the test's environment
+// says, so the settings a run keeps would reach the prefix's later tests.
+void forget_wine_settings() {
+  std::error_code ignored;
+  for (const auto& user :
+       std::filesystem::directory_iterator(wine_prefix() + "/drive_c/users", ignored))
+    std::filesystem::remove_all(user.path() / "AppData/Roaming/sharelink", ignored);
+}
+
 // Wine keeps its clipboard in the desktop process of the prefix, which
 // outlives each program by a moment and belongs to the display it started on:
 // the next test's program must not find it still there.
 bool wine_left_display(XClient& x) {
   return wait_until([&] { return !x.any_program_windows(); }, kLimit);
-}
-
-// A path as the program names it: under Wine the Unix root is drive Z:.
-std::string program_path(const std::string& path) {
-  return gui_program().windows ? "Z:" + path : path;
 }
 
 // Wine draws each window's frame itself instead of leaving it to a window
@@ -135,6 +140,10 @@ std::string output_dir() {
   return dir;
 }
 
+std::string GuiApp::program_path(const std::string& path) {
+  return gui_program().windows ? "Z:" + path : path;
+}
+
 int at_dpi(int pixels) {
   // MulDiv's rounding of a positive value: halves up.
   return (pixels * gui_program().dpi + 48) / 96;
@@ -165,19 +174,42 @@ void GuiApp::SetUp() {
 
   const std::string dir = output_dir();
   mirror_path_ = dir + "/" + test_name() + ".log";
-  const GuiProgram& program = gui_program();
-  EnvChanges env = {{"DISPLAY", xvfb_.display()},
-                    {"SHARELINK_LOG_MIRROR", program_path(mirror_path_)},
-                    {"LSAN_OPTIONS", "suppressions=" SHARELINK_SOURCE_DIR "/tests/gui/lsan.supp"}};
+  char scratch[] = "/tmp/sharelink-gui-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  scratch_ = scratch;
+  const std::string config = program_path(scratch_ + "/config");
+  env_ = {{"DISPLAY", xvfb_.display()},
+          {"SHARELINK_LOG_MIRROR", program_path(mirror_path_)},
+          {"XDG_CONFIG_HOME", config},
+          {"APPDATA", config},
+          {"LSAN_OPTIONS", "suppressions=" SHARELINK_SOURCE_DIR "/tests/gui/lsan.supp"}};
   x_ = std::make_unique<XClient>(xvfb_.display());
   ASSERT_TRUE(x_->connected());
-  if (program.windows) {
+  if (gui_program().windows) {
     ASSERT_TRUE(prepare_wine_prefix(xvfb_.display(), *x_))
         << "the Wine prefix " << wine_prefix() << " could not be set up";
-    env["WINEPREFIX"] = wine_prefix();
+    env_["WINEPREFIX"] = wine_prefix();
+    forget_wine_settings();
   }
-  ASSERT_TRUE(app_.start(program.command, env, "", dir + "/" + test_name() + ".stderr"));
-  ASSERT_TRUE(wait_until([&] { return has_window(kMainTitle); }, kLimit));
+  environment(env_);
+  ASSERT_TRUE(start_program());
+}
+
+bool GuiApp::start_program() {
+  // A second run's stderr goes to a file of its own.
+  const std::string err =
+      output_dir() + "/" + test_name() + (app_.pid() > 0 ? ".again" : "") + ".stderr";
+  if (!app_.start(gui_program().command, env_, "", err)) return false;
+  return wait_until([&] { return has_window(kMainTitle); }, kLimit);
+}
+
+void GuiApp::restart() {
+  x_->press_close_box(main_window().id);
+  ASSERT_EQ(app_.wait(kLimit), 0);
+  if (gui_program().windows) {
+    ASSERT_TRUE(wine_left_display(*x_));
+  }
+  ASSERT_TRUE(start_program());
 }
 
 void GuiApp::TearDown() {
@@ -189,7 +221,10 @@ void GuiApp::TearDown() {
     for (const TopWindow& window : x_->windows(app_.pid())) {
       if (titled(window, kMainTitle)) x_->press_close_box(window.id);
     }
-    EXPECT_EQ(app_.wait(kLimit), 0);
+    const std::optional<int> status = app_.wait(kLimit);
+    // What held it up: a question, a window that stayed.
+    if (status != 0) report_state();
+    EXPECT_EQ(status, 0);
   }
   app_.stop();
   if (gui_program().windows && x_) {
@@ -197,6 +232,10 @@ void GuiApp::TearDown() {
   }
   x_.reset();
   if (sim_) sim_->stop();
+  if (!scratch_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch_, ignored);
+  }
 }
 
 void GuiApp::report_state() {
@@ -258,6 +297,11 @@ void GuiApp::expect_layout(const TopWindow& window, int outer_width, int outer_h
   EXPECT_EQ(window.y, 50);
   EXPECT_EQ(window.width, at_dpi(outer_width - program.layout_width) + program.frame_width);
   EXPECT_EQ(window.height, at_dpi(outer_height - program.layout_height) + program.frame_height);
+  expect_boxes(window, boxes);
+}
+
+void GuiApp::expect_boxes(const TopWindow& window, const std::vector<layout::Box>& boxes) {
+  const GuiProgram& program = gui_program();
   // A box is where pixels differ from the face (at the corner) in the place
   // the layout gives it and a little around.
   using Edges = std::array<int, 4>;  // left, top, right, bottom (outside)
@@ -307,6 +351,35 @@ int colours_of(const std::vector<unsigned long>& pixels) {
 EnvChanges GuiApp::tool_env() const {
   // xdotool types characters through the locale's keyboard mapping.
   return {{"DISPLAY", xvfb_.display()}, {"LC_ALL", "C.UTF-8"}};
+}
+
+void GuiApp::resize_window(const TopWindow& window, int width, int height) {
+  const std::string id = std::to_string(window.id);
+  if (!gui_program().windows) {
+    run_tool({"xdotool", "windowsize", id, std::to_string(width), std::to_string(height)});
+    return;
+  }
+  // The bottom right corner of the frame, within its border.
+  const auto corner = [&](int w, int h) {
+    return std::vector<std::string>{std::to_string(window.x + w - 2),
+                                    std::to_string(window.y + h - 2)};
+  };
+  const auto from = corner(window.width, window.height), to = corner(width, height);
+  run_tool({"xdotool", "mousemove", from[0], from[1], "mousedown", "1", "mousemove", to[0], from[1],
+            "mousemove", to[0], to[1], "mouseup", "1"});
+}
+
+void GuiApp::move_window(const TopWindow& window, int x, int y) {
+  if (!gui_program().windows) {
+    run_tool(
+        {"xdotool", "windowmove", std::to_string(window.id), std::to_string(x), std::to_string(y)});
+    return;
+  }
+  // By the caption, left of its buttons.
+  const int dx = 40, dy = gui_program().client_y / 2;
+  run_tool({"xdotool", "mousemove", std::to_string(window.x + dx), std::to_string(window.y + dy),
+            "mousedown", "1", "mousemove", std::to_string(x + dx), std::to_string(window.y + dy),
+            "mousemove", std::to_string(x + dx), std::to_string(y + dy), "mouseup", "1"});
 }
 
 void GuiApp::run_tool(const std::vector<std::string>& argv) {

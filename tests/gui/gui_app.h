@@ -23,6 +23,8 @@ inline const std::string kCodeTitle = u8"请输入提取密码";
 inline const std::string kCaptchaTitle = u8"请输入验证码";
 inline const std::string kMessageTitle = u8"信息：";
 inline const std::string kCaptchaFailedTitle = u8"验证码获取失败";
+inline const std::string kChoiceTitle = u8"选择文件";
+inline const std::string kDownloadTitle = u8"下载";
 // While a job runs the main window's title shows its progress instead.
 inline const std::string kProgressTitle = u8"sharelink — 解析中 ";
 
@@ -65,6 +67,15 @@ struct Spot {
 std::vector<unsigned long> client_pixels(XClient& x, const TopWindow& window, int left, int top,
                                          int width, int height);
 int colours_of(const std::vector<unsigned long>& pixels);
+constexpr Spot centre(const layout::Box& box) {
+  return {box.x + box.w / 2, box.y + box.h / 2};
+}
+// The log box with the row below it (先选择文件 and 下载), which lies too close
+// to tell its edges from the box's.
+constexpr layout::Box log_box_and_row(const layout::MainBoxes& boxes) {
+  return {boxes.log.x, boxes.log.y, boxes.download.x + boxes.download.w - boxes.log.x,
+          boxes.download.y + boxes.download.h - boxes.log.y};
+}
 constexpr Spot kUrlBox{200, 25};
 constexpr Spot kParseButton{435, 25};
 constexpr Spot kClearButton{498, 25};
@@ -80,6 +91,8 @@ class GuiApp : public ::testing::Test {
  protected:
   // Knobs for the simulator before the program starts; the demo shares.
   virtual void configure(sim::Fixture&) {}
+  // The program's environment beyond the harness's own.
+  virtual void environment(EnvChanges&) {}
 
   void SetUp() override;
   void TearDown() override;
@@ -96,6 +109,8 @@ class GuiApp : public ::testing::Test {
   // of the layout at the program's DPI, within 4 pixels, once they are drawn.
   void expect_layout(const TopWindow& window, int outer_width, int outer_height,
                      const std::vector<layout::Box>& boxes = {});
+  // The same boxes alone, in a window of any size.
+  void expect_boxes(const TopWindow& window, const std::vector<layout::Box>& boxes);
   bool has_window(const std::string& title);
   TopWindow main_window() { return wait_window(kMainTitle); }
 
@@ -131,6 +146,21 @@ class GuiApp : public ::testing::Test {
   // Starts a job on the link.
   void resolve(const std::string& link_text);
 
+  // Closes the program by its close box, expects it to end cleanly and starts
+  // it again as before: what it kept of the first run is there.
+  void restart();
+  // A folder of the test's own, removed after it; the program's settings live
+  // in it (XDG_CONFIG_HOME, APPDATA), so that no test moves another's window.
+  const std::string& scratch() const { return scratch_; }
+  // A path as the program names it: under Wine the Unix root is drive Z:.
+  static std::string program_path(const std::string& path);
+
+  // Gives the window this outer size or place on the screen, as the user
+  // does. Wine, which draws the frames of its windows itself here, hears of
+  // neither from the X server: it is the frame that is dragged.
+  void resize_window(const TopWindow& window, int width, int height);
+  void move_window(const TopWindow& window, int x, int y);
+
   // Runs an X tool on the test's display and expects it to succeed.
   void run_tool(const std::vector<std::string>& argv);
 
@@ -141,7 +171,11 @@ class GuiApp : public ::testing::Test {
   // The clipboard as X holds it.
   std::string x_clipboard();
 
+  bool start_program();
+
   Xvfb xvfb_;
+  std::string scratch_;
+  EnvChanges env_;
   std::unique_ptr<sim::Simulator> sim_;
   Process app_;
   std::unique_ptr<XClient> x_;

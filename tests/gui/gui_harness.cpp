@@ -287,6 +287,16 @@ bool XClient::any_program_windows() {
   return false;
 }
 
+std::optional<std::pair<int, int>> XClient::min_size(unsigned long window) {
+  XSizeHints hints;
+  long given = 0;
+  if (!display_ || !XGetWMNormalHints(display_, window, &hints, &given) ||
+      !(hints.flags & PMinSize)) {
+    return std::nullopt;
+  }
+  return std::make_pair(hints.min_width, hints.min_height);
+}
+
 void XClient::press_close_box(unsigned long window) {
   XEvent event;
   std::memset(&event, 0, sizeof event);

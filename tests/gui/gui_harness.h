@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _XDisplay;
@@ -92,6 +93,8 @@ class XClient {
   // Whether any top-level window of the display names its process, as the
   // windows of every program here do, shown or not.
   bool any_program_windows();
+  // The smallest client size the window asks a window manager for, if any.
+  std::optional<std::pair<int, int>> min_size(unsigned long window);
   // What a window manager sends when the close box is pressed.
   void press_close_box(unsigned long window);
   // What the window shows in the rectangle, row by row; empty when it cannot
