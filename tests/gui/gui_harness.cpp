@@ -144,9 +144,9 @@ bool Xvfb::start(std::string& error) {
   }
   // -displayfd: the server picks a free display and writes its number to fd 3
   // once it accepts connections.
-  const bool started =
-      process_.start({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                     {}, "", "", fds[1]);
+  const bool started = process_.start(
+      {"Xvfb", "-displayfd", "3", "-screen", "0", "1600x1200x24", "-nolisten", "tcp"}, {}, "", "",
+      fds[1]);
   close(fds[1]);
   std::string number;
   const auto deadline = Clock::now() + 20s;
