@@ -21,6 +21,8 @@ sections and writes bench/RESULTS.md:
            on the simulator's content host (bench/download_bench.py)
   bigwindow the window and the terminal program on 100,000 files, and the
            window's peak memory (bench/big_window_bench.py)
+  scroll   the window "下载" scrolling a list of 10,000 files under Xvfb
+           (bench/scroll_bench.py)
 
 Every process it starts (simulator, Xvfb, programs) is ended before it returns,
 on errors and on SIGINT/SIGTERM/SIGHUP too, and dies with it if it is killed.
@@ -46,8 +48,10 @@ import time
 
 import big_window_bench
 import download_bench
+import scroll_bench
 
-SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice", "download", "bigwindow")
+SECTIONS = ("window", "cli", "latency", "micro", "soak", "choice", "download", "bigwindow",
+            "scroll")
 
 # 1,000 files over 42 folders (6 + 36, two levels) plus the top level; the same
 # shape for every size, so a bigger share has fuller folders, not more of them.
@@ -1009,6 +1013,10 @@ def section_bigwindow(ctx):
     return big_window_bench.section(ctx)
 
 
+def section_scroll(ctx):
+    return scroll_bench.section(ctx)
+
+
 # --- the results file -------------------------------------------------------------
 
 TITLES = {
@@ -1020,6 +1028,7 @@ TITLES = {
     "choice": "6. The window 选择文件 on 20,000 files",
     "download": "7. Downloading: ours against aria2c and curl",
     "bigwindow": "8. Window and terminal at 100,000 files",
+    "scroll": "9. The window 下载 scrolling 10,000 files",
 }
 
 
@@ -1083,6 +1092,7 @@ def commands(build, window_sizes):
         f"DISPLAY=:N {bin_}/sharelink-choice-bench      # {CHOICE_RUNS} runs",
         *download_bench.commands(build),
         *big_window_bench.commands(build),
+        *scroll_bench.commands(build),
         "```",
     ])
 
@@ -1131,7 +1141,7 @@ how its download compares with aria2c and curl.
 Everything runs against the local simulator on 127.0.0.1, built Release.
 
 Rerun all: `scripts/bench` (rewrites this file; a few minutes on two
-cores). One section: `scripts/bench window|cli|latency|micro|soak|choice|download`
+cores). One section: `scripts/bench window|cli|latency|micro|soak|choice|download|bigwindow|scroll`
 replaces only that section here (and the machine table, which describes the
 last run) and prints it; each section says when and at which commit it was
 measured.

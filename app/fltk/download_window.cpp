@@ -25,6 +25,8 @@ constexpr Fl_Font kTextFont = FL_HELVETICA;
 constexpr Fl_Fontsize kTextSize = 13;
 constexpr int kPad = 4;
 constexpr int kLeastPathWidth = 120;
+// As the program's other lists: a notch of the wheel moves three rows.
+constexpr int kWheelRows = 3;
 const Fl_Color kBarColour = fl_rgb_color(86, 156, 214);
 
 enum Column { kPath, kSize, kProgress, kSpeed, kState, kColumns };
@@ -60,12 +62,18 @@ DownloadTable::DownloadTable(int x, int y, int w, int h, RowSource rows)
   col_header_height(layout::kDownloadRowHeight + 2);
   row_header(0);
   cols(kColumns);
-  row_height_all(layout::kDownloadRowHeight);
+  vscrollbar->linesize(kWheelRows * layout::kDownloadRowHeight);
   end();
   fit_columns();
 }
 
 void DownloadTable::set_row_count(std::size_t count) {
+  // New rows take the height of the last one; without one, the toolkit's 25
+  // pixels.
+  if (rows() == 0 && count > 0) {
+    rows(1);
+    row_height(0, layout::kDownloadRowHeight);
+  }
   rows(static_cast<int>(std::min<std::size_t>(count, INT_MAX)));
   refresh();
 }
