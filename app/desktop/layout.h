@@ -27,6 +27,12 @@ constexpr int kStatusHeight = 22;
 constexpr int kMainOpenHeight = kMainHeight + kStatusHeight;
 constexpr Box kStatusBar{0, 420, 598, kStatusHeight};
 
+// box moved by dx, dy and grown by grow_w, grow_h: where a control goes in a
+// window larger than its layout.
+constexpr Box moved(Box box, int dx, int dy, int grow_w, int grow_h) {
+  return {box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
+}
+
 // Where the main window's controls go in a client area dw wider and dh
 // taller than the one the boxes above are for (the window opened at
 // kMainWidth by kMainOpenHeight); either may be negative. The log box takes
@@ -36,9 +42,6 @@ struct MainBoxes {
   Box url, parse, clear, copy, log, choose_first, download, status;
 };
 constexpr MainBoxes main_boxes(int dw, int dh) {
-  auto moved = [](Box box, int dx, int dy, int grow_w, int grow_h) {
-    return Box{box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
-  };
   return {moved(kUrlBox, 0, 0, dw, 0),          moved(kParseButton, dw, 0, 0, 0),
           moved(kClearButton, dw, 0, 0, 0),     moved(kCopyButton, dw, 0, 0, 0),
           moved(kLogBox, 0, 0, dw, dh),         moved(kChooseFirstBox, 0, dh, 0, 0),
@@ -69,6 +72,13 @@ constexpr Box kChoiceSummary{10, 437, 480, 28};
 constexpr Box kChoiceOk{516, 435, 84, 32};
 // The choice window grows the same way: the list takes the room, the summary
 // and 确定 keep their distance from the bottom, 确定 from the right edge.
+struct ChoiceBoxes {
+  Box list, summary, ok;
+};
+constexpr ChoiceBoxes choice_boxes(int dw, int dh) {
+  return {moved(kChoiceList, 0, 0, dw, dh), moved(kChoiceSummary, 0, dh, dw, 0),
+          moved(kChoiceOk, dw, dh, 0, 0)};
+}
 
 // The window "下载": the list of files, the total line, then the buttons
 // 开始, 停止, 继续 and 打开文件夹 on the bottom row. The list takes the room
@@ -87,5 +97,15 @@ constexpr Box kDownloadStart{10, 408, 84, 30};
 constexpr Box kDownloadStop{100, 408, 84, 30};
 constexpr Box kDownloadResume{190, 408, 84, 30};
 constexpr Box kDownloadOpenFolder{586, 408, 116, 30};
+// In a client area dw wider and dh taller: 打开文件夹 also keeps its distance
+// from the right edge.
+struct DownloadBoxes {
+  Box list, total, start, stop, resume, open_folder;
+};
+constexpr DownloadBoxes download_boxes(int dw, int dh) {
+  return {moved(kDownloadList, 0, 0, dw, dh),  moved(kDownloadTotal, 0, dh, dw, 0),
+          moved(kDownloadStart, 0, dh, 0, 0),  moved(kDownloadStop, 0, dh, 0, 0),
+          moved(kDownloadResume, 0, dh, 0, 0), moved(kDownloadOpenFolder, dw, dh, 0, 0)};
+}
 
 }  // namespace sharelink::layout

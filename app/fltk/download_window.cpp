@@ -19,38 +19,11 @@ namespace sharelink {
 
 namespace {
 
-constexpr int kWindowLeft = 50;
-constexpr int kWindowTop = 50;
-constexpr Fl_Font kTextFont = FL_HELVETICA;
-constexpr Fl_Fontsize kTextSize = 13;
 constexpr int kPad = 4;
 constexpr int kLeastPathWidth = 120;
-// As the program's other lists: a notch of the wheel moves three rows.
-constexpr int kWheelRows = 3;
 const Fl_Color kBarColour = fl_rgb_color(86, 156, 214);
 
 enum Column { kPath, kSize, kProgress, kSpeed, kState, kColumns };
-
-Fl_Button* make_button(const layout::Box& box, const char* caption, Fl_Callback* handler,
-                       DownloadPresenter& presenter) {
-  auto* button = new Fl_Button(box.x, box.y, box.w, box.h);
-  button->copy_label(gbk_to_utf8(caption).c_str());
-  button->callback(handler, &presenter);
-  return button;
-}
-
-template <void (DownloadPresenter::*handler)()>
-void on_click(Fl_Widget*, void* presenter) {
-  (static_cast<DownloadPresenter*>(presenter)->*handler)();
-}
-
-layout::Box moved(layout::Box box, int dx, int dy, int grow_w, int grow_h) {
-  return {box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
-}
-
-void place(Fl_Widget& widget, const layout::Box& box) {
-  widget.resize(box.x, box.y, box.w, box.h);
-}
 
 }  // namespace
 
@@ -79,7 +52,7 @@ void DownloadTable::set_row_count(std::size_t count) {
 }
 
 void DownloadTable::refresh() {
-  cached_row_ = -1;
+  cached_.forget();
   redraw();
 }
 
@@ -100,11 +73,7 @@ void DownloadTable::fit_columns() {
 }
 
 const DownloadRow& DownloadTable::row_at(int row) {
-  if (row != cached_row_) {
-    cached_ = rows_(static_cast<std::size_t>(row));
-    cached_row_ = row;
-  }
-  return cached_;
+  return cached_.get(static_cast<std::size_t>(row), rows_);
 }
 
 void DownloadTable::draw_cell(TableContext context, int row, int column, int x, int y, int w,
@@ -178,23 +147,17 @@ DownloadWindow::DownloadWindow(DownloadPresenter& presenter,
   const layout::Box total = layout::kDownloadTotal;
   标签_合计 = new TextLine(total.x, total.y, total.w, total.h);
   按钮_开始 = make_button(layout::kDownloadStart, kStartLabel,
-                          on_click<&DownloadPresenter::start_clicked>, presenter_);
+                          on_click<&DownloadPresenter::start_clicked>, &presenter_);
   按钮_停止 = make_button(layout::kDownloadStop, kStopLabel,
-                          on_click<&DownloadPresenter::stop_clicked>, presenter_);
+                          on_click<&DownloadPresenter::stop_clicked>, &presenter_);
   按钮_继续 = make_button(layout::kDownloadResume, kResumeLabel,
-                          on_click<&DownloadPresenter::resume_clicked>, presenter_);
+                          on_click<&DownloadPresenter::resume_clicked>, &presenter_);
   按钮_打开文件夹 = make_button(layout::kDownloadOpenFolder, kOpenFolderLabel,
-                                on_click<&DownloadPresenter::open_folder_clicked>, presenter_);
+                                on_click<&DownloadPresenter::open_folder_clicked>, &presenter_);
   end();
   size_range(w(), h());
-  callback(
-      [](Fl_Widget*, void* presenter) {
-        // Escape closes a toolkit window by default; this one closes only by
-        // its close box, and then as the presenter decides.
-        if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-        static_cast<DownloadPresenter*>(presenter)->close_requested();
-      },
-      &presenter_);
+  // It closes as the presenter decides.
+  callback(on_close_box<&DownloadPresenter::close_requested>, &presenter_);
 }
 
 DownloadWindow::~DownloadWindow() {
@@ -210,14 +173,14 @@ void DownloadWindow::resize(int x, int y, int w, int h) {
 // takes the room, the rest keeps its distance from the bottom, 打开文件夹 also
 // from the right edge.
 void DownloadWindow::place_controls() {
-  const int dw = w() - (layout::kDownloadWidth - kFrameWidth);
-  const int dh = h() - (layout::kDownloadHeight - kFrameHeight);
-  place(*列表_文件, moved(layout::kDownloadList, 0, 0, dw, dh));
-  place(*标签_合计, moved(layout::kDownloadTotal, 0, dh, dw, 0));
-  place(*按钮_开始, moved(layout::kDownloadStart, 0, dh, 0, 0));
-  place(*按钮_停止, moved(layout::kDownloadStop, 0, dh, 0, 0));
-  place(*按钮_继续, moved(layout::kDownloadResume, 0, dh, 0, 0));
-  place(*按钮_打开文件夹, moved(layout::kDownloadOpenFolder, dw, dh, 0, 0));
+  const layout::DownloadBoxes boxes = layout::download_boxes(
+      w() - (layout::kDownloadWidth - kFrameWidth), h() - (layout::kDownloadHeight - kFrameHeight));
+  place(*列表_文件, boxes.list);
+  place(*标签_合计, boxes.total);
+  place(*按钮_开始, boxes.start);
+  place(*按钮_停止, boxes.stop);
+  place(*按钮_继续, boxes.resume);
+  place(*按钮_打开文件夹, boxes.open_folder);
   redraw();
 }
 

@@ -14,6 +14,7 @@
 #include <FL/Fl_Table.H>
 
 #include "app/desktop/download_presenter.h"
+#include "app/desktop/row_cache.h"
 #include "app/fltk/widgets.h"
 
 namespace sharelink {
@@ -41,9 +42,7 @@ class DownloadTable : public Fl_Table {
   void draw_progress(const DownloadRow& row, int x, int y, int w, int h);
 
   RowSource rows_;
-  // The table draws a row's cells one after another: one question a row.
-  int cached_row_ = -1;
-  DownloadRow cached_;
+  RowCache<DownloadRow> cached_;
 };
 
 class DownloadWindow : public Fl_Double_Window, public DownloadView {

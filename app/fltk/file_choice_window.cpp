@@ -16,18 +16,11 @@ namespace sharelink {
 
 namespace {
 
-constexpr int kWindowLeft = 50;
-constexpr int kWindowTop = 50;
-
-// The list's text matches the log box of the main window.
-constexpr Fl_Font kTextFont = FL_HELVETICA;
-constexpr Fl_Fontsize kTextSize = 13;
 constexpr int kRowHeight = 20;
 constexpr int kPad = 4;    // before the first column and after the sizes
 constexpr int kSign = 12;  // the folder's triangle
 constexpr int kBox = 13;   // the check box
 constexpr int kGap = 6;    // between the check box, the name and the size
-constexpr int kWheelRows = 3;
 // However deep a share nests, the name keeps this much of the row.
 constexpr int kLeastNameWidth = 120;
 
@@ -58,34 +51,6 @@ class CueInput : public Fl_Input {
  private:
   std::string cue_;
 };
-
-layout::Box moved(layout::Box box, int dx, int dy, int grow_w, int grow_h) {
-  return {box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
-}
-
-void place(Fl_Widget& widget, const layout::Box& box) {
-  widget.resize(box.x, box.y, box.w, box.h);
-}
-
-// Only the close box closes the window; Escape does nothing, as in the
-// layout's windows.
-void close_box(Fl_Widget* widget, void*) {
-  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  widget->hide();
-}
-
-template <void (FileChoicePresenter::*handler)()>
-void on_click(Fl_Widget*, void* presenter) {
-  (static_cast<FileChoicePresenter*>(presenter)->*handler)();
-}
-
-Fl_Button* make_button(const layout::Box& box, const char* caption, Fl_Callback* handler,
-                       FileChoicePresenter& presenter) {
-  auto* button = new Fl_Button(box.x, box.y, box.w, box.h);
-  button->copy_label(gbk_to_utf8(caption).c_str());
-  button->callback(handler, &presenter);
-  return button;
-}
 
 // A right-pointing triangle for a closed folder, a down-pointing one for an
 // open folder, centred on x, y.
@@ -392,29 +357,29 @@ FileChoiceWindow::FileChoiceWindow(std::unique_ptr<ShareTree> tree,
   编辑框_筛选->when(FL_WHEN_ENTER_KEY_ALWAYS);
   编辑框_筛选->callback(on_click<&FileChoicePresenter::check_matching_clicked>, &presenter_);
   按钮1 = make_button(layout::kCheckMatching, kCheckMatchingLabel,
-                      on_click<&FileChoicePresenter::check_matching_clicked>, presenter_);
+                      on_click<&FileChoicePresenter::check_matching_clicked>, &presenter_);
   按钮2 = make_button(layout::kUncheckMatching, kUncheckMatchingLabel,
-                      on_click<&FileChoicePresenter::uncheck_matching_clicked>, presenter_);
+                      on_click<&FileChoicePresenter::uncheck_matching_clicked>, &presenter_);
   const layout::Box summary = layout::kChoiceSummary;
   标签_统计 = new Fl_Box(summary.x, summary.y, summary.w, summary.h);
   标签_统计->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   set_summary(presenter_.summary());
   按钮3 = make_button(layout::kChoiceOk, kChoiceOkLabel, on_click<&FileChoicePresenter::ok_clicked>,
-                      presenter_);
+                      &presenter_);
   end();
   size_range(w(), h());
-  callback(close_box);
+  callback(hide_on_close_box);
 }
 
 // The list takes the room; the summary and 确定 keep their distance from the
 // bottom, 确定 also from the right edge.
 void FileChoiceWindow::resize(int x, int y, int w, int h) {
   Fl_Double_Window::resize(x, y, w, h);
-  const int dw = w - (layout::kChoiceWidth - kFrameWidth);
-  const int dh = h - (layout::kChoiceHeight - kFrameHeight);
-  place(*列表框_文件, moved(layout::kChoiceList, 0, 0, dw, dh));
-  place(*标签_统计, moved(layout::kChoiceSummary, 0, dh, dw, 0));
-  place(*按钮3, moved(layout::kChoiceOk, dw, dh, 0, 0));
+  const layout::ChoiceBoxes boxes = layout::choice_boxes(
+      w - (layout::kChoiceWidth - kFrameWidth), h - (layout::kChoiceHeight - kFrameHeight));
+  place(*列表框_文件, boxes.list);
+  place(*标签_统计, boxes.summary);
+  place(*按钮3, boxes.ok);
   redraw();
 }
 

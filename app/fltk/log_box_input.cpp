@@ -8,6 +8,8 @@
 #include <FL/fl_draw.H>
 #include <FL/fl_utf8.h>
 
+#include "app/fltk/widgets.h"
+
 // The log box's answers to the user: positions under the pointer and the
 // cursor's steps, editing, the mouse and the keys.
 
@@ -15,7 +17,6 @@ namespace sharelink {
 
 namespace {
 
-constexpr int kWheelRows = 3;
 constexpr double kDragRepeat = 0.05;
 
 }  // namespace

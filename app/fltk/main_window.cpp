@@ -19,23 +19,6 @@ namespace sharelink {
 
 namespace {
 
-template <void (MainPresenter::*handler)()>
-void on_click(Fl_Widget*, void* presenter) {
-  (static_cast<MainPresenter*>(presenter)->*handler)();
-}
-
-Fl_Button* make_button(const layout::Box& box, const char* caption, Fl_Callback* handler,
-                       void* presenter) {
-  auto* button = new Fl_Button(box.x, box.y, box.w, box.h);
-  button->copy_label(caption);
-  button->callback(handler, presenter);
-  return button;
-}
-
-void place(Fl_Widget& widget, const layout::Box& box) {
-  widget.resize(box.x, box.y, box.w, box.h);
-}
-
 // Whether some screen shows the top-left part of a window placed there: its
 // caption, where the user takes hold of it.
 bool on_a_screen(const WindowPlace& place) {
@@ -55,7 +38,7 @@ bool on_a_screen(const WindowPlace& place) {
 
 MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
                        std::FILE* log_mirror, std::string settings_file)
-    : Fl_Double_Window(50, 50, layout::kMainWidth - kFrameWidth,
+    : Fl_Double_Window(kWindowLeft, kWindowTop, layout::kMainWidth - kFrameWidth,
                        layout::kMainOpenHeight - kFrameHeight),
       state_(state),
       presenter_(state, jobs, bridge, log, *this, log_mirror, std::move(settings_file)) {
@@ -66,21 +49,21 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
   style_edit_box(*编辑框_URL);
   编辑框_URL->when(FL_WHEN_ENTER_KEY_ALWAYS);
   编辑框_URL->callback(on_click<&MainPresenter::url_entered>, &presenter_);
-  按钮1 = make_button(layout::kParseButton, u8"解析", on_click<&MainPresenter::parse_clicked>,
+  按钮1 = make_button(layout::kParseButton, "解析", on_click<&MainPresenter::parse_clicked>,
                       &presenter_);
-  按钮2 = make_button(layout::kClearButton, u8"清空", on_click<&MainPresenter::clear_clicked>,
+  按钮2 = make_button(layout::kClearButton, "清空", on_click<&MainPresenter::clear_clicked>,
                       &presenter_);
-  按钮3 = make_button(layout::kCopyButton, u8"复制", on_click<&MainPresenter::copy_clicked>,
-                      &presenter_);
+  按钮3 =
+      make_button(layout::kCopyButton, "复制", on_click<&MainPresenter::copy_clicked>, &presenter_);
   const layout::Box log_box = layout::kLogBox;
   编辑框_日志 = new LogBox(log_box.x, log_box.y, log_box.w, log_box.h);
-  编辑框_日志->textsize(13);
+  编辑框_日志->textsize(kTextSize);
   编辑框_日志->textcolor(FL_BLACK);
   style_edit_box(*编辑框_日志);
   const layout::Box choose = layout::kChooseFirstBox;
   选择框_先选择文件 = new Fl_Check_Button(choose.x, choose.y, choose.w, choose.h);
   选择框_先选择文件->copy_label(gbk_to_utf8(kChooseFirstLabel).c_str());
-  按钮_下载 = make_button(layout::kDownloadButton, gbk_to_utf8(kDownloadLabel).c_str(),
+  按钮_下载 = make_button(layout::kDownloadButton, kDownloadLabel,
                           on_click<&MainPresenter::download_clicked>, &presenter_);
   按钮_下载->deactivate();
   const layout::Box status = layout::kStatusBar;
@@ -89,14 +72,7 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
   // The smallest size is the layout's; the window opens taller by the status
   // bar.
   size_range(layout::kMainWidth - kFrameWidth, layout::kMainHeight - kFrameHeight);
-  callback(
-      [](Fl_Widget*, void* presenter) {
-        // Escape closes a toolkit window by default; this window closes only
-        // by its close box.
-        if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-        static_cast<MainPresenter*>(presenter)->close_clicked();
-      },
-      &presenter_);
+  callback(on_close_box<&MainPresenter::close_clicked>, &presenter_);
 }
 
 MainWindow::~MainWindow() {

@@ -10,25 +10,11 @@
 
 namespace sharelink {
 
-namespace {
-
-constexpr int kPromptLeft = 50;
-constexpr int kPromptTop = 50;
-
-// Only the close box closes a prompt; Escape does nothing, as in the layout's
-// windows.
-void close_box(Fl_Widget* widget, void*) {
-  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  widget->hide();
-}
-
-}  // namespace
-
 PromptWindow::PromptWindow(int outer_width, const char* caption)
-    : Fl_Double_Window(kPromptLeft, kPromptTop, outer_width - kFrameWidth,
+    : Fl_Double_Window(kWindowLeft, kWindowTop, outer_width - kFrameWidth,
                        layout::kPromptHeight - kFrameHeight) {
   copy_label(gbk_to_utf8(caption).c_str());
-  callback(close_box);
+  callback(hide_on_close_box);
 }
 
 void PromptWindow::hide() {

@@ -68,6 +68,26 @@ void TextLine::draw() {
           nullptr, 0);
 }
 
+Fl_Button* make_button(const layout::Box& box, const std::string& caption, Fl_Callback* handler,
+                       void* data) {
+  auto* button = new Fl_Button(box.x, box.y, box.w, box.h);
+  button->copy_label(gbk_to_utf8(caption).c_str());
+  button->callback(handler, data);
+  return button;
+}
+
+void place(Fl_Widget& widget, const layout::Box& box) {
+  widget.resize(box.x, box.y, box.w, box.h);
+}
+
+bool escape_pressed() {
+  return Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape;
+}
+
+void hide_on_close_box(Fl_Widget* window, void*) {
+  if (!escape_pressed()) window->hide();
+}
+
 void enable(Fl_Widget& widget, bool enabled) {
   if (enabled) {
     widget.activate();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cwchar>
 
 #include "app/app_texts.h"
 #include "app/desktop/layout.h"
@@ -20,49 +19,30 @@ enum ControlId : int { kListId = 100, kTotalId, kStartId, kStopId, kResumeId, kO
 enum Column : int { kPathColumn, kSizeColumn, kProgressColumn, kSpeedColumn, kStateColumn };
 constexpr COLORREF kFailedColour = RGB(200, 0, 0);
 
-void copy_text(const std::string& local, LVITEMW& item) {
-  if (!item.pszText || item.cchTextMax <= 0) return;
-  const std::wstring wide = to_wide(local);
-  const std::size_t room = static_cast<std::size_t>(item.cchTextMax) - 1;
-  const std::size_t length = std::min(wide.size(), room);
-  std::wmemcpy(item.pszText, wide.data(), length);
-  item.pszText[length] = L'\0';
-}
-
 }  // namespace
 
 DownloadView* DownloadWindow::open(HWND owner, DownloadPresenter& presenter) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
-  register_window_class(kDownloadWindowClass, window_proc);
   auto* self = new DownloadWindow(presenter);
   // Owned by the main window: above it and gone with it, but not modal, so
   // that a new job can run while the files come.
-  if (!make_top_window(kDownloadWindowClass, kDownloadTitle, kDownloadStyle, layout::kDownloadWidth,
-                       layout::kDownloadHeight, owner, self)) {
+  if (!self->make_window(kDownloadWindowClass, kDownloadTitle, kDownloadStyle,
+                         layout::kDownloadWidth, layout::kDownloadHeight, owner, true)) {
     delete self;
     return nullptr;
   }
-  // From here on the window owns the object and deletes it when it goes.
-  self->opened_ = true;
   ShowWindow(self->window_, SW_SHOW);
   SetFocus(self->按钮_开始);
   return self;
 }
 
-LRESULT CALLBACK DownloadWindow::window_proc(HWND window, UINT message, WPARAM wparam,
-                                             LPARAM lparam) {
-  auto* self = window_object<DownloadWindow>(window, message, lparam);
-  if (!self) return DefWindowProcW(window, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  return self->handle(message, wparam, lparam);
-}
-
-LRESULT DownloadWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT DownloadWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
   // The presenter's calls can close the window, which deletes this object:
   // nothing here touches it after one of them.
   LRESULT result = 0;
   if (controls_.on_message(message, wparam, lparam, result)) return result;
+  if (keep_focus(message, wparam, lparam, 列表_文件, result)) return result;
   switch (message) {
     case WM_CREATE:
       make_controls();
@@ -93,15 +73,6 @@ LRESULT DownloadWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       KillTimer(window_, kRefreshTimer);
       presenter_.timer_fired();
       return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(wparam) == WA_INACTIVE) {
-        const HWND focus = GetFocus();
-        if (focus && IsChild(window_, focus)) last_focus_ = focus;
-      }
-      break;
-    case WM_SETFOCUS:
-      SetFocus(last_focus_ && IsWindowEnabled(last_focus_) ? last_focus_ : 列表_文件);
-      return 0;
     case WM_CLOSE:
       // Asks first while a download runs; close() follows when it may go.
       presenter_.close_requested();
@@ -115,37 +86,27 @@ LRESULT DownloadWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         presenter_.close_window();
       }
       return 0;
-    case WM_NCDESTROY: {
-      const HWND window = window_;
-      window_ = nullptr;
-      if (opened_) delete this;
-      return DefWindowProcW(window, message, wparam, lparam);
-    }
   }
   return DefWindowProcW(window_, message, wparam, lparam);
 }
 
 void DownloadWindow::make_controls() {
   controls_.start(window_, layout::kDownloadWidth, layout::kDownloadHeight);
-  const auto control = [this](const wchar_t* kind, const std::string& text, DWORD style,
-                              DWORD ex_style, const layout::Box& box, int id) {
-    return controls_.make(kind, to_wide(text).c_str(), style, ex_style, box, id);
-  };
   // Owner data: the list keeps no rows of its own and asks for those on
   // screen, so ten thousand files scroll as ten do.
-  列表_文件 = control(WC_LISTVIEWW, "",
-                      WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-                      WS_EX_CLIENTEDGE, layout::kDownloadList, kListId);
-  标签_合计 = control(L"STATIC", "", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0,
-                      layout::kDownloadTotal, kTotalId);
+  列表_文件 = controls_.make(
+      WC_LISTVIEWW, "", WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+      WS_EX_CLIENTEDGE, layout::kDownloadList, kListId);
+  标签_合计 = controls_.make(L"STATIC", "", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0,
+                             layout::kDownloadTotal, kTotalId);
   const DWORD button = WS_TABSTOP | BS_PUSHBUTTON;
-  按钮_开始 = control(L"BUTTON", kStartLabel, button, 0, layout::kDownloadStart, kStartId);
-  按钮_停止 =
-      control(L"BUTTON", kStopLabel, button | WS_DISABLED, 0, layout::kDownloadStop, kStopId);
-  按钮_继续 =
-      control(L"BUTTON", kResumeLabel, button | WS_DISABLED, 0, layout::kDownloadResume, kResumeId);
-  按钮_打开文件夹 =
-      control(L"BUTTON", kOpenFolderLabel, button, 0, layout::kDownloadOpenFolder, kOpenFolderId);
+  按钮_开始 = controls_.make(L"BUTTON", kStartLabel, button, 0, layout::kDownloadStart, kStartId);
+  按钮_停止 = controls_.make(L"BUTTON", kStopLabel, button | WS_DISABLED, 0, layout::kDownloadStop,
+                             kStopId);
+  按钮_继续 = controls_.make(L"BUTTON", kResumeLabel, button | WS_DISABLED, 0,
+                             layout::kDownloadResume, kResumeId);
+  按钮_打开文件夹 = controls_.make(L"BUTTON", kOpenFolderLabel, button, 0,
+                                   layout::kDownloadOpenFolder, kOpenFolderId);
   last_focus_ = 按钮_开始;
   if (!列表_文件) return;
   ListView_SetExtendedListViewStyle(列表_文件, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -163,19 +124,13 @@ void DownloadWindow::make_controls() {
 
 void DownloadWindow::arrange() {
   const SIZE grown = controls_.growth();
-  const int dw = grown.cx, dh = grown.cy;
-  const auto moved = [](layout::Box box, int dx, int dy, int grow_w, int grow_h) {
-    return layout::Box{box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
-  };
-  controls_.place(列表_文件, moved(layout::kDownloadList, 0, 0, dw, dh));
-  controls_.place(标签_合计, moved(layout::kDownloadTotal, 0, dh, dw, 0));
-  controls_.place(按钮_开始, moved(layout::kDownloadStart, 0, dh, 0, 0));
-  controls_.place(按钮_停止, moved(layout::kDownloadStop, 0, dh, 0, 0));
-  controls_.place(按钮_继续, moved(layout::kDownloadResume, 0, dh, 0, 0));
-  controls_.place(按钮_打开文件夹, moved(layout::kDownloadOpenFolder, dw, dh, 0, 0));
-  // Controls that moved leave their old places to the window's face, which
-  // the system does not paint again on its own.
-  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  const layout::DownloadBoxes boxes = layout::download_boxes(grown.cx, grown.cy);
+  controls_.place({{列表_文件, boxes.list},
+                   {标签_合计, boxes.total},
+                   {按钮_开始, boxes.start},
+                   {按钮_停止, boxes.stop},
+                   {按钮_继续, boxes.resume},
+                   {按钮_打开文件夹, boxes.open_folder}});
   if (!列表_文件) return;
   // The path takes what the fixed columns leave, with or without the
   // scroll bar.
@@ -225,12 +180,7 @@ LRESULT DownloadWindow::notified(NMHDR& header) {
 }
 
 const DownloadRow& DownloadWindow::row(std::size_t index) {
-  if (!cached_ || cached_index_ != index) {
-    cached_row_ = presenter_.row(index);
-    cached_index_ = index;
-    cached_ = true;
-  }
-  return cached_row_;
+  return rows_.get(index, [this](std::size_t at) { return presenter_.row(at); });
 }
 
 void DownloadWindow::fill_item(LVITEMW& item) {
@@ -239,20 +189,20 @@ void DownloadWindow::fill_item(LVITEMW& item) {
   const DownloadRow& shown = row(static_cast<std::size_t>(item.iItem));
   switch (item.iSubItem) {
     case kPathColumn:
-      copy_text(shown.path, item);
+      copy_item_text(shown.path, item);
       return;
     case kSizeColumn:
-      copy_text(shown.size, item);
+      copy_item_text(shown.size, item);
       return;
     case kProgressColumn:
       // Drawn as a bar over the cell (custom_draw).
-      copy_text("", item);
+      copy_item_text("", item);
       return;
     case kSpeedColumn:
-      copy_text(shown.speed, item);
+      copy_item_text(shown.speed, item);
       return;
     case kStateColumn:
-      copy_text(shown.state, item);
+      copy_item_text(shown.state, item);
       return;
   }
 }
@@ -303,7 +253,7 @@ void DownloadWindow::draw_bar(const NMLVCUSTOMDRAW& draw) {
 
 void DownloadWindow::set_row_count(std::size_t rows) {
   if (!列表_文件) return;
-  cached_ = false;
+  rows_.forget();
   const int items = static_cast<int>(std::min<std::size_t>(rows, INT_MAX));
   ListView_SetItemCountEx(列表_文件, items, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   // The path column gives up the scroll bar's room when one appears.
@@ -312,7 +262,7 @@ void DownloadWindow::set_row_count(std::size_t rows) {
 
 void DownloadWindow::refresh_rows() {
   if (!列表_文件) return;
-  cached_ = false;
+  rows_.forget();
   InvalidateRect(列表_文件, nullptr, FALSE);
 }
 
@@ -335,21 +285,15 @@ void DownloadWindow::set_buttons(bool start, bool stop, bool resume) {
 }
 
 bool DownloadWindow::schedule(std::chrono::milliseconds delay) {
-  return window_ && SetTimer(window_, kRefreshTimer, static_cast<UINT>(delay.count()), nullptr);
+  return set_timer(kRefreshTimer, delay);
 }
 
 void DownloadWindow::show_message(const std::string& text, const std::string& caption) {
-  const HWND window = window_;
-  sharelink::show_message(text, caption);
-  // A message box of no owner hands the activation to no one when it goes.
-  if (IsWindow(window)) SetActiveWindow(window);
+  sharelink::show_message(text, caption, window_);
 }
 
 bool DownloadWindow::ask(const std::string& question, const std::string& caption) {
-  const HWND window = window_;
-  const bool yes = ask_yes_no(question, caption);
-  if (IsWindow(window)) SetActiveWindow(window);
-  return yes;
+  return ask_yes_no(question, caption, window_);
 }
 
 void DownloadWindow::open_folder(const std::string& folder) {

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "app/desktop/download_presenter.h"
+#include "app/desktop/row_cache.h"
+#include "app/win32/top_window.h"
 #include "app/win32/win_support.h"
 
 namespace sharelink {
@@ -20,15 +22,12 @@ namespace sharelink {
 // Its class: the main window leaves it out when it closes its prompts.
 constexpr wchar_t kDownloadWindowClass[] = L"sharelink.download";
 
-class DownloadWindow : public DownloadView {
+class DownloadWindow : public TopWindow, public DownloadView {
  public:
   // Main thread: creates the window above owner and shows it; null when the
   // system refused. The window owns the object: it goes with the window, by
   // close() or with its owner.
   static DownloadView* open(HWND owner, DownloadPresenter& presenter);
-
-  DownloadWindow(const DownloadWindow&) = delete;
-  DownloadWindow& operator=(const DownloadWindow&) = delete;
 
   void set_row_count(std::size_t rows) override;
   void refresh_rows() override;
@@ -42,10 +41,9 @@ class DownloadWindow : public DownloadView {
 
  private:
   explicit DownloadWindow(DownloadPresenter& presenter) : presenter_(presenter) {}
-  ~DownloadWindow() = default;
+  ~DownloadWindow() override = default;
 
-  static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam) override;
   void make_controls();
   void command(int id);
   // The controls at their boxes for the client area's size, and the
@@ -58,17 +56,10 @@ class DownloadWindow : public DownloadView {
   const DownloadRow& row(std::size_t index);
 
   DownloadPresenter& presenter_;
-  HWND window_ = nullptr;
-  bool opened_ = false;
   // Set once the window is being destroyed: close() then has nothing to do.
   bool closing_ = false;
   bool warn_ = false;
-  ScaledControls controls_;
-  // The list asks for a row's parts one by one.
-  std::size_t cached_index_ = 0;
-  bool cached_ = false;
-  DownloadRow cached_row_;
-  HWND last_focus_ = nullptr;
+  RowCache<DownloadRow> rows_;
   HWND 列表_文件 = nullptr;
   HWND 标签_合计 = nullptr;
   HWND 按钮_开始 = nullptr;

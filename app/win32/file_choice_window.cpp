@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cwchar>
 #include <utility>
 
 #include "app/app_texts.h"
@@ -116,15 +115,6 @@ int box_image(CheckState check) {
   return kUnchecked;
 }
 
-void copy_text(const std::string& local, LVITEMW& item) {
-  if (!item.pszText || item.cchTextMax <= 0) return;
-  const std::wstring wide = to_wide(local);
-  const std::size_t room = static_cast<std::size_t>(item.cchTextMax) - 1;
-  const std::size_t length = std::min(wide.size(), room);
-  std::wmemcpy(item.pszText, wide.data(), length);
-  item.pszText[length] = L'\0';
-}
-
 }  // namespace
 
 FileChoiceWindow::FileChoiceWindow(std::unique_ptr<ShareTree> tree,
@@ -142,41 +132,31 @@ void FileChoiceWindow::open(HWND owner, std::unique_ptr<ShareTree> tree,
                             FileChoicePresenter::OnClosed on_closed) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
-  register_window_class(kWindowClass, window_proc);
   auto* self = new FileChoiceWindow(std::move(tree), std::move(on_closed));
   // Owned by the main window, as the prompts are: always above it, and gone
   // with it, while the main window's close box still ends the program. The
   // close box is the way to give up.
-  if (!make_top_window(kWindowClass, kChoiceTitle, kChoiceStyle, layout::kChoiceWidth,
-                       layout::kChoiceHeight, owner, self)) {
+  if (!self->make_window(kWindowClass, kChoiceTitle, kChoiceStyle, layout::kChoiceWidth,
+                         layout::kChoiceHeight, owner, true)) {
     self->presenter_.closed();
     delete self;
     return;
   }
-  // From here on the window owns the object and deletes it when it goes.
-  self->opened_ = true;
   ShowWindow(self->window_, SW_SHOW);
   SetFocus(self->列表_文件);
 }
 
-LRESULT CALLBACK FileChoiceWindow::window_proc(HWND window, UINT message, WPARAM wparam,
-                                               LPARAM lparam) {
-  auto* self = window_object<FileChoiceWindow>(window, message, lparam);
-  if (!self) return DefWindowProcW(window, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  return self->handle(message, wparam, lparam);
-}
-
-LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT FileChoiceWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
   // The presenter's calls can close the window, which deletes this object:
   // nothing here touches it after one of them.
+  LRESULT result = 0;
+  if (keep_focus(message, wparam, lparam, 列表_文件, result)) return result;
   switch (message) {
     case WM_CREATE:
       make_controls();
       return 0;
     case WM_GETDPISCALEDSIZE:
     case WM_DPICHANGED: {
-      LRESULT result = 0;
       if (!controls_.on_message(message, wparam, lparam, result)) break;
       if (message == WM_DPICHANGED) scale_list();
       return result;
@@ -210,18 +190,7 @@ LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY:
       return notified(*reinterpret_cast<NMHDR*>(lparam));
     case WM_CTLCOLOREDIT:
-      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
-      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
-      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
-    case WM_ACTIVATE:
-      if (LOWORD(wparam) == WA_INACTIVE) {
-        const HWND focus = GetFocus();
-        if (focus && IsChild(window_, focus)) last_focus_ = focus;
-      }
-      break;
-    case WM_SETFOCUS:
-      SetFocus(last_focus_ ? last_focus_ : 列表_文件);
-      return 0;
+      return white_edit_box(wparam);
     case WM_CLOSE:
       // The close box: the choice is given up.
       close();
@@ -230,42 +199,33 @@ LRESULT FileChoiceWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       // Also when the owner goes first, taking this window with it.
       presenter_.closed();
       return 0;
-    case WM_NCDESTROY: {
-      const HWND window = window_;
-      window_ = nullptr;
-      if (opened_) delete this;
-      return DefWindowProcW(window, message, wparam, lparam);
-    }
   }
   return DefWindowProcW(window_, message, wparam, lparam);
 }
 
 void FileChoiceWindow::make_controls() {
   controls_.start(window_, layout::kChoiceWidth, layout::kChoiceHeight);
-  const auto control = [this](const wchar_t* kind, const std::string& text, DWORD style,
-                              DWORD ex_style, const layout::Box& box, int id) {
-    return controls_.make(kind, to_wide(text).c_str(), style, ex_style, box, id);
-  };
-  编辑框_筛选 = control(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
-                        layout::kFilterBox, kFilterId);
+  编辑框_筛选 = controls_.make(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                               layout::kFilterBox, kFilterId);
   take_pastes_on_one_line(编辑框_筛选);
   // Shown while the box is empty, also when it has the keyboard.
   const std::wstring cue = to_wide(kFilterCue);
   SendMessageW(编辑框_筛选, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
-  按钮_选中 = control(L"BUTTON", kCheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
-                      layout::kCheckMatching, kCheckMatchingId);
-  按钮_取消选中 = control(L"BUTTON", kUncheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
-                          layout::kUncheckMatching, kUncheckMatchingId);
+  按钮_选中 = controls_.make(L"BUTTON", kCheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
+                             layout::kCheckMatching, kCheckMatchingId);
+  按钮_取消选中 = controls_.make(L"BUTTON", kUncheckMatchingLabel, WS_TABSTOP | BS_PUSHBUTTON, 0,
+                                 layout::kUncheckMatching, kUncheckMatchingId);
   // Owner data: the list keeps no rows of its own and asks for those it draws,
   // so ten thousand entries cost what twenty do.
-  列表_文件 = control(WC_LISTVIEWW, "",
-                      WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SINGLESEL |
-                          LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
-                      WS_EX_CLIENTEDGE, layout::kChoiceList, kListId);
-  标签_统计 = control(L"STATIC", presenter_.summary(), SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0,
-                      layout::kChoiceSummary, kSummaryId);
-  按钮_确定 =
-      control(L"BUTTON", kChoiceOkLabel, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, layout::kChoiceOk, IDOK);
+  列表_文件 = controls_.make(WC_LISTVIEWW, "",
+                             WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER |
+                                 LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
+                             WS_EX_CLIENTEDGE, layout::kChoiceList, kListId);
+  标签_统计 =
+      controls_.make(L"STATIC", presenter_.summary(), SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0,
+                     layout::kChoiceSummary, kSummaryId);
+  按钮_确定 = controls_.make(L"BUTTON", kChoiceOkLabel, WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
+                             layout::kChoiceOk, IDOK);
   if (!列表_文件) return;
 
   ListView_SetExtendedListViewStyle(列表_文件, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -290,16 +250,8 @@ void FileChoiceWindow::arrange() {
   // The list takes the room; the count line and 确定 keep their distance
   // from the bottom, 确定 from the right edge too.
   const SIZE grown = controls_.growth();
-  const int dw = grown.cx, dh = grown.cy;
-  const auto moved = [](layout::Box box, int dx, int dy, int grow_w, int grow_h) {
-    return layout::Box{box.x + dx, box.y + dy, box.w + grow_w, box.h + grow_h};
-  };
-  controls_.place(列表_文件, moved(layout::kChoiceList, 0, 0, dw, dh));
-  controls_.place(标签_统计, moved(layout::kChoiceSummary, 0, dh, dw, 0));
-  controls_.place(按钮_确定, moved(layout::kChoiceOk, dw, dh, 0, 0));
-  // Controls that moved leave their old places to the window's face, which
-  // the system does not paint again on its own.
-  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  const layout::ChoiceBoxes boxes = layout::choice_boxes(grown.cx, grown.cy);
+  controls_.place({{列表_文件, boxes.list}, {标签_统计, boxes.summary}, {按钮_确定, boxes.ok}});
   if (列表_文件) fit_name_column();
 }
 
@@ -395,18 +347,13 @@ LRESULT FileChoiceWindow::custom_draw(const NMLVCUSTOMDRAW& draw) {
 
 void FileChoiceWindow::fill_item(LVITEMW& item) {
   if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= presenter_.row_count()) return;
-  const std::size_t index = static_cast<std::size_t>(item.iItem);
-  if (!cached_ || cached_index_ != index) {
-    cached_row_ = presenter_.row(index);
-    cached_index_ = index;
-    cached_ = true;
-  }
-  const ChoiceRow& row = cached_row_;
+  const ChoiceRow& row = rows_.get(static_cast<std::size_t>(item.iItem),
+                                   [this](std::size_t at) { return presenter_.row(at); });
   if (item.iSubItem != 0) {
-    if (item.mask & LVIF_TEXT) copy_text(row.size, item);
+    if (item.mask & LVIF_TEXT) copy_item_text(row.size, item);
     return;
   }
-  if (item.mask & LVIF_TEXT) copy_text(row.name, item);
+  if (item.mask & LVIF_TEXT) copy_item_text(row.name, item);
   if (item.mask & LVIF_IMAGE) item.iImage = box_image(row.check);
   if (item.mask & LVIF_INDENT) item.iIndent = static_cast<int>(std::min(row.depth, kDeepestIndent));
   if (item.mask & LVIF_STATE) {
@@ -502,7 +449,7 @@ void FileChoiceWindow::make_current(std::size_t row) {
 
 void FileChoiceWindow::rows_changed() {
   if (!列表_文件) return;
-  cached_ = false;
+  rows_.forget();
   const std::size_t count = presenter_.row_count();
   const int items = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
   if (items != ListView_GetItemCount(列表_文件)) {
@@ -533,11 +480,7 @@ void FileChoiceWindow::set_summary(const std::string& text) {
 }
 
 void FileChoiceWindow::show_message(const std::string& text, const std::string& caption) {
-  const HWND window = window_;
-  sharelink::show_message(text, caption);
-  // A message box of no owner hands the activation to no one when it goes:
-  // the keyboard comes back here, to the control that had it.
-  if (IsWindow(window)) SetActiveWindow(window);
+  sharelink::show_message(text, caption, window_);
 }
 
 void FileChoiceWindow::close() {

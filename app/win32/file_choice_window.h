@@ -13,11 +13,13 @@
 #include <string>
 
 #include "app/desktop/file_choice.h"
+#include "app/desktop/row_cache.h"
+#include "app/win32/top_window.h"
 #include "app/win32/win_support.h"
 
 namespace sharelink {
 
-class FileChoiceWindow : public FileChoiceView {
+class FileChoiceWindow : public TopWindow, public FileChoiceView {
  public:
   // Main thread: creates the window above owner, shows it with the list's
   // first row current and the keyboard in the list, and returns. on_closed
@@ -25,9 +27,6 @@ class FileChoiceWindow : public FileChoiceView {
   // refused the window.
   static void open(HWND owner, std::unique_ptr<ShareTree> tree,
                    FileChoicePresenter::OnClosed on_closed);
-
-  FileChoiceWindow(const FileChoiceWindow&) = delete;
-  FileChoiceWindow& operator=(const FileChoiceWindow&) = delete;
 
   std::string filter_text() const override;
   void rows_changed() override;
@@ -37,12 +36,11 @@ class FileChoiceWindow : public FileChoiceView {
 
  private:
   FileChoiceWindow(std::unique_ptr<ShareTree> tree, FileChoicePresenter::OnClosed on_closed);
-  ~FileChoiceWindow();
+  ~FileChoiceWindow() override;
 
-  static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
                                     UINT_PTR id, DWORD_PTR self);
-  LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam) override;
   void make_controls();
   // The controls at their boxes for the client area's size.
   void arrange();
@@ -63,17 +61,10 @@ class FileChoiceWindow : public FileChoiceView {
   void scale_list();
 
   FileChoicePresenter presenter_;
-  HWND window_ = nullptr;
-  bool opened_ = false;
-  ScaledControls controls_;
   HIMAGELIST signs_ = nullptr;  // open and closed folders: the state images
   HIMAGELIST boxes_ = nullptr;  // check boxes: the small images
   int image_height_ = 0;
-  // The list asks for a row's parts one by one.
-  std::size_t cached_index_ = 0;
-  bool cached_ = false;
-  ChoiceRow cached_row_;
-  HWND last_focus_ = nullptr;
+  RowCache<ChoiceRow> rows_;
   HWND 编辑框_筛选 = nullptr;
   HWND 按钮_选中 = nullptr;
   HWND 按钮_取消选中 = nullptr;

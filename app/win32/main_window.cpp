@@ -84,14 +84,13 @@ MainWindow::MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, Log
       presenter_(state, jobs, bridge, log, *this, log_mirror, std::move(settings_file)) {}
 
 bool MainWindow::open(int show_command) {
-  register_window_class(kWindowClass, window_proc);
-  const HWND window = make_top_window(kWindowClass, kMainCaption, kMainStyle, layout::kMainWidth,
-                                      layout::kMainOpenHeight, nullptr, this);
-  if (!window) return false;
+  if (!make_window(kWindowClass, kMainCaption, kMainStyle, layout::kMainWidth,
+                   layout::kMainOpenHeight, nullptr, false))
+    return false;
   put_at_kept_place();
   set_choose_first(presenter_.settings().choose_first);
-  ShowWindow(window, show_command);
-  UpdateWindow(window);
+  ShowWindow(window_, show_command);
+  UpdateWindow(window_);
   presenter_.started();
   return true;
 }
@@ -113,18 +112,10 @@ void MainWindow::put_at_kept_place() {
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-LRESULT CALLBACK MainWindow::window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* self = window_object<MainWindow>(window, message, lparam);
-  if (!self) return DefWindowProcW(window, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  const LRESULT result = self->on_message(message, wparam, lparam);
-  if (message == WM_NCDESTROY) self->window_ = nullptr;
-  return result;
-}
-
-LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
   if (controls_.on_message(message, wparam, lparam, result)) return result;
+  if (keep_focus(message, wparam, lparam, 编辑框_URL, result)) return result;
   switch (message) {
     case WM_CREATE:
       make_controls();
@@ -152,9 +143,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_CTLCOLOREDIT:
-      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
-      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
-      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+      return white_edit_box(wparam);
     case WM_SIZE:
       if (wparam != SIZE_MINIMIZED && 标签_状态) arrange();
       return 0;
@@ -166,15 +155,6 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam != kPumpTimer) break;
       KillTimer(window_, kPumpTimer);
       presenter_.timer_fired();
-      return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(wparam) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus && IsChild(window_, focus)) last_focus_ = focus;
-      }
-      break;
-    case WM_SETFOCUS:
-      SetFocus(last_focus_ && IsWindowEnabled(last_focus_) ? last_focus_ : 编辑框_URL);
       return 0;
     case WM_CLOSE:
       presenter_.close_clicked();
@@ -189,33 +169,28 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
 
 void MainWindow::make_controls() {
   controls_.start(window_, layout::kMainWidth, layout::kMainOpenHeight);
-  const auto control = [this](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style,
-                              const layout::Box& box, int id, FontKind font = FontKind::label) {
-    return controls_.make(kind, text, style, ex_style, box, id, font);
-  };
-  编辑框_URL = control(L"EDIT", to_wide(kUrlPlaceholder).c_str(), WS_TABSTOP | ES_AUTOHSCROLL,
-                       WS_EX_CLIENTEDGE, layout::kUrlBox, kUrlId);
+  编辑框_URL = controls_.make(L"EDIT", kUrlPlaceholder, WS_TABSTOP | ES_AUTOHSCROLL,
+                              WS_EX_CLIENTEDGE, layout::kUrlBox, kUrlId);
   take_pastes_on_one_line(编辑框_URL);
   const DWORD button = WS_TABSTOP | BS_PUSHBUTTON;
-  按钮1 = control(L"BUTTON", L"解析", button, 0, layout::kParseButton, kParseId);
-  按钮2 = control(L"BUTTON", L"清空", button, 0, layout::kClearButton, kClearId);
-  按钮3 = control(L"BUTTON", L"复制", button, 0, layout::kCopyButton, kCopyId);
+  按钮1 = controls_.make(L"BUTTON", L"解析", button, 0, layout::kParseButton, kParseId);
+  按钮2 = controls_.make(L"BUTTON", L"清空", button, 0, layout::kClearButton, kClearId);
+  按钮3 = controls_.make(L"BUTTON", L"复制", button, 0, layout::kCopyButton, kCopyId);
   // Lines wrap at the box's width: no horizontal scrolling.
-  编辑框_日志 =
-      control(L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-              WS_EX_CLIENTEDGE, layout::kLogBox, kLogId, FontKind::log);
+  编辑框_日志 = controls_.make(
+      L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+      WS_EX_CLIENTEDGE, layout::kLogBox, kLogId, FontKind::log);
   // The box's own limit is 32767 characters; a report of thousands of files
   // is megabytes.
   SendMessageW(编辑框_日志, EM_SETLIMITTEXT, 0, 0);
   // Off at start; the job reads it as its listing ends.
-  选择框_先选择文件 =
-      control(L"BUTTON", to_wide(kChooseFirstLabel).c_str(), WS_TABSTOP | BS_AUTOCHECKBOX, 0,
-              layout::kChooseFirstBox, kChooseFirstId);
+  选择框_先选择文件 = controls_.make(L"BUTTON", kChooseFirstLabel, WS_TABSTOP | BS_AUTOCHECKBOX, 0,
+                                     layout::kChooseFirstBox, kChooseFirstId);
   // Until a job has links.
-  按钮_下载 = control(L"BUTTON", to_wide(kDownloadLabel).c_str(), button | WS_DISABLED, 0,
-                      layout::kDownloadButton, kDownloadId);
-  标签_状态 = control(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0,
-                      status_text_box(layout::kStatusBar), kStatusId);
+  按钮_下载 = controls_.make(L"BUTTON", kDownloadLabel, button | WS_DISABLED, 0,
+                             layout::kDownloadButton, kDownloadId);
+  标签_状态 = controls_.make(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0,
+                             status_text_box(layout::kStatusBar), kStatusId);
   last_focus_ = 编辑框_URL;
   arrange();
 }
@@ -223,16 +198,14 @@ void MainWindow::make_controls() {
 void MainWindow::arrange() {
   const SIZE grown = controls_.growth();
   const layout::MainBoxes boxes = layout::main_boxes(grown.cx, grown.cy);
-  const std::pair<HWND, layout::Box> placed[] = {
-      {编辑框_URL, boxes.url},     {按钮1, boxes.parse},
-      {按钮2, boxes.clear},        {按钮3, boxes.copy},
-      {编辑框_日志, boxes.log},    {选择框_先选择文件, boxes.choose_first},
-      {按钮_下载, boxes.download}, {标签_状态, status_text_box(boxes.status)}};
-  for (const auto& [control, box] : placed)
-    controls_.place(control, box);
-  // Controls that moved leave their old places to the window's face, which
-  // the system does not paint again on its own.
-  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  controls_.place({{编辑框_URL, boxes.url},
+                   {按钮1, boxes.parse},
+                   {按钮2, boxes.clear},
+                   {按钮3, boxes.copy},
+                   {编辑框_日志, boxes.log},
+                   {选择框_先选择文件, boxes.choose_first},
+                   {按钮_下载, boxes.download},
+                   {标签_状态, status_text_box(boxes.status)}});
 }
 
 std::string MainWindow::url_text() const {
@@ -253,7 +226,7 @@ void MainWindow::set_caption(const std::string& caption) {
 }
 
 bool MainWindow::schedule(std::chrono::milliseconds delay) {
-  return window_ && SetTimer(window_, kPumpTimer, static_cast<UINT>(delay.count()), nullptr);
+  return set_timer(kPumpTimer, delay);
 }
 
 void MainWindow::append_log(const std::string& text) {

@@ -14,16 +14,15 @@
 #include <string>
 
 #include "app/desktop/main_presenter.h"
+#include "app/win32/top_window.h"
 #include "app/win32/win_support.h"
 
 namespace sharelink {
 
-class MainWindow : public MainView {
+class MainWindow : public TopWindow, public MainView {
  public:
   MainWindow(AppState& state, JobLauncher& jobs, UiBridge& bridge, LogQueue& log,
              std::FILE* log_mirror, std::string settings_file);
-  MainWindow(const MainWindow&) = delete;
-  MainWindow& operator=(const MainWindow&) = delete;
 
   // Creates the window, puts it where the settings kept it when a monitor
   // shows that place, and shows it; false when the system refused. Once it
@@ -67,8 +66,7 @@ class MainWindow : public MainView {
                         FileChoicePresenter::OnClosed on_closed) override;
 
  private:
-  static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam) override;
   void make_controls();
   // The controls at their boxes for the client area's size.
   void arrange();
@@ -76,9 +74,6 @@ class MainWindow : public MainView {
 
   AppState& state_;
   MainPresenter presenter_;
-  HWND window_ = nullptr;
-  ScaledControls controls_;
-  HWND last_focus_ = nullptr;  // the control that gets the focus back
   HWND 编辑框_URL = nullptr;
   HWND 按钮1 = nullptr;
   HWND 按钮2 = nullptr;

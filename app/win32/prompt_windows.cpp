@@ -54,30 +54,19 @@ HBITMAP make_bitmap(const Picture& picture) {
 }  // namespace
 
 bool PromptWindow::open(HWND owner, int outer_width, const char* caption) {
-  register_window_class(kWindowClass, window_proc);
   outer_width_ = outer_width;
   // Owned by the main window: always above it, and gone with it. The close box
   // is the way to give up; there is nothing to resize.
-  if (!make_top_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,
-                       layout::kPromptHeight, owner, this)) {
+  if (!make_window(kWindowClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, outer_width,
+                   layout::kPromptHeight, owner, true)) {
     presenter().closed();
     return false;
   }
-  // From here on the window owns the object and deletes it when it goes.
-  opened_ = true;
   ShowWindow(window_, SW_SHOW);
   return true;
 }
 
-LRESULT CALLBACK PromptWindow::window_proc(HWND window, UINT message, WPARAM wparam,
-                                           LPARAM lparam) {
-  auto* self = window_object<PromptWindow>(window, message, lparam);
-  if (!self) return DefWindowProcW(window, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  return self->handle(message, wparam, lparam);
-}
-
-LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT PromptWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
   if (controls_.on_message(message, wparam, lparam, result)) return result;
   if (on_message(message, wparam, lparam, result)) return result;
@@ -94,19 +83,11 @@ LRESULT PromptWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       SetFocus(answer_box_);
       return 0;
     case WM_CTLCOLOREDIT:
-      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0, 0, 0));
-      SetBkColor(reinterpret_cast<HDC>(wparam), RGB(255, 255, 255));
-      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+      return white_edit_box(wparam);
     case WM_DESTROY:
       // Whoever waits learns of the closing once the answer, if any, is stored.
       presenter().closed();
       return 0;
-    case WM_NCDESTROY: {
-      const HWND window = window_;
-      window_ = nullptr;
-      if (opened_) delete this;
-      return DefWindowProcW(window, message, wparam, lparam);
-    }
   }
   return DefWindowProcW(window_, message, wparam, lparam);
 }
@@ -128,9 +109,8 @@ void PromptWindow::set_answer_text(const std::string& text) {
 }
 
 HWND PromptWindow::make_answer_box(const layout::Box& box, const std::string& text) {
-  answer_box_ =
-      controls_.make(L"EDIT", to_wide(text).c_str(), WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
-                     WS_EX_CLIENTEDGE, box, 0, FontKind::answer);
+  answer_box_ = controls_.make(L"EDIT", text, WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL,
+                               WS_EX_CLIENTEDGE, box, 0, FontKind::answer);
   SendMessageW(answer_box_, EM_SETLIMITTEXT, layout::kAnswerChars, 0);
   return answer_box_;
 }
@@ -201,7 +181,7 @@ bool CaptchaWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
 }
 
 bool CaptchaWindow::schedule(std::chrono::milliseconds delay) {
-  return window_ && SetTimer(window_, kLoadTimer, static_cast<UINT>(delay.count()), nullptr);
+  return set_timer(kLoadTimer, delay);
 }
 
 void CaptchaWindow::show_picture(Picture picture) {

@@ -11,17 +11,15 @@
 #include "app/app_state.h"
 #include "app/desktop/layout.h"
 #include "app/desktop/prompt_presenters.h"
+#include "app/win32/top_window.h"
 #include "app/win32/win_support.h"
 
 namespace sharelink {
 
 // What both prompt windows are: a caption, an answer box and 确定, owned by
 // the main window.
-class PromptWindow : public PromptView {
+class PromptWindow : public TopWindow, public PromptView {
  public:
-  PromptWindow(const PromptWindow&) = delete;
-  PromptWindow& operator=(const PromptWindow&) = delete;
-
   std::string answer_text() const override;
   void set_answer_text(const std::string& text) override;
   void show_message(const std::string& text, const std::string& caption) override;
@@ -29,7 +27,7 @@ class PromptWindow : public PromptView {
 
  protected:
   PromptWindow() = default;
-  virtual ~PromptWindow() = default;
+  ~PromptWindow() override = default;
 
   // Creates the window above owner, at its place of the layout, and shows it;
   // the object then lives as long as the window. False, with the presenter
@@ -46,16 +44,11 @@ class PromptWindow : public PromptView {
   // Messages of the window's own; true when handled.
   virtual bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
-  HWND window_ = nullptr;
-  ScaledControls controls_;
-
  private:
-  static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   HWND answer_box_ = nullptr;
   int outer_width_ = 0;
-  bool opened_ = false;
 };
 
 class ExtractionCodeWindow : public PromptWindow {

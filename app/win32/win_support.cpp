@@ -1,7 +1,6 @@
 #include "app/win32/win_support.h"
 
-#include <commctrl.h>
-
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -239,6 +238,11 @@ HWND ScaledControls::make(const wchar_t* window_class, const wchar_t* text, DWOR
   return control;
 }
 
+HWND ScaledControls::make(const wchar_t* window_class, const std::string& text, DWORD style,
+                          DWORD ex_style, const layout::Box& place, int id, FontKind font) {
+  return make(window_class, to_wide(text).c_str(), style, ex_style, place, id, font);
+}
+
 bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   if (message == WM_GETDPISCALEDSIZE) {
     // The size this window has at the new DPI, rather than the system's guess
@@ -281,15 +285,20 @@ bool ScaledControls::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRES
   return true;
 }
 
-void ScaledControls::place(HWND control, const layout::Box& box) {
-  for (Placed& placed : controls_) {
-    if (placed.control != control) continue;
-    placed.box = box;
-    const RECT at = this->box(box);
-    SetWindowPos(control, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    return;
+void ScaledControls::place(std::initializer_list<std::pair<HWND, layout::Box>> moves) {
+  for (const auto& [control, moved_to] : moves) {
+    for (Placed& placed : controls_) {
+      if (placed.control != control) continue;
+      placed.box = moved_to;
+      const RECT at = box(moved_to);
+      SetWindowPos(control, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      break;
+    }
   }
+  // Controls that moved leave their old places to the window's face, which
+  // the system does not paint again on its own.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 SIZE ScaledControls::growth() const {
@@ -314,14 +323,33 @@ void ScaledControls::limit(MINMAXINFO& info, int outer_width, int outer_height) 
   info.ptMinTrackSize = {smallest.cx, smallest.cy};
 }
 
-void show_message(const std::string& text, const std::string& caption) {
+void show_message(const std::string& text, const std::string& caption, HWND back_to) {
   MessageBoxW(nullptr, to_wide(text).c_str(), to_wide(caption).c_str(),
               MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
+  if (back_to && IsWindow(back_to)) SetActiveWindow(back_to);
 }
 
-bool ask_yes_no(const std::string& question, const std::string& caption) {
-  return MessageBoxW(nullptr, to_wide(question).c_str(), to_wide(caption).c_str(),
-                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND) == IDYES;
+bool ask_yes_no(const std::string& question, const std::string& caption, HWND back_to) {
+  const bool yes =
+      MessageBoxW(nullptr, to_wide(question).c_str(), to_wide(caption).c_str(),
+                  MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND) == IDYES;
+  if (back_to && IsWindow(back_to)) SetActiveWindow(back_to);
+  return yes;
+}
+
+LRESULT white_edit_box(WPARAM dc) {
+  SetTextColor(reinterpret_cast<HDC>(dc), RGB(0, 0, 0));
+  SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
+  return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+}
+
+void copy_item_text(const std::string& local, LVITEMW& item) {
+  if (!item.pszText || item.cchTextMax <= 0) return;
+  const std::wstring wide = to_wide(local);
+  const std::size_t room = static_cast<std::size_t>(item.cchTextMax) - 1;
+  const std::size_t length = std::min(wide.size(), room);
+  std::wmemcpy(item.pszText, wide.data(), length);
+  item.pszText[length] = L'\0';
 }
 
 bool put_on_clipboard(HWND owner, const std::string& text) {

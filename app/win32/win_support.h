@@ -5,8 +5,12 @@
 // clipboard.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/desktop/layout.h"
@@ -80,14 +84,17 @@ class ScaledControls {
   // the sunken edge of a box.
   HWND make(const wchar_t* window_class, const wchar_t* text, DWORD style, DWORD ex_style,
             const layout::Box& box, int id, FontKind font = FontKind::label);
+  // The same with its text local.
+  HWND make(const wchar_t* window_class, const std::string& text, DWORD style, DWORD ex_style,
+            const layout::Box& box, int id, FontKind font = FontKind::label);
   // WM_GETDPISCALEDSIZE and WM_DPICHANGED; true when message was one of them.
   // A window that can be resized keeps its client area's size in 96-DPI
   // pixels across a DPI change, one of a fixed frame its layout's.
   bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
-  // Moves a control made here to another box of the layout, which it keeps
-  // when the DPI changes.
-  void place(HWND control, const layout::Box& box);
+  // Moves controls made here to other boxes of the layout, which they keep
+  // when the DPI changes, and paints the window again.
+  void place(std::initializer_list<std::pair<HWND, layout::Box>> moves);
   // How much wider and taller than the layout's the client area is now, in
   // 96-DPI pixels; negative when smaller.
   SIZE growth() const;
@@ -119,12 +126,21 @@ class ScaledControls {
 };
 
 // A message box with one OK button and no owner, modal for all windows of the
-// program. Both texts are local text.
-void show_message(const std::string& text, const std::string& caption);
+// program. Both texts are local text. A box of no owner hands the activation
+// to no one when it goes: back_to, when still there, gets it back, and with
+// it the keyboard for the control that had it.
+void show_message(const std::string& text, const std::string& caption, HWND back_to = nullptr);
 
 // A question with 是 and 否, modal for all windows of the program as
 // show_message is; true for 是.
-bool ask_yes_no(const std::string& question, const std::string& caption);
+bool ask_yes_no(const std::string& question, const std::string& caption, HWND back_to = nullptr);
+
+// WM_CTLCOLOREDIT: the layout's edit boxes are black on white.
+LRESULT white_edit_box(WPARAM dc);
+
+// An owner-data list's LVN_GETDISPINFOW: local text into the item's buffer,
+// cut to fit.
+void copy_item_text(const std::string& local, LVITEMW& item);
 
 // Puts text (local) on the clipboard as Unicode text; false when the clipboard
 // could not be opened, which leaves it as it was.

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "cli/cli_process.h"
 #include "download/manifest.h"
 #include "e2e/sim_harness.h"
+#include "file_text.h"
 #include "scratch_path.h"
 #include "sim/file_content.h"
 
@@ -55,19 +55,12 @@ const std::vector<LocalFile> kFiles = {{u8"说明.txt", 701, 5000},
                                        {u8"资料/深/x.bin", 703, 2097152},
                                        {u8"big.bin", 704, 3145728}};
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 // Every file of the share is in folder, whole and exact, and no .part is left.
 void expect_all_files(const std::string& folder) {
   for (const LocalFile& file : kFiles) {
     const fs::path path = fs::u8path(folder + "/" + file.path);
     ASSERT_TRUE(fs::exists(path)) << file.path;
-    EXPECT_TRUE(read_file(path) == sim::file_bytes(file.fs_id, 0, file.size)) << file.path;
+    EXPECT_TRUE(file_text(path) == sim::file_bytes(file.fs_id, 0, file.size)) << file.path;
     EXPECT_FALSE(fs::exists(fs::u8path(folder + "/" + file.path + ".part"))) << file.path;
   }
 }
@@ -85,7 +78,7 @@ bool wait_until(const std::function<bool()>& ready) {
 std::uint64_t recorded_bytes(const std::string& folder) {
   Manifest record;
   std::string problem;
-  if (!parse_manifest(read_file(folder + "/" + kManifestName), record, problem)) return 0;
+  if (!parse_manifest(file_text(folder + "/" + kManifestName), record, problem)) return 0;
   std::uint64_t bytes = 0;
   for (const FileRecord& file : record.files) {
     for (const PieceRecord& piece : file.pieces)
@@ -133,8 +126,8 @@ TEST_P(CliDownload, FaultsTellTheirCauseAndLoseNothing) {
   EXPECT_EQ(sim.requests("page").size() > 1, renewed);
   if (row.all_files) expect_all_files(folder.path());
   if (row.user_file) {
-    EXPECT_EQ(read_file(folder.path() + "/big.bin"), "mine");
-    EXPECT_TRUE(read_file(folder.path() + "/big (1).bin") == sim::file_bytes(704, 0, 3145728));
+    EXPECT_EQ(file_text(folder.path() + "/big.bin"), "mine");
+    EXPECT_TRUE(file_text(folder.path() + "/big (1).bin") == sim::file_bytes(704, 0, 3145728));
   }
 }
 
@@ -214,9 +207,9 @@ TEST(CliDownloadAria2, Aria2cFetchesWithTheUserAgentOfTheExport) {
                               folder.path() + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   // aria2 keeps the names as the export gives them.
-  EXPECT_TRUE(read_file(fs::u8path(folder.path() + u8"/资料/深/x.bin")) ==
+  EXPECT_TRUE(file_text(fs::u8path(folder.path() + u8"/资料/深/x.bin")) ==
               sim::file_bytes(703, 0, 2097152));
-  EXPECT_TRUE(read_file(fs::u8path(folder.path() + u8"/big.bin")) ==
+  EXPECT_TRUE(file_text(fs::u8path(folder.path() + u8"/big.bin")) ==
               sim::file_bytes(704, 0, 3145728));
 }
 

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,6 +13,7 @@
 #include "cli/cli_process.h"
 #include "cli/link_export.h"
 #include "e2e/sim_harness.h"
+#include "file_text.h"
 #include "http/http_message.h"
 #include "scratch_path.h"
 #include "text/local_text.h"
@@ -25,13 +24,6 @@ namespace {
 const std::string kLogEnd = "\r\n" + std::string(88, '-') + "\r\n\r\n";
 // The line after each link of an aria2 file: the User-Agent the link was requested with.
 const std::string kAgentLine = "  user-agent=" + default_user_agent() + "\n";
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // The links of the report's address lines, in report order.
 std::vector<std::string> logged_links(const std::string& log, const std::string& origin) {
@@ -81,7 +73,7 @@ TEST_F(CliOutput, LinksAndAria2FileOfAPublicShare) {
                 "\n  out=" + (block[2] != nullptr ? std::string(block[2]) + "/" : "") + block[1] +
                 "\n" + kAgentLine;
   }
-  EXPECT_EQ(read_file(aria2), expected);
+  EXPECT_EQ(file_text(aria2), expected);
 }
 
 TEST_F(CliOutput, Aria2PutsEveryFileBelowItsDownloadFolder) {
@@ -139,7 +131,7 @@ TEST_F(CliOutput, GivingUpStillExportsTheLinksObtained) {
   const std::vector<std::string> links = logged_links(cli.out(), sim_.sim().origin());
   ASSERT_EQ(links.size(), 1u);
   EXPECT_EQ(cli.out().substr(cli.out().rfind(kLogEnd) + kLogEnd.size()), links[0] + "\n");
-  EXPECT_EQ(read_file(aria2), links[0] + u8"\n  out=第一集.mp4\n" + kAgentLine);
+  EXPECT_EQ(file_text(aria2), links[0] + u8"\n  out=第一集.mp4\n" + kAgentLine);
 }
 
 // Found before the first request, with the system's reason, and no file left.

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/app_texts.h"
 #include "desktop/presenter_run.h"
+#include "file_text.h"
 #include "scratch_path.h"
 #include "sim/file_content.h"
 
@@ -44,13 +44,6 @@ struct Landed {
 const Landed kLanded[] = {
     {u8"说明.txt", 801, 5000}, {u8"资料/x.bin", 802, 2097152}, {u8"big.bin", 803, 3145728}};
 
-std::string file_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 class DownloadWindow : public PresenterRun {
  protected:
   DownloadWindow() : PresenterRun(kFixture) {}
@@ -79,7 +72,7 @@ class DownloadWindow : public PresenterRun {
   bool finished() { return !presenter.download()->running(); }
   void expect_landed() {
     for (const Landed& file : kLanded) {
-      EXPECT_TRUE(file_text(fs::u8path(folder.path() + "/" + file.path)) ==
+      EXPECT_TRUE(testing::file_text(fs::u8path(folder.path() + "/" + file.path)) ==
                   sim::file_bytes(file.fs_id, 0, file.size))
           << file.path;
     }

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
+#include "file_text.h"
 #include "gui/gui_app.h"
 #include "sim/file_content.h"
 #include "sim/fixture.h"
@@ -22,10 +22,7 @@ namespace fs = std::filesystem;
 
 const std::string kShare = "1PubDemoXq7Ra";
 
-std::string file_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::file_text;
 
 // The folder SHARELINK_CHOOSE_FOLDER answers 下载 with, and xdg-open as a
 // script that writes down the folder it was asked to show.

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "file_text.h"
 #include "sim/fixture.h"
 #include "text/local_text.h"
 #include "text/text_encoding.h"
@@ -448,10 +449,7 @@ void GuiApp::dismiss_message(const std::string& title) {
 }
 
 std::string GuiApp::log() {
-  std::ifstream in(mirror_path_, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return testing::file_text(mirror_path_);
 }
 
 bool GuiApp::wait_log(const std::string& needle, int count) {
